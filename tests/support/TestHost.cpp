@@ -1,5 +1,7 @@
 #include "support/TestHost.h"
 
+#include "hostsupport/Handles.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -324,6 +326,11 @@ TestHost::TestHost() {
 }
 
 TestHost::~TestHost() {
+  // Globals the plug-in made in platform memory (no usable handle suite):
+  // the host owns them and releases them the way they were made.
+  if (dataCell != 0 && liveHandles.count(reinterpret_cast<void*>(dataCell)) == 0) {
+    DisposeHandle(record.handleProcs, reinterpret_cast<Handle>(dataCell));
+  }
   // Whatever the plug-in left with the host: its globals, the descriptor.
   for (void* block : liveHandles) {
     std::free(static_cast<TestBlock*>(block)->data);
