@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/OutputFile.h"
 #include "plugin/HostInterface.h"
 
 struct PluginGlobals {
@@ -13,6 +14,9 @@ struct PluginGlobals {
   HostBoolean sameTitle;        // true: the dialog returned the proposed file title
   int32_t fileRef;              // the open output file; 0 = none
   Handle pathHandle;            // the output path to record, NUL-terminated; 0 = none
+  // The temporary file that receives the export until it replaces the
+  // output path; "" when none exists.
+  char tempPath[kTempPathSize];
 };
 
 typedef void (*GlobalsInitialiser)(PluginGlobals* globals);
