@@ -100,7 +100,10 @@ HostBoolean GW_HOSTCALL GetKey(PIReadDescriptor token, DescriptorKeyID* key, Des
 ResultCode GW_HOSTCALL GetAlias(PIReadDescriptor token, Handle* value) {
   auto* reader = reinterpret_cast<TestReader*>(token);
   ++gCurrent->descriptors.getAliasCalls;
-  const std::string& bytes = reader->entries[reader->next - 1].alias;
+  std::string bytes = reader->entries[reader->next - 1].alias;
+  if (gCurrent->descriptors.aliasWithoutNuls) {
+    while (!bytes.empty() && bytes.back() == '\0') bytes.pop_back();
+  }
   *value = gCurrent->MakeHandle(bytes.data(), static_cast<int32_t>(bytes.size()));
   return 0;
 }
@@ -236,6 +239,7 @@ HostBoolean GW_HOSTCALL TestAbort() {
 
 void GW_HOSTCALL TestProgress(int32_t done, int32_t total) {
   gCurrent->progress.push_back({done, total});
+  if (gCurrent->onProgress) gCurrent->onProgress(done);
 }
 
 }  // namespace
@@ -405,6 +409,11 @@ bool TestHost::IsLiveHandle(Handle h) const { return liveHandles.count(BlockOf(h
 
 size_t TestHost::LiveHandleCount() const { return liveHandles.size(); }
 
+PluginGlobals* TestHost::Globals() const {
+  if (dataCell == 0) return nullptr;
+  return reinterpret_cast<PluginGlobals*>(*reinterpret_cast<Handle>(dataCell));
+}
+
 // ---- files -------------------------------------------------------------------------
 
 std::string ReadFileBytes(const std::string& path) {
@@ -418,6 +427,10 @@ std::string ReadFileBytes(const std::string& path) {
 bool FileExists(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return static_cast<bool>(in);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder + PathSeparator() + name;
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {

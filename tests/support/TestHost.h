@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "plugin/HostInterface.h"
+#include "plugin/PluginGlobals.h"
 
 struct TestHandleControl {
   bool failNew = false;       // newProc answers null
@@ -33,6 +35,9 @@ struct TestDescriptorEntry {
 struct TestDescriptorControl {
   bool openReadFails = false;     // openReadDescriptorProc answers null
   bool openWriteFails = false;    // openWriteDescriptorProc answers null
+  // getAliasProc hands back the recorded bytes without the NULs that end
+  // them, as a host that stores the path as text would.
+  bool aliasWithoutNuls = false;
   bool overrideCloseRead = false;
   ResultCode closeReadResult = 0;  // used when overrideCloseRead
   int getAliasCalls = 0;
@@ -76,6 +81,9 @@ struct TestHost {
   bool IsLiveHandle(Handle h) const;
   size_t LiveHandleCount() const;
 
+  // The plug-in's globals in the data cell; null before the first call.
+  PluginGlobals* Globals() const;
+
   ExportRecord record{};
   PlatformData platform{};
   HandleProcs handleProcs{};
@@ -95,6 +103,9 @@ struct TestHost {
   // Abort from the moment progress reports row abortAtRow.
   int abortAtRow = -1;
   std::vector<std::pair<int32_t, int32_t>> progress;
+  // Called with every row that progress reports, after it is recorded: a
+  // test's way into the middle of an export.
+  std::function<void(int32_t row)> onProgress;
 
   int rows = 0;
   int columns = 0;
@@ -126,3 +137,8 @@ std::string MakeTempFolder();
 void RemoveTree(const std::string& path);
 // The folder separator of the platform's paths.
 char PathSeparator();
+// folder + separator + name.
+std::string JoinPath(const std::string& folder, const std::string& name);
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> ListFolder(const std::string& folder);
+bool MakeFolder(const std::string& path);
