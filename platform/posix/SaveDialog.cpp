@@ -139,7 +139,10 @@ SaveDialogAnswer Converse(const Terminal& terminal, const SaveDialogRequest* req
   for (;;) {
     Say(terminal, "Folder: " + folder + "\nFile name [" + proposal + "]: ");
     std::string answer;
-    if (!Hear(terminal, &answer)) return kSaveDialogCancelled;
+    if (!Hear(terminal, &answer)) {
+      Say(terminal, "\n");
+      return kSaveDialogCancelled;
+    }
     if (answer.empty()) answer = proposal;
     if (answer.empty()) continue;
 
@@ -168,7 +171,10 @@ SaveDialogAnswer Converse(const Terminal& terminal, const SaveDialogRequest* req
     if ((request->flags & kSaveDialogOverwritePrompt) != 0 && Exists(path)) {
       Say(terminal, path + " already exists.\nDo you want to replace it? [y/N] ");
       std::string confirm;
-      if (!Hear(terminal, &confirm)) return kSaveDialogCancelled;
+      if (!Hear(terminal, &confirm)) {
+        Say(terminal, "\n");
+        return kSaveDialogCancelled;
+      }
       if (!IsYes(confirm)) continue;
     }
 
