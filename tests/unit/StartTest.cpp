@@ -4,6 +4,7 @@
 // dialog.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -144,7 +145,7 @@ TEST(Start, AnOutputPathThatCannotBeReplacedEndsTheExportBeforeRendering) {
       if (ch == '/') ch = PathSeparator();
     }
     if (c.folderAtTarget) {
-      RemoveTree(e.target);
+      std::remove(e.target.c_str());
       MakeFolder(e.target);
       WriteFileBytes(JoinPath(e.target, "inside"), "i");
     }
