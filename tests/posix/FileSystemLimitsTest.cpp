@@ -1,0 +1,93 @@
+// Exports onto file systems that refuse: a full disk and a read-only one,
+// made as small tmpfs mounts (the tests run as root; where mounting is
+// refused the full disk is /dev/full behind the output file instead).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/TestHost.h"
+
+namespace {
+
+struct TinyMount {
+  std::string path = MakeTempFolder();
+  bool mounted = false;
+  std::string refusal;
+
+  explicit TinyMount(const char* options) {
+    mounted = mount("tmpfs", path.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options) == 0;
+    if (!mounted) refusal = std::strerror(errno);
+  }
+  bool MakeReadOnly() {
+    return mount("tmpfs", path.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
+                 nullptr) == 0;
+  }
+  ~TinyMount() {
+    if (mounted) umount2(path.c_str(), MNT_DETACH);
+    RemoveTree(path);
+  }
+};
+
+bool IsEmpty(const Rect& r) { return r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0; }
+
+// An export of a 200 × 500 grey image (100 kB of text) into `folder`.
+void SetUpExport(TestHost& host, const std::string& folder) {
+  host.SetImage(200, 500, 1, std::vector<uint8_t>(200 * 500, 128));
+  host.SetDocumentName(JoinPath(folder, "photo.psd"));
+  host.record.dirty = 1;
+}
+
+}  // namespace
+
+TEST(FileSystemLimits, AFullDiskIsAWriteErrorAndKeepsTheEarlierFile) {
+  TinyMount disk("size=64k,mode=0755");
+  TestHost host;
+  SetUpExport(host, disk.path);
+  std::string target = JoinPath(disk.path, "photo.txt");
+  WriteFileBytes(target, "earlier\n");
+
+  if (!disk.mounted) {
+    std::printf("mounting a tmpfs was refused (%s): writing to /dev/full instead\n", disk.refusal.c_str());
+    host.onProgress = [&host](int32_t row) {
+      if (row != 2) return;
+      int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+      ASSERT_GE(full, 0);
+      dup2(full, host.Globals()->fileRef);
+      close(full);
+    };
+  }
+
+  EXPECT_EQ(host.Export(), kResultWriteError);
+  EXPECT_EQ(ReadFileBytes(target), "earlier\n");
+  EXPECT_EQ(ListFolder(disk.path), std::vector<std::string>{"photo.txt"}) << "no temporary file left";
+  EXPECT_TRUE(IsEmpty(host.record.theRect));
+  EXPECT_EQ(host.record.dirty, 0);
+  if (disk.mounted) {
+    EXPECT_LT(host.progress.size(), 200u) << "the disk filled before the end";
+  }
+}
+
+TEST(FileSystemLimits, AReadOnlyFolderIsRefusedBeforeRendering) {
+  TinyMount disk("size=64k,mode=0755");
+  if (!disk.mounted) GTEST_SKIP() << "mounting a tmpfs was refused: " << disk.refusal;
+  std::string target = JoinPath(disk.path, "photo.txt");
+  WriteFileBytes(target, "earlier\n");
+  ASSERT_TRUE(disk.MakeReadOnly());
+
+  for (bool withEarlierFile : {true, false}) {
+    TestHost host;
+    SetUpExport(host, disk.path);
+    if (!withEarlierFile) host.SetDocumentName(JoinPath(disk.path, "new.psd"));
+    EXPECT_EQ(host.Export(), kResultFileOpenError);
+    EXPECT_TRUE(host.progress.empty()) << "found before any row is rendered";
+    EXPECT_EQ(ReadFileBytes(target), "earlier\n");
+    EXPECT_EQ(ListFolder(disk.path), std::vector<std::string>{"photo.txt"});
+  }
+}
