@@ -37,7 +37,7 @@ void MapPlain(const uint8_t* samples, int32_t length, char* line) {
   for (int32_t i = 0; i < length; ++i) line[i] = kTable.byte[samples[i]];
 }
 
-#if GW_VECTOR_MAPPERS
+#if defined(GW_VECTOR_MAPPERS)
 
 // 32 samples at a time with byte shuffles, which look up 16-entry tables.
 // For the samples below 128, the XOR of the lookups in the difference tables
