@@ -188,17 +188,3 @@ TEST_F(ExportDialogModel, OpenedWithoutAStringTheDialogStillWorks) {
   EXPECT_TRUE(Dialog().ended);
   EXPECT_EQ(Dialog().endResult, 1);
 }
-
-TEST_F(ExportDialogModel, ItemStringsRoundTripThroughOtherItems) {
-  auto s = Make("Label");
-  SetItemString(dialog, 3, s.get());
-  EXPECT_EQ(Dialog().items[3], "Label");
-
-  auto d = Make("old");
-  GetItemString(dialog, 3, d.get());
-  EXPECT_EQ(Text(*d), "Label");
-
-  // An item the dialog does not have reads as empty.
-  GetItemString(dialog, 99, d.get());
-  EXPECT_EQ(d->length, 0);
-}
