@@ -8,10 +8,13 @@
 // exports come from the .def file.
 #  define GW_HOSTCALL __cdecl
 #  define GW_EXPORT   extern "C"
+// Dialog procedures are called by the system's dialog manager: stdcall.
+#  define GW_DIALOGCALL __stdcall
 #  define GW_PLATFORM_WIN32 1
 #elif defined(__unix__)
 #  define GW_HOSTCALL
 #  define GW_EXPORT   extern "C" __attribute__((visibility("default")))
+#  define GW_DIALOGCALL
 #  define GW_PLATFORM_POSIX 1
 #else
 #  error "Glyphweave has no platform layer for this system"

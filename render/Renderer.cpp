@@ -4,30 +4,9 @@
 
 #include "hostsupport/CheckedSize.h"
 #include "render/BandRequest.h"
-
-const char CharacterRamp[281 + 1] =
-    "         ````````````......----''''''',,,,,,,,::"
-    "::::::========!!!!!!!!!++++++++iiiiii??????[(((("
-    "((((7777****{{{{2222JJJJ3333uuuu5555nnnn%%%%%yyy"
-    "y666666$$$$$$&&&&00008888AAAAAGGGGUUUUKKKK####QQ"
-    "QQQQmmmmmmHHHHHHHHHHHHHHHWWWWWWWWWWWWWWNNNNNNNN@"
-    "@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@";
+#include "render/SampleMapping.h"
 
 namespace {
-
-// The ramp reordered by sample, so that mapping is one lookup per sample.
-struct SampleTable {
-  char byte[256];
-};
-
-constexpr SampleTable MakeSampleTable() {
-  SampleTable t{};
-  for (int s = 0; s < 256; ++s) t.byte[s] = CharacterRamp[255 - s];
-  return t;
-}
-
-constexpr SampleTable kSampleTable = MakeSampleTable();
-static_assert(kSampleTable.byte[255] == ' ' && kSampleTable.byte[0] == '@', "ramp ends");
 
 const int32_t kMaxRowsPerBand = 32767;
 
@@ -40,8 +19,7 @@ void ReportProgress(ExportRecord* stuff, int32_t done, int32_t total) {
 }  // namespace
 
 void MapSamples(const uint8_t* samples, int32_t length, char* line) {
-  const char* table = kSampleTable.byte;
-  for (int32_t i = 0; i < length; ++i) line[i] = table[samples[i]];
+  ChooseSampleMapper()(samples, length, line);
 }
 
 int16_t RowsPerBand(int32_t maxData, int32_t columns, int32_t planes) {
@@ -79,6 +57,7 @@ bool WriteImageAsText(PluginGlobals* globals) {
   }
 
   const int32_t rowsPerBand = RowsPerBand(stuff->maxData, columns, planes);
+  const SampleMapper map = ChooseSampleMapper();
   for (int32_t top = 0; top < rows;) {
     const int32_t bottom = rows - top > rowsPerBand ? top + rowsPerBand : rows;
 
@@ -101,7 +80,7 @@ bool WriteImageAsText(PluginGlobals* globals) {
     for (int32_t r = top; ok && r < bottom; ++r) {
       int32_t count = static_cast<int32_t>(bufferSize);
       ReportProgress(stuff, r, rows);
-      MapSamples(p, static_cast<int32_t>(lineLength), line);
+      map(p, static_cast<int32_t>(lineLength), line);
       line[lineLength] = '\n';
       ok = CheckAbort(result, AskAbort(stuff)) &&
            CheckResult(result, WriteBytes(globals->fileRef, &count, line));

@@ -1,0 +1,24 @@
+// A progress bar on standard error while an export runs: percent, rows,
+// rate and time left. Drawn only on a terminal, at most ten times a second.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+struct ProgressBar {
+  bool enabled = false;
+  std::string label;
+  std::chrono::steady_clock::time_point started;
+  std::chrono::steady_clock::time_point lastDrawn;
+  bool drawn = false;
+};
+
+void StartProgress(ProgressBar* bar, bool enabled, const std::string& label);
+void UpdateProgress(ProgressBar* bar, int32_t done, int32_t total);
+// Clears the bar's line so that messages that follow start on a clean line.
+void EndProgress(ProgressBar* bar);
+
+// The bar's text for a terminal `columns` wide, without control characters.
+std::string ProgressText(const std::string& label, int32_t done, int32_t total, double seconds,
+                         int columns);
