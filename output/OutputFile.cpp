@@ -69,9 +69,14 @@ bool CloseOutputFile(PluginGlobals* globals) {
   if (globals->fileRef != 0 && globals->tempPath[0] != '\0') {
     if (*globals->result == kResultOk) {
       switch (PlatformCommitFile(globals->fileRef, globals->tempPath, path)) {
-        case kCommitDone: break;
-        case kCommitWriteFailed: *globals->result = kResultWriteError; break;
-        case kCommitReplaceFailed: *globals->result = kResultFileOpenError; break;
+        case kCommitDone:
+          break;
+        case kCommitWriteFailed:
+          *globals->result = kResultWriteError;
+          break;
+        case kCommitReplaceFailed:
+          *globals->result = kResultFileOpenError;
+          break;
       }
     } else {
       PlatformDiscardFile(globals->fileRef, globals->tempPath);

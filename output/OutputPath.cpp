@@ -59,7 +59,8 @@ void TakeRecordedPath(PluginGlobals* globals, PathText* recorded) {
     int32_t size = GetHandleSize(procs, handle);
     size_t available = size > 0 ? static_cast<size_t>(size) : 0;
     const void* nul = std::memchr(data, '\0', available);
-    Append(recorded, data, nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - data) : available);
+    Append(recorded, data,
+           nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - data) : available);
   }
   UnlockHandle(procs, handle);
   DisposeHandle(procs, handle);
@@ -122,7 +123,8 @@ bool AskWithDialog(PluginGlobals* globals, const PathText& folder, const PathTex
 
   SaveDialogRequest request{};
   if (stuff->platformData != nullptr) {
-    request.owner = reinterpret_cast<PlatformWindow>(static_cast<PlatformData*>(stuff->platformData)->hwnd);
+    request.owner =
+        reinterpret_cast<PlatformWindow>(static_cast<PlatformData*>(stuff->platformData)->hwnd);
   }
   request.instance = moduleInstance;
   request.filter = kDialogFilter;

@@ -9,14 +9,14 @@
 
 // The dialog's options, with the values of the OFN_ flags they stand for.
 enum : uint32_t {
-  kSaveDialogOverwritePrompt = 0x2,   // ask before replacing an existing file
-  kSaveDialogHideReadOnly = 0x4,      // no read-only check box
-  kSaveDialogPathMustExist = 0x800,   // only files in an existing folder
+  kSaveDialogOverwritePrompt = 0x2,  // ask before replacing an existing file
+  kSaveDialogHideReadOnly = 0x4,     // no read-only check box
+  kSaveDialogPathMustExist = 0x800,  // only files in an existing folder
   kSaveDialogLongNames = 0x200000,
 };
 
 struct SaveDialogRequest {
-  PlatformWindow owner;       // null: no owner
+  PlatformWindow owner;  // null: no owner
   PlatformInstance instance;
   // Pairs of NUL-terminated texts (the name shown, the pattern), ended by an
   // extra NUL.

@@ -1,30 +1,38 @@
 #include "platform/OutputFile.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
-#include <string>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
 namespace {
 
-// The folder of `path` as the system names it: "." for a bare name.
-std::string FolderOf(const char* path) {
+// The folder of `path` as the system names it: "." for a bare name. False
+// when it does not fit `folder`.
+bool FolderOf(const char* path, char* folder, size_t size) {
   const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) return ".";
-  if (slash == path) return "/";
-  return std::string(path, static_cast<size_t>(slash - path));
+  const char* text = ".";
+  size_t length = 1;
+  if (slash != nullptr) {
+    text = path;
+    length = slash == path ? 1 : static_cast<size_t>(slash - path);
+  }
+  if (length >= size) return false;
+  std::memcpy(folder, text, length);
+  folder[length] = '\0';
+  return true;
 }
 
-bool IsWritableFolder(const std::string& folder) {
-  struct stat st{};
-  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+bool IsWritableFolder(const char* folder) {
+  struct stat st {};
+  if (::stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  return ::faccessat(AT_FDCWD, folder, W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 // Names only need to differ from whatever else is in the folder; exclusive
@@ -54,8 +62,9 @@ void CloseQuietly(PlatformFile file) {
 }  // namespace
 
 bool PlatformTargetReplaceable(const char* path) {
-  if (!IsWritableFolder(FolderOf(path))) return false;
-  struct stat st{};
+  char folder[PATH_MAX];
+  if (!FolderOf(path, folder, sizeof folder) || !IsWritableFolder(folder)) return false;
+  struct stat st {};
   if (::lstat(path, &st) != 0) return errno == ENOENT;
   if (S_ISDIR(st.st_mode)) return false;
   // A file the user made read-only is not silently replaced.
@@ -97,7 +106,8 @@ PlatformFile PlatformCreateTempFile(const char* folder, char* tempPath, size_t t
   return 0;
 }
 
-PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath, const char* path) {
+PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath,
+                                         const char* path) {
   // The content must be on the disk before the name points to it, or a crash
   // could leave an empty file where the earlier one was.
   bool flushed = ::fsync(file) == 0;
@@ -110,10 +120,14 @@ PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath
     RemoveQuietly(tempPath);
     return kCommitReplaceFailed;
   }
-  int folder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder >= 0) {
-    ::fsync(folder);
-    ::close(folder);
+  // The new name itself must survive a crash too.
+  char folder[PATH_MAX];
+  int folderFd = FolderOf(path, folder, sizeof folder)
+                     ? ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                     : -1;
+  if (folderFd >= 0) {
+    ::fsync(folderFd);
+    ::close(folderFd);
   }
   return kCommitDone;
 }

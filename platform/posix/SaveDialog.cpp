@@ -7,14 +7,14 @@
 // terminal to ask on, is a cancel.
 #include "platform/SaveDialog.h"
 
-#include <cerrno>
-#include <cstring>
-#include <string>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -79,12 +79,12 @@ bool Hear(const Terminal& terminal, std::string* line) {
 }
 
 bool IsFolder(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool Exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
 }
 
@@ -179,7 +179,8 @@ SaveDialogAnswer Converse(const Terminal& terminal, const SaveDialogRequest* req
     }
 
     std::memcpy(request->file, path.c_str(), path.size() + 1);
-    if (request->fileTitle != nullptr) std::memcpy(request->fileTitle, title.c_str(), title.size() + 1);
+    if (request->fileTitle != nullptr)
+      std::memcpy(request->fileTitle, title.c_str(), title.size() + 1);
     return kSaveDialogChosen;
   }
 }

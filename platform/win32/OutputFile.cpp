@@ -35,8 +35,8 @@ uint32_t NextRandom() {
   if (state == 0) {
     LARGE_INTEGER counter;
     QueryPerformanceCounter(&counter);
-    state = static_cast<uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 16) ^ GetTickCount() ^
-            0x9E3779B9u;
+    state = static_cast<uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 16) ^
+            GetTickCount() ^ 0x9E3779B9u;
     if (state == 0) state = 1;
   }
   state ^= state << 13;
@@ -45,9 +45,7 @@ uint32_t NextRandom() {
   return state;
 }
 
-HANDLE AsHandle(PlatformFile file) {
-  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file));
-}
+HANDLE AsHandle(PlatformFile file) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file)); }
 
 void RemoveQuietly(const char* path) {
   if (path != nullptr && path[0] != '\0') DeleteFileA(path);
@@ -62,7 +60,8 @@ bool PlatformTargetReplaceable(const char* path) {
   if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return false;
   // A file that any program holds open cannot be replaced, even when that
   // program shares it fully: ask for it unshared.
-  HANDLE probe = CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE probe =
+      CreateFileA(path, DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (probe == INVALID_HANDLE_VALUE) return false;
   CloseHandle(probe);
   return true;
@@ -97,7 +96,8 @@ PlatformFile PlatformCreateTempFile(const char* folder, char* tempPath, size_t t
   return 0;
 }
 
-PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath, const char* path) {
+PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath,
+                                         const char* path) {
   bool flushed = FlushFileBuffers(AsHandle(file)) != 0;
   bool closed = _lclose(static_cast<HFILE>(file)) != HFILE_ERROR;
   if (!flushed || !closed) {

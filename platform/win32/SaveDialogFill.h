@@ -2,8 +2,8 @@
 // tests can check every field.
 #pragma once
 
+// windows.h brings the common dialogs with it.
 #include <windows.h>
-#include <commdlg.h>
 
 #include "platform/SaveDialog.h"
 
