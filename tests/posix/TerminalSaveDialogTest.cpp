@@ -1,6 +1,6 @@
 // The Save As dialog's stand-in on the controlling terminal, answered through
-// a pseudo-terminal: what it shows, how it turns an answer into a path, and
-// that without a terminal, or at the end of input, it cancels.
+// a pseudo-terminal, in what the exports through it do not show: how answers
+// become paths, what it refuses, and that without a terminal it cancels.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -49,16 +49,6 @@ std::string Answer(const std::string& folder, const SaveDialogUser& user, SaveDi
 }
 
 }  // namespace
-
-TEST(TerminalSaveDialog, ShowsTitleTypeFolderAndProposal) {
-  Folder f;
-  SaveDialogSeen seen;
-  EXPECT_EQ(Answer(f.path, SaveDialogUser{}, &seen), "chosen|" + f.path + "/photo.txt|photo.txt");
-  EXPECT_EQ(seen.title, "Glyphweave");
-  EXPECT_EQ(seen.fileType, "Glyphweave (*.txt)");
-  EXPECT_EQ(seen.folder, f.path);
-  EXPECT_EQ(seen.proposedName, "photo");
-}
 
 TEST(TerminalSaveDialog, TurnsAnswersIntoFullPaths) {
   Folder f;
@@ -110,30 +100,6 @@ TEST(TerminalSaveDialog, InsistsOnAnExistingFolderAndAFittingName) {
             "cancelled|photo|");
   EXPECT_NE(seen.transcript.find("too long"), std::string::npos);
   EXPECT_TRUE(ListFolder(f.path).empty());
-}
-
-TEST(TerminalSaveDialog, AsksBeforeReplacing) {
-  Folder f;
-  WriteFileBytes(f.path + "/photo.txt", "x");
-  for (bool agree : {true, false}) {
-    SaveDialogUser user;
-    user.replace = agree;
-    SaveDialogSeen seen;
-    std::string answer = Answer(f.path, user, &seen);
-    EXPECT_TRUE(seen.askedToReplace);
-    EXPECT_NE(seen.transcript.find(f.path + "/photo.txt already exists."), std::string::npos);
-    EXPECT_EQ(answer, agree ? "chosen|" + f.path + "/photo.txt|photo.txt" : "cancelled|photo|");
-  }
-  EXPECT_EQ(ReadFileBytes(f.path + "/photo.txt"), "x") << "the dialog itself writes nothing";
-}
-
-TEST(TerminalSaveDialog, EndOfInputCancels) {
-  Folder f;
-  SaveDialogUser user;
-  user.cancel = true;
-  SaveDialogSeen seen;
-  EXPECT_EQ(Answer(f.path, user, &seen), "cancelled|photo|");
-  EXPECT_EQ(seen.shown, 1);
 }
 
 TEST(TerminalSaveDialog, WithoutATerminalItCancelsAtOnce) {

@@ -71,51 +71,6 @@ TEST(OutputFile, ASuccessfulExportReplacesTheTargetOnlyAtTheClose) {
   EXPECT_EQ(step.host.HandleBytes(step.globals.pathHandle), target + std::string(2, '\0'));
 }
 
-TEST(OutputFile, AFailedExportLeavesTheEarlierFileAsItWas) {
-  for (bool earlier : {true, false}) {
-    FileStep step;
-    std::string target = JoinPath(step.folder, "photo.txt");
-    if (earlier) WriteFileBytes(target, "earlier\n");
-    step.SetOutputPath(target);
-    ASSERT_TRUE(CreateOutputFile(&step.globals));
-    EXPECT_TRUE(step.Write("partial"));
-    step.host.resultCell = kResultCancelled;
-
-    EXPECT_TRUE(CloseOutputFile(&step.globals));
-    EXPECT_EQ(step.host.resultCell, kResultCancelled);
-    if (earlier) {
-      EXPECT_EQ(ReadFileBytes(target), "earlier\n");
-      EXPECT_EQ(ListFolder(step.folder), std::vector<std::string>{"photo.txt"});
-    } else {
-      EXPECT_TRUE(ListFolder(step.folder).empty());
-    }
-    EXPECT_EQ(step.host.record.dirty, 0) << "cleared even after a failure";
-    EXPECT_EQ(step.host.HandleBytes(step.globals.pathHandle), target + std::string(2, '\0'))
-        << "the path is recorded whatever the outcome";
-  }
-}
-
-TEST(OutputFile, ATargetThatCannotBeReplacedIsRefusedBeforeAnythingIsMade) {
-  FileStep step;
-  std::string missing = JoinPath(step.folder, "missing");
-  step.SetOutputPath(JoinPath(missing, "photo.txt"));
-  step.globals.fileRef = 99;
-  EXPECT_FALSE(CreateOutputFile(&step.globals));
-  EXPECT_EQ(step.host.resultCell, kResultFileOpenError);
-  EXPECT_EQ(step.globals.fileRef, 0);
-  EXPECT_TRUE(ListFolder(step.folder).empty());
-
-  // A folder where the file should be.
-  FileStep folderStep;
-  std::string target = JoinPath(folderStep.folder, "photo.txt");
-  WriteFileBytes(JoinPath(folderStep.folder, "keep"), "k");
-  MakeFolder(target);
-  folderStep.SetOutputPath(target);
-  EXPECT_FALSE(CreateOutputFile(&folderStep.globals));
-  EXPECT_EQ(folderStep.host.resultCell, kResultFileOpenError);
-  EXPECT_EQ(ListFolder(folderStep.folder), (std::vector<std::string>{"keep", "photo.txt"}));
-}
-
 TEST(OutputFile, AReplaceThatFailsAtTheCloseIsAnErrorAndLeavesNoFile) {
   FileStep step;
   std::string target = JoinPath(step.folder, "photo.txt");
