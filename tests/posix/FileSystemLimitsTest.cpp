@@ -91,3 +91,22 @@ TEST(FileSystemLimits, AReadOnlyFolderIsRefusedBeforeRendering) {
     EXPECT_EQ(ListFolder(disk.path), std::vector<std::string>{"photo.txt"});
   }
 }
+
+TEST(FileSystemLimits, AHostWithoutStandardInputStillGetsItsFile) {
+  // With descriptor 0 closed the output file would be opened as 0, which the
+  // plug-in reads as "no file".
+  std::string folder = MakeTempFolder();
+  TestHost host;
+  host.SetImage(2, 2, 1, std::vector<uint8_t>(4, 0));
+  host.SetDocumentName(JoinPath(folder, "photo.psd"));
+  int savedInput = dup(0);
+  ASSERT_GE(savedInput, 0);
+  close(0);
+  int16_t result = host.Export();
+  dup2(savedInput, 0);
+  close(savedInput);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ReadFileBytes(JoinPath(folder, "photo.txt")), "@@\n@@\n");
+  EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"photo.txt"});
+  RemoveTree(folder);
+}
