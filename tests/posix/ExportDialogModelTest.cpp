@@ -9,22 +9,12 @@
 #include "hostsupport/DialogPlacement.h"
 #include "hostsupport/ExportDialog.h"
 #include "platform/posix/DialogModel.h"
+#include "support/CountedStrings.h"
 
 namespace {
 
 // Each string lives in a heap block of exactly 256 bytes, so the sanitizer
 // build catches any write past it.
-std::unique_ptr<CountedString> Make(const std::string& text) {
-  auto s = std::make_unique<CountedString>();
-  ClearString(s.get());
-  s->length = static_cast<unsigned char>(text.size());
-  text.copy(s->chars, text.size());
-  if (text.size() < 255) s->chars[text.size()] = '\0';
-  return s;
-}
-
-std::string Text(const CountedString& s) { return std::string(s.chars, s.length); }
-
 DialogLParam Param(CountedString* s) { return reinterpret_cast<DialogLParam>(s); }
 
 class ExportDialogModel : public testing::Test {
@@ -60,7 +50,7 @@ class ExportDialogModel : public testing::Test {
 }  // namespace
 
 TEST_F(ExportDialogModel, InitShowsTheStringAndOkStoresTheEditedText) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   EXPECT_EQ(ExportProc(dialog, kMessageInitDialog, 0, Param(s.get())), 0)
       << "0: the dialog manager must not choose the focus";
   EXPECT_EQ(dialogTextRef, s.get());
@@ -71,32 +61,32 @@ TEST_F(ExportDialogModel, InitShowsTheStringAndOkStoresTheEditedText) {
   EXPECT_EQ(Command(kCommandOk), 1);
   EXPECT_TRUE(Dialog().ended);
   EXPECT_EQ(Dialog().endResult, 1);
-  EXPECT_EQ(Text(*s), "b.txt");
+  EXPECT_EQ(CountedText(*s), "b.txt");
   EXPECT_EQ(s->chars[s->length], '\0');
 }
 
 TEST_F(ExportDialogModel, CancelLeavesTheString) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   ExportProc(dialog, kMessageInitDialog, 0, Param(s.get()));
   Field() = "b.txt";
   EXPECT_EQ(Command(kCommandCancel), 1);
   EXPECT_TRUE(Dialog().ended);
   EXPECT_EQ(Dialog().endResult, 2);
-  EXPECT_EQ(Text(*s), "a.txt");
+  EXPECT_EQ(CountedText(*s), "a.txt");
 }
 
 TEST_F(ExportDialogModel, OnlyTheLowWordOfACommandCounts) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   ExportProc(dialog, kMessageInitDialog, 0, Param(s.get()));
   Field() = "b.txt";
   // A notification code in the high word (here 1, from an accelerator).
   EXPECT_EQ(Command(0x00010001u), 1);
   EXPECT_EQ(Dialog().endResult, 1);
-  EXPECT_EQ(Text(*s), "b.txt");
+  EXPECT_EQ(CountedText(*s), "b.txt");
 }
 
 TEST_F(ExportDialogModel, OtherCommandsAndMessagesAnswerZeroAndChangeNothing) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   ExportProc(dialog, kMessageInitDialog, 0, Param(s.get()));
   const PlatformRect placed = Dialog().windowArea;
   Field() = "typed";
@@ -113,7 +103,7 @@ TEST_F(ExportDialogModel, OtherCommandsAndMessagesAnswerZeroAndChangeNothing) {
   }
 
   EXPECT_FALSE(Dialog().ended);
-  EXPECT_EQ(Text(*s), "a.txt");
+  EXPECT_EQ(CountedText(*s), "a.txt");
   EXPECT_EQ(Field(), "typed");
   EXPECT_EQ(dialogTextRef, s.get());
   EXPECT_EQ(Dialog().windowArea.left, placed.left);
@@ -121,7 +111,7 @@ TEST_F(ExportDialogModel, OtherCommandsAndMessagesAnswerZeroAndChangeNothing) {
 }
 
 TEST_F(ExportDialogModel, A255CharacterStringIsCutTo254BeforeItIsShown) {
-  auto s = Make(std::string(254, 'x') + "y");
+  auto s = MakeCounted(std::string(254, 'x') + "y");
   ASSERT_EQ(s->length, 255);
   ExportProc(dialog, kMessageInitDialog, 0, Param(s.get()));
   EXPECT_EQ(Field(), std::string(254, 'x'));
@@ -129,22 +119,22 @@ TEST_F(ExportDialogModel, A255CharacterStringIsCutTo254BeforeItIsShown) {
   EXPECT_EQ(s->chars[254], '\0');
 
   // 254 characters stay whole.
-  auto whole = Make(std::string(253, 'x') + "z");
+  auto whole = MakeCounted(std::string(253, 'x') + "z");
   ExportProc(dialog, kMessageInitDialog, 0, Param(whole.get()));
   EXPECT_EQ(Field(), std::string(253, 'x') + "z");
   EXPECT_EQ(whole->length, 254);
 }
 
 TEST_F(ExportDialogModel, OkReadsAtMost254Characters) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   ExportProc(dialog, kMessageInitDialog, 0, Param(s.get()));
   Field() = std::string(300, 'q');
   Command(kCommandOk);
-  EXPECT_EQ(Text(*s), std::string(254, 'q'));
+  EXPECT_EQ(CountedText(*s), std::string(254, 'q'));
   EXPECT_EQ(s->chars[254], '\0');
 
   // An emptied field gives an empty string.
-  auto t = Make("a.txt");
+  auto t = MakeCounted("a.txt");
   ExportProc(dialog, kMessageInitDialog, 0, Param(t.get()));
   Field().clear();
   Command(kCommandOk);
@@ -153,7 +143,7 @@ TEST_F(ExportDialogModel, OkReadsAtMost254Characters) {
 }
 
 TEST_F(ExportDialogModel, InitCentresOverTheParent) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   ExportProc(dialog, kMessageInitDialog, 0, Param(s.get()));
   DialogPosition expected = CenteredDialogPosition({104, 100, 696, 496}, 246, 96, 1024, 768, 18,
                                                    false);

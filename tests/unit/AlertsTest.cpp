@@ -7,30 +7,22 @@
 #include "hostsupport/Alerts.h"
 #include "platform/MessageBox.h"
 #include "support/BoxWatcher.h"
+#include "support/CountedStrings.h"
 
 namespace {
 
-std::unique_ptr<CountedString> Make(const std::string& text) {
-  auto s = std::make_unique<CountedString>();
-  ClearString(s.get());
-  AppendChars(s.get(), text.data(), 0, static_cast<int16_t>(text.size()));
-  return s;
-}
-
-std::string Text(const CountedString& s) { return std::string(s.chars, s.length); }
-
 std::string Formatted(double value, int16_t decimals) {
-  auto s = Make("junk");
+  auto s = MakeCounted("junk");
   FormatDecimal(s.get(), value, decimals);
-  return Text(*s);
+  return CountedText(*s);
 }
 
 std::string Substituted(const std::string& text, const CountedString* r0, const CountedString* r1,
                         const CountedString* r2) {
-  auto s = Make(text);
+  auto s = MakeCounted(text);
   SubstitutePlaceholders(s.get(), r0, r1, r2);
   EXPECT_EQ(s->chars[s->length], '\0');
-  return Text(*s);
+  return CountedText(*s);
 }
 
 ResultCode GW_HOSTCALL SomeAdvanceState() { return 0; }
@@ -65,13 +57,13 @@ TEST(FormatDecimal, HugeDecimalCountsStayInsideTheString) {
 }
 
 TEST(LongToString, WritesEveryInt32) {
-  auto s = Make("x");
+  auto s = MakeCounted("x");
   LongToString(-2147483647 - 1, s.get());
-  EXPECT_EQ(Text(*s), "-2147483648");
+  EXPECT_EQ(CountedText(*s), "-2147483648");
   LongToString(0, s.get());
-  EXPECT_EQ(Text(*s), "0");
+  EXPECT_EQ(CountedText(*s), "0");
   LongToString(2147483647, s.get());
-  EXPECT_EQ(Text(*s), "2147483647");
+  EXPECT_EQ(CountedText(*s), "2147483647");
 }
 
 TEST(IntPower, CountsTheExponent) {
@@ -82,9 +74,9 @@ TEST(IntPower, CountsTheExponent) {
 }
 
 TEST(SubstitutePlaceholders, ReplacesCaretDigitPairs) {
-  auto q = Make("Q");
-  auto z = Make("Z");
-  auto three = Make("3.0");
+  auto q = MakeCounted("Q");
+  auto z = MakeCounted("Z");
+  auto three = MakeCounted("3.0");
   EXPECT_EQ(Substituted("^3 ^1", nullptr, q.get(), nullptr), "^3 Q");
   EXPECT_EQ(Substituted("^^1", nullptr, q.get(), nullptr), "^Q");
   EXPECT_EQ(Substituted("ab^", nullptr, q.get(), nullptr), "ab^");
@@ -94,27 +86,27 @@ TEST(SubstitutePlaceholders, ReplacesCaretDigitPairs) {
 }
 
 TEST(SubstitutePlaceholders, GoesOnWhereTheDigitStood) {
-  auto a2 = Make("a^2");
-  auto z = Make("Z");
-  auto caret2 = Make("^2");
-  auto empty = Make("");
+  auto a2 = MakeCounted("a^2");
+  auto z = MakeCounted("Z");
+  auto caret2 = MakeCounted("^2");
+  auto empty = MakeCounted("");
   EXPECT_EQ(Substituted("x^1y", nullptr, a2.get(), z.get()), "xaZy");
   EXPECT_EQ(Substituted("x^1y", nullptr, caret2.get(), z.get()), "x^2y");
   EXPECT_EQ(Substituted("^1^2", nullptr, empty.get(), z.get()), "^2");
 }
 
 TEST(SubstitutePlaceholders, SelfReferringReplacementEndsAtTheLimit) {
-  auto grows = Make("ab^1");
+  auto grows = MakeCounted("ab^1");
   std::string out = Substituted("<^1>", nullptr, grows.get(), nullptr);
   EXPECT_EQ(out.size(), 254u);
   EXPECT_EQ(out.substr(0, 5), "<abab");
 
-  auto many = Make("^1^1^1");
+  auto many = MakeCounted("^1^1^1");
   EXPECT_LE(Substituted("^1", nullptr, many.get(), nullptr).size(), 254u);
 }
 
 TEST(SubstitutePlaceholders, LongTextsAreCutAt254) {
-  auto longReplacement = Make(std::string(200, 'r'));
+  auto longReplacement = MakeCounted(std::string(200, 'r'));
   std::string out = Substituted(std::string(100, 't') + "^1" + "tail", nullptr,
                                 longReplacement.get(), nullptr);
   EXPECT_EQ(out, std::string(100, 't') + std::string(154, 'r'));

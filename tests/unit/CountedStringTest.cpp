@@ -7,19 +7,9 @@
 
 #include "hostsupport/CountedString.h"
 #include "support/TestHost.h"
+#include "support/CountedStrings.h"
 
 namespace {
-
-std::unique_ptr<CountedString> Make(const std::string& text) {
-  auto s = std::make_unique<CountedString>();
-  ClearString(s.get());
-  s->length = static_cast<unsigned char>(text.size());
-  text.copy(s->chars, text.size());
-  if (text.size() < 255) s->chars[text.size()] = '\0';
-  return s;
-}
-
-std::string Text(const CountedString& s) { return std::string(s.chars, s.length); }
 
 void ExpectTerminated(const CountedString& s) {
   ASSERT_LE(s.length, 254);
@@ -29,7 +19,7 @@ void ExpectTerminated(const CountedString& s) {
 }  // namespace
 
 TEST(CountedString, ClearLeavesAnEmptyTerminatedString) {
-  auto s = Make("abc");
+  auto s = MakeCounted("abc");
   ClearString(s.get());
   EXPECT_EQ(s->length, 0);
   EXPECT_EQ(s->chars[0], '\0');
@@ -42,36 +32,36 @@ TEST(CountedString, AppendsStopAt254Characters) {
     std::string kept;
   } cases[] = {{252, 254, "xy"}, {253, 254, "x"}, {254, 254, ""}, {0, 3, "xyz"}};
   for (const Case& c : cases) {
-    auto s = Make(std::string(c.before, 'a'));
+    auto s = MakeCounted(std::string(c.before, 'a'));
     AppendChars(s.get(), "xyz", 0, 3);
     EXPECT_EQ(s->length, c.expectedAfter) << "from " << c.before;
-    EXPECT_EQ(Text(*s), std::string(c.before, 'a').substr(0, c.expectedAfter - c.kept.size()) + c.kept);
+    EXPECT_EQ(CountedText(*s), std::string(c.before, 'a').substr(0, c.expectedAfter - c.kept.size()) + c.kept);
     ExpectTerminated(*s);
   }
 }
 
 TEST(CountedString, Any255CharacterStringIsCutByTheNextAppend) {
-  auto s = Make(std::string(255, 'b'));
+  auto s = MakeCounted(std::string(255, 'b'));
   AppendChars(s.get(), "x", 0, 0);
   EXPECT_EQ(s->length, 254);
   ExpectTerminated(*s);
 
-  auto t = Make(std::string(255, 'b'));
+  auto t = MakeCounted(std::string(255, 'b'));
   AppendChar(t.get(), 'x');
   EXPECT_EQ(t->length, 254);
-  EXPECT_EQ(Text(*t), std::string(254, 'b'));
+  EXPECT_EQ(CountedText(*t), std::string(254, 'b'));
   ExpectTerminated(*t);
 }
 
 TEST(CountedString, NegativeCountAppendsNothing) {
-  auto s = Make("abc");
+  auto s = MakeCounted("abc");
   AppendChars(s.get(), "xyz", 0, -5);
-  EXPECT_EQ(Text(*s), "abc");
+  EXPECT_EQ(CountedText(*s), "abc");
   ExpectTerminated(*s);
 }
 
 TEST(CountedString, AppendCharStopsAt254) {
-  auto s = Make(std::string(253, 'a'));
+  auto s = MakeCounted(std::string(253, 'a'));
   AppendChar(s.get(), 'x');
   EXPECT_EQ(s->length, 254);
   AppendChar(s.get(), 'y');
@@ -81,16 +71,16 @@ TEST(CountedString, AppendCharStopsAt254) {
 }
 
 TEST(CountedString, CopyingFromAnotherStringSkipsItsLengthByte) {
-  auto source = Make("hello");
-  auto dest = Make("zz");
+  auto source = MakeCounted("hello");
+  auto dest = MakeCounted("zz");
   ClearString(dest.get());
   AppendChars(dest.get(), CountedBytes(source.get()), 1, source->length);
-  EXPECT_EQ(Text(*dest), "hello");
+  EXPECT_EQ(CountedText(*dest), "hello");
 
   // A tail from position 3 on, limited by the room left like any append.
-  auto tail = Make(std::string(252, 'q'));
+  auto tail = MakeCounted(std::string(252, 'q'));
   AppendChars(tail.get(), CountedBytes(source.get()), 3, static_cast<int16_t>(source->length - 3 + 1));
-  EXPECT_EQ(Text(*tail), std::string(252, 'q') + "ll");
+  EXPECT_EQ(CountedText(*tail), std::string(252, 'q') + "ll");
   ExpectTerminated(*tail);
 }
 
@@ -101,7 +91,7 @@ TEST(CountedString, CopyHandleTakesRawBytesUpTo254) {
   Handle empty = host.MakeHandle("", 0);
   Handle withNuls = host.MakeHandle("path\0\0", 6);
 
-  auto s = Make("old");
+  auto s = MakeCounted("old");
   CopyHandleToString(&host.handleProcs, large, s.get());
   EXPECT_EQ(s->length, 254);
   ExpectTerminated(*s);
@@ -110,7 +100,7 @@ TEST(CountedString, CopyHandleTakesRawBytesUpTo254) {
   EXPECT_EQ(s->length, 0);
 
   CopyHandleToString(&host.handleProcs, withNuls, s.get());
-  EXPECT_EQ(Text(*s), std::string("path\0\0", 6));
+  EXPECT_EQ(CountedText(*s), std::string("path\0\0", 6));
   EXPECT_EQ(host.handles.lockDepth, 0) << "every lock is undone";
 
   CopyHandleToString(&host.handleProcs, nullptr, s.get());
@@ -120,7 +110,7 @@ TEST(CountedString, CopyHandleTakesRawBytesUpTo254) {
 TEST(CountedString, CopyHandleSurvivesAHostThatCannotLockOrSize) {
   TestHost host;
   Handle h = host.MakeHandle("abc", 3);
-  auto s = Make("old");
+  auto s = MakeCounted("old");
   host.handles.nullLock = true;
   CopyHandleToString(&host.handleProcs, h, s.get());
   EXPECT_EQ(s->length, 0);

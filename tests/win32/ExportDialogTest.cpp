@@ -19,6 +19,7 @@
 #include "hostsupport/DialogPlacement.h"
 #include "support/BoxWatcher.h"
 #include "support/ModuleFile.h"
+#include "support/CountedStrings.h"
 
 namespace {
 
@@ -33,17 +34,6 @@ DLGPROC ModuleProc(const char* name) {
 }
 
 DLGPROC ExportProcOfModule() { return ModuleProc("_ExportProc@16"); }
-
-std::unique_ptr<CountedString> Make(const std::string& text) {
-  auto s = std::make_unique<CountedString>();
-  ClearString(s.get());
-  s->length = static_cast<unsigned char>(text.size());
-  text.copy(s->chars, text.size());
-  if (text.size() < 255) s->chars[text.size()] = '\0';
-  return s;
-}
-
-std::string Text(const CountedString& s) { return std::string(s.chars, s.length); }
 
 using Clock = std::chrono::steady_clock;
 
@@ -210,7 +200,7 @@ TEST(ExportDialogModule, TemplateFoundByNameAsDialogResource) {
 }
 
 TEST_F(ExportDialogUnderWine, OkStoresTheTypedName) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   std::string shown, afterTyping;
   Outcome outcome = OpenDialog(nullptr, s.get(), [&](Session& session) {
     shown = session.Field();
@@ -221,12 +211,12 @@ TEST_F(ExportDialogUnderWine, OkStoresTheTypedName) {
   EXPECT_EQ(shown, "a.txt");
   EXPECT_EQ(afterTyping, "b.txt");
   EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(Text(*s), "b.txt");
+  EXPECT_EQ(CountedText(*s), "b.txt");
   EXPECT_EQ(s->chars[s->length], '\0');
 }
 
 TEST_F(ExportDialogUnderWine, CancelLeavesTheName) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   bool typed = false;
   Outcome outcome = OpenDialog(nullptr, s.get(), [&](Session& session) {
     typed = session.Type("b.txt");
@@ -235,11 +225,11 @@ TEST_F(ExportDialogUnderWine, CancelLeavesTheName) {
   EXPECT_FALSE(outcome.timedOut);
   EXPECT_TRUE(typed);
   EXPECT_EQ(outcome.result, 2);
-  EXPECT_EQ(Text(*s), "a.txt");
+  EXPECT_EQ(CountedText(*s), "a.txt");
 }
 
 TEST_F(ExportDialogUnderWine, A255CharacterNameIsShownCutTo254) {
-  auto s = Make(std::string(254, 'n') + "X");
+  auto s = MakeCounted(std::string(254, 'n') + "X");
   ASSERT_EQ(s->length, 255);
   std::string shown;
   Outcome outcome = OpenDialog(nullptr, s.get(), [&](Session& session) {
@@ -249,11 +239,11 @@ TEST_F(ExportDialogUnderWine, A255CharacterNameIsShownCutTo254) {
   EXPECT_FALSE(outcome.timedOut);
   EXPECT_EQ(shown, std::string(254, 'n'));
   EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(Text(*s), std::string(254, 'n'));
+  EXPECT_EQ(CountedText(*s), std::string(254, 'n'));
 }
 
 TEST_F(ExportDialogUnderWine, OtherCommandsAndMessagesAnswerZeroAndChangeNothing) {
-  auto s = Make("a.txt");
+  auto s = MakeCounted("a.txt");
   DLGPROC proc = ExportProcOfModule();
   std::vector<INT_PTR> answers;
   std::string shownAfter;
@@ -279,7 +269,7 @@ TEST_F(ExportDialogUnderWine, OtherCommandsAndMessagesAnswerZeroAndChangeNothing
   EXPECT_EQ(answers, std::vector<INT_PTR>(6, 0));
   EXPECT_EQ(shownAfter, "a.txt");
   EXPECT_EQ(outcome.result, 1);
-  EXPECT_EQ(Text(*s), "a.txt");
+  EXPECT_EQ(CountedText(*s), "a.txt");
 }
 
 TEST_F(ExportDialogUnderWine, PlacedWhereTheCentringArithmeticSays) {
@@ -301,7 +291,7 @@ TEST_F(ExportDialogUnderWine, PlacedWhereTheCentringArithmeticSays) {
     if (c.hasParent) {
       ASSERT_NE(parent, nullptr);
     }
-    auto s = Make("a.txt");
+    auto s = MakeCounted("a.txt");
     RECT placed{};
     DialogPosition expected{};
     HWND owner = nullptr;
