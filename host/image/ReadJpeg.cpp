@@ -125,8 +125,15 @@ void ReportError(const JpegState* s, std::string* error) {
                       (s->source->memoryLimit != 0
                            ? " within the limit of " + DescribeBytes(s->source->memoryLimit)
                            : std::string()));
+  } else if (e.code == JERR_BAD_PRECISION || e.code == JERR_NOT_COMPILED ||
+             e.code == JERR_COMPONENT_COUNT || e.code == JERR_CCIR601_NOTIMPL) {
+    SetImageError(error, *s->source, std::string("unsupported JPEG file: ") + e.message);
   } else {
-    SetImageError(error, *s->source, std::string("corrupt JPEG data: ") + e.message);
+    // libjpeg's warnings begin with the words we begin with.
+    const char* text = e.message;
+    const char prefix[] = "Corrupt JPEG data: ";
+    if (std::strncmp(text, prefix, sizeof prefix - 1) == 0) text += sizeof prefix - 1;
+    SetImageError(error, *s->source, std::string("corrupt JPEG data: ") + text);
   }
 }
 

@@ -137,6 +137,18 @@ bool PngOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   *state = nullptr;
   *layout = StoredLayout();
   layout->format = "PNG";
+  // Sizes first, from IHDR itself, so that an empty or oversized image gets
+  // the same words as in every other format rather than libpng's.
+  uint8_t head[24];
+  if (ReadSourceBytes(source, head, sizeof head) && std::memcmp(head + 12, "IHDR", 4) == 0) {
+    const int64_t width = int64_t{head[16]} << 24 | head[17] << 16 | head[18] << 8 | head[19];
+    const int64_t height = int64_t{head[20]} << 24 | head[21] << 16 | head[22] << 8 | head[23];
+    if (!CheckImageSize(*source, width, height, error)) return false;
+  }
+  if (fseeko(source->file, 0, SEEK_SET) != 0) {
+    SetImageError(error, *source, "cannot be read");
+    return false;
+  }
   PngState* s = new PngState;
   s->source = source;
   s->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, s, PngError, PngWarning);

@@ -46,16 +46,15 @@ struct TiffState {
   uint8_t* whole = nullptr;
 };
 
-int OnError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+// Keeps libtiff's first message, without the function name and the file
+// name it puts in front, which tell users nothing.
+int OnError(TIFF*, void* user, const char*, const char* format, va_list args) {
   TiffState* s = static_cast<TiffState*>(user);
-  if (s->message[0] == '\0') {
-    char text[400];
-    std::vsnprintf(text, sizeof text, format, args);
-    if (module != nullptr && module[0] != '\0') {
-      std::snprintf(s->message, sizeof s->message, "%s: %s", module, text);
-    } else {
-      std::snprintf(s->message, sizeof s->message, "%s", text);
-    }
+  if (s->message[0] != '\0') return 1;
+  std::vsnprintf(s->message, sizeof s->message, format, args);
+  const std::string name = s->source->name + ": ";
+  if (std::strncmp(s->message, name.c_str(), name.size()) == 0) {
+    std::memmove(s->message, s->message + name.size(), std::strlen(s->message + name.size()) + 1);
   }
   return 1;
 }
@@ -93,7 +92,8 @@ void UnmapProc(thandle_t, void*, toff_t) {}
 bool Failure(TiffState* s, const char* fallback, std::string* error) {
   const char* m = s->message[0] != '\0' ? s->message : fallback;
   if (std::strstr(m, "Read error") != nullptr || std::strstr(m, "Seek error") != nullptr ||
-      std::strstr(m, "end of file") != nullptr || std::strstr(m, "past end") != nullptr) {
+      std::strstr(m, "end of file") != nullptr || std::strstr(m, "past end") != nullptr ||
+      std::strstr(m, "Can not read TIFF directory") != nullptr) {
     SetImageError(error, *s->source, TruncatedMessage("TIFF") + " (" + m + ")");
   } else {
     SetImageError(error, *s->source, std::string("corrupt TIFF data: ") + m);
@@ -469,6 +469,36 @@ bool LoadRgba(TiffState* s, std::string* error) {
   return true;
 }
 
+// The size the first directory of a classic TIFF declares, read before
+// libtiff, which refuses empty images with words of its own. False when the
+// directory cannot be read here (libtiff will say why).
+bool PeekSize(ImageSource* source, int64_t* width, int64_t* height) {
+  uint8_t head[8];
+  if (!ReadSourceBytes(source, head, sizeof head)) return false;
+  const bool little = head[0] == 'I';
+  auto u16 = [little](const uint8_t* p) {
+    return little ? static_cast<uint32_t>(p[0] | p[1] << 8) : static_cast<uint32_t>(p[0] << 8 | p[1]);
+  };
+  auto u32 = [little, &u16](const uint8_t* p) {
+    return little ? (u16(p) | u16(p + 2) << 16) : (u16(p) << 16 | u16(p + 2));
+  };
+  if (u16(head + 2) != 42 || fseeko(source->file, static_cast<off_t>(u32(head + 4)), SEEK_SET) != 0) {
+    return false;
+  }
+  uint8_t count[2];
+  if (!ReadSourceBytes(source, count, 2)) return false;
+  *width = *height = -1;
+  for (uint32_t i = 0, n = u16(count); i < n && i < 4096; ++i) {
+    uint8_t e[12];
+    if (!ReadSourceBytes(source, e, sizeof e)) return false;
+    const uint32_t tag = u16(e), type = u16(e + 2);
+    if ((tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH) || u32(e + 4) != 1) continue;
+    const int64_t value = type == TIFF_SHORT ? u16(e + 8) : type == TIFF_LONG ? u32(e + 8) : -1;
+    (tag == TIFFTAG_IMAGEWIDTH ? *width : *height) = value;
+  }
+  return *width >= 0 && *height >= 0;
+}
+
 void TiffClose(void* state) {
   TiffState* s = static_cast<TiffState*>(state);
   if (s->tif != nullptr) TIFFClose(s->tif);
@@ -488,6 +518,12 @@ bool TiffOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
     TIFFSetErrorHandler(nullptr);
     TIFFSetWarningHandler(nullptr);
     silenced = true;
+  }
+  int64_t width = 0, height = 0;
+  if (PeekSize(source, &width, &height) && !CheckImageSize(*source, width, height, error)) return false;
+  if (fseeko(source->file, 0, SEEK_SET) != 0) {
+    SetImageError(error, *source, "cannot be read");
+    return false;
   }
   TiffState* s = new TiffState;
   s->source = source;

@@ -43,6 +43,11 @@ bool Describe(WebpState* s, StoredLayout* layout, std::string* error) {
   WebPDemuxer* demux = WebPDemuxPartial(&whole, &parsed);
   if (demux == nullptr || parsed == WEBP_DEMUX_PARSE_ERROR) {
     if (demux != nullptr) WebPDemuxDelete(demux);
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(s->data, s->size, &features) == VP8_STATUS_NOT_ENOUGH_DATA) {
+      SetImageError(error, *s->source, TruncatedMessage("WebP"));
+      return false;
+    }
     return Corrupt(s, "the file's structure is damaged", error);
   }
   if (parsed != WEBP_DEMUX_DONE) {
