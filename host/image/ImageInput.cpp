@@ -1,0 +1,648 @@
+// Opening images and serving requests: format detection by content, the
+// reader's position in the file, images held whole, orientation, and the
+// conversion of each row into the requested mode and planes.
+#include "host/image/ImageInput.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "host/image/Convert.h"
+#include "host/image/ImageInternal.h"
+
+struct ImageFile {
+  ImageSource source;
+  const ImageReader* reader = nullptr;
+  void* state = nullptr;       // the reader's, while it is open
+  StoredLayout layout;
+  ImageOptions options;
+  ImageInfo info;
+  Conversion conversion;
+  int32_t nextRow = 0;         // the stored row the reader delivers next
+  uint8_t* row = nullptr;      // one stored row
+  uint8_t* selected = nullptr; // one delivered row of all planes, for plane subsets
+  // Images whose orientation needs the whole picture: the oriented image in
+  // the stored layout, once loaded.
+  bool holdWhole = false;
+  uint8_t* whole = nullptr;
+  bool failed = false;
+  std::string failure;
+};
+
+namespace {
+
+// ---- formats ------------------------------------------------------------------
+
+struct FormatSignature {
+  const char* name;            // as users know it
+  const ImageReader* const* reader;  // null: never read
+  const char* extensions;      // ".jpg.jpeg", for messages about unknown content
+};
+
+bool StartsWith(const uint8_t* head, size_t n, const char* magic, size_t length) {
+  return n >= length && std::memcmp(head, magic, length) == 0;
+}
+
+bool IsPnm(const uint8_t* head, size_t n) {
+  return n >= 3 && head[0] == 'P' && head[1] >= '1' && head[1] <= '7' &&
+         (head[2] == ' ' || head[2] == '\t' || head[2] == '\n' || head[2] == '\r' ||
+          head[2] == '#');
+}
+
+const ImageReader* const kPnmReaderPointer = &kPnmReader;
+
+// The format of a file by its first bytes; `name` is set for formats known
+// but not read, with a null result.
+const ImageReader* DetectFormat(const uint8_t* h, size_t n, const char** name) {
+  *name = nullptr;
+  struct Known {
+    const char* name;
+    const ImageReader* const* reader;
+    bool (*match)(const uint8_t*, size_t);
+  };
+  static const Known known[] = {
+      {"JPEG", &kJpegReader,
+       [](const uint8_t* p, size_t k) { return StartsWith(p, k, "\xFF\xD8\xFF", 3); }},
+      {"PNG", &kPngReader,
+       [](const uint8_t* p, size_t k) { return StartsWith(p, k, "\x89PNG\r\n\x1A\n", 8); }},
+      {"TIFF", &kTiffReader,
+       [](const uint8_t* p, size_t k) {
+         return StartsWith(p, k, "II*\0", 4) || StartsWith(p, k, "MM\0*", 4) ||
+                StartsWith(p, k, "II+\0", 4) || StartsWith(p, k, "MM\0+", 4);
+       }},
+      {"GIF", &kGifReader,
+       [](const uint8_t* p, size_t k) {
+         return StartsWith(p, k, "GIF87a", 6) || StartsWith(p, k, "GIF89a", 6);
+       }},
+      {"WebP", &kWebpReader,
+       [](const uint8_t* p, size_t k) {
+         return k >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0;
+       }},
+      {"PNM", &kPnmReaderPointer, IsPnm},
+      {"BMP", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "BM", 2) && k >= 14; }},
+      {"Photoshop (PSD)", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "8BPS", 4); }},
+      {"JPEG 2000", nullptr,
+       [](const uint8_t* p, size_t k) {
+         return StartsWith(p, k, "\0\0\0\x0CjP  ", 8) || StartsWith(p, k, "\xFF\x4F\xFF\x51", 4);
+       }},
+      {"JPEG XL", nullptr,
+       [](const uint8_t* p, size_t k) {
+         return StartsWith(p, k, "\xFF\x0A", 2) || StartsWith(p, k, "\0\0\0\x0CJXL ", 8);
+       }},
+      {"HEIF or AVIF", nullptr,
+       [](const uint8_t* p, size_t k) { return k >= 12 && std::memcmp(p + 4, "ftyp", 4) == 0; }},
+      {"PDF", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "%PDF", 4); }},
+      {"ZIP archive", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "PK\3\4", 4); }},
+      {"QOI", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "qoif", 4); }},
+  };
+  for (const Known& k : known) {
+    if (!k.match(h, n)) continue;
+    *name = k.name;
+    return k.reader != nullptr ? *k.reader : nullptr;
+  }
+  return nullptr;
+}
+
+// The format a file's extension promises, for the message when its content
+// is none we know.
+const char* FormatByExtension(const std::string& path) {
+  size_t slash = path.find_last_of("/\\");
+  size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nullptr;
+  std::string ext = path.substr(dot + 1);
+  for (char& ch : ext) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  static const char* const table[][2] = {
+      {"jpg", "JPEG"}, {"jpeg", "JPEG"}, {"jpe", "JPEG"}, {"jfif", "JPEG"},
+      {"png", "PNG"},  {"tif", "TIFF"},  {"tiff", "TIFF"}, {"gif", "GIF"},
+      {"webp", "WebP"}, {"pnm", "PNM"},  {"pbm", "PBM"},  {"pgm", "PGM"},
+      {"ppm", "PPM"},  {"pam", "PAM"},   {"bmp", "BMP"},
+  };
+  for (const auto& entry : table) {
+    if (ext == entry[0]) return entry[1];
+  }
+  return nullptr;
+}
+
+// "starts with "<htm"" or "starts with 00 01 fe ...".
+std::string DescribeStart(const uint8_t* head, size_t n) {
+  size_t shown = n < 8 ? n : 8;
+  bool text = shown > 0;
+  for (size_t i = 0; i < shown; ++i) {
+    if (head[i] < 0x20 || head[i] > 0x7E) text = false;
+  }
+  std::string out = "it starts with ";
+  if (text) {
+    out += '"';
+    out.append(reinterpret_cast<const char*>(head), shown);
+    out += '"';
+    return out;
+  }
+  static const char hex[] = "0123456789abcdef";
+  for (size_t i = 0; i < shown; ++i) {
+    if (i > 0) out += ' ';
+    out += hex[head[i] >> 4];
+    out += hex[head[i] & 15];
+  }
+  return out;
+}
+
+std::string ReadableFormats() {
+  std::string list;
+  struct Entry {
+    const ImageReader* reader;
+    const char* name;
+  };
+  const Entry entries[] = {{kJpegReader, "JPEG"}, {kPngReader, "PNG"}, {kTiffReader, "TIFF"},
+                           {kGifReader, "GIF"},   {kWebpReader, "WebP"}};
+  for (const Entry& e : entries) {
+    if (e.reader == nullptr) continue;
+    list += e.name;
+    list += ", ";
+  }
+  list += "PNM and PAM";
+  return list;
+}
+
+// ---- orientation ---------------------------------------------------------------
+
+const char* OrientationReason(int32_t orientation) {
+  static const char* const reasons[] = {
+      "", "", "", "EXIF orientation 3 (turned 180 degrees)",
+      "EXIF orientation 4 (flipped upside down)", "EXIF orientation 5 (transposed)",
+      "EXIF orientation 6 (turned 90 degrees)", "EXIF orientation 7 (transversed)",
+      "EXIF orientation 8 (turned 270 degrees)"};
+  return orientation >= 3 && orientation <= 8 ? reasons[orientation] : nullptr;
+}
+
+// Where stored pixel (x, y) of a sw x sh image lands once oriented.
+void OrientedPosition(int32_t orientation, int32_t sw, int32_t sh, int32_t x, int32_t y,
+                      int32_t* dx, int32_t* dy) {
+  switch (orientation) {
+    case 2: *dx = sw - 1 - x; *dy = y; break;
+    case 3: *dx = sw - 1 - x; *dy = sh - 1 - y; break;
+    case 4: *dx = x; *dy = sh - 1 - y; break;
+    case 5: *dx = y; *dy = x; break;
+    case 6: *dx = sh - 1 - y; *dy = x; break;
+    case 7: *dx = sh - 1 - y; *dy = sw - 1 - x; break;
+    case 8: *dx = y; *dy = sw - 1 - x; break;
+    default: *dx = x; *dy = y; break;
+  }
+}
+
+void MirrorRow(uint8_t* row, int32_t width, int32_t channels) {
+  uint8_t tmp[256];
+  const size_t ch = static_cast<size_t>(channels);
+  for (int32_t a = 0, b = width - 1; a < b; ++a, --b) {
+    std::memcpy(tmp, row + static_cast<size_t>(a) * ch, ch);
+    std::memcpy(row + static_cast<size_t>(a) * ch, row + static_cast<size_t>(b) * ch, ch);
+    std::memcpy(row + static_cast<size_t>(b) * ch, tmp, ch);
+  }
+}
+
+// ---- the reader's position ---------------------------------------------------
+
+bool Fail(ImageFile* image, const std::string& message, std::string* error) {
+  image->failed = true;
+  image->failure = message;
+  *error = message;
+  return false;
+}
+
+size_t StoredRowBytes(const ImageFile* image) {
+  return static_cast<size_t>(image->layout.width) * static_cast<size_t>(image->layout.channels);
+}
+
+bool Rewind(ImageSource* source) { return fseeko(source->file, 0, SEEK_SET) == 0; }
+
+// Starts decoding again from the top of the file.
+bool Restart(ImageFile* image, std::string* error) {
+  if (image->state != nullptr) image->reader->close(image->state);
+  image->state = nullptr;
+  image->nextRow = 0;
+  if (!Rewind(&image->source)) {
+    SetImageError(error, image->source, "cannot go back to the start of the file");
+    return false;
+  }
+  StoredLayout again;
+  if (!image->reader->open(&image->source, &image->state, &again, error)) return false;
+  if (again.width != image->layout.width || again.height != image->layout.height ||
+      again.channels != image->layout.channels || again.space != image->layout.space) {
+    SetImageError(error, image->source, "the file changed while it was being read");
+    return false;
+  }
+  return true;
+}
+
+// Reads the next `count` stored rows into rows[0..count-1].
+bool ReadStoredRows(ImageFile* image, uint8_t* const* rows, int32_t count, std::string* error) {
+  if (image->state == nullptr && !Restart(image, error)) return false;
+  if (!image->reader->readRows(image->state, rows, count, error)) return false;
+  image->nextRow += count;
+  return true;
+}
+
+// Decodes the whole image into image->whole, oriented; the reader is
+// closed afterwards, so that its own memory goes.
+bool LoadWhole(ImageFile* image, std::string* error) {
+  const StoredLayout& l = image->layout;
+  uint64_t bytes = 0;
+  if (!CheckedProduct(static_cast<uint64_t>(l.width) * static_cast<uint64_t>(l.height),
+                      static_cast<uint64_t>(l.channels), &bytes)) {
+    SetImageError(error, image->source, "too large to hold whole");
+    return false;
+  }
+  image->whole = AllocateImageMemory(image->source, bytes, image->info.decodedWhole, error);
+  if (image->whole == nullptr) return false;
+  if (image->nextRow != 0 && !Restart(image, error)) return false;
+  const size_t ch = static_cast<size_t>(l.channels);
+  const int32_t outWidth = image->info.width;
+  for (int32_t y = 0; y < l.height; ++y) {
+    uint8_t* row = image->row;
+    if (!ReadStoredRows(image, &row, 1, error)) return false;
+    for (int32_t x = 0; x < l.width; ++x) {
+      int32_t dx = 0, dy = 0;
+      OrientedPosition(l.orientation, l.width, l.height, x, y, &dx, &dy);
+      size_t at = (static_cast<size_t>(dy) * static_cast<size_t>(outWidth) + static_cast<size_t>(dx)) * ch;
+      std::memcpy(image->whole + at, row + static_cast<size_t>(x) * ch, ch);
+    }
+  }
+  image->reader->close(image->state);
+  image->state = nullptr;
+  return true;
+}
+
+// Converts one run of stored pixels into the requested planes of a row.
+void DeliverRow(ImageFile* image, const uint8_t* stored, int32_t count, int32_t loPlane,
+                int32_t hiPlane, uint8_t* dest) {
+  const int32_t planes = image->conversion.planes;
+  if (image->info.mode == kImageModeBitmap || (loPlane == 0 && hiPlane == planes - 1)) {
+    ConvertPixels(&image->conversion, stored, count, dest);
+    return;
+  }
+  ConvertPixels(&image->conversion, stored, count, image->selected);
+  const size_t take = static_cast<size_t>(hiPlane - loPlane + 1);
+  for (int32_t i = 0; i < count; ++i) {
+    std::memcpy(dest + static_cast<size_t>(i) * take,
+                image->selected + static_cast<size_t>(i) * static_cast<size_t>(planes) +
+                    static_cast<size_t>(loPlane),
+                take);
+  }
+}
+
+bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFile** out,
+                    ImageInfo* info, std::string* error) {
+  ImageFile* image = new ImageFile;
+  image->source = std::move(*sourceIn);
+  image->options = options;
+  ImageSource& source = image->source;
+  source.memoryLimit = options.memoryLimit;
+  auto fail = [&]() {
+    CloseImage(image);
+    return false;
+  };
+
+  if (options.mode < kImageModeOwn || options.mode > kImageModeLab) {
+    SetImageError(error, source, "unknown image mode " + std::to_string(options.mode));
+    return fail();
+  }
+  if (fseeko(source.file, 0, SEEK_END) != 0) {
+    SetImageError(error, source, "cannot be read (not a seekable file)");
+    return fail();
+  }
+  off_t end = ftello(source.file);
+  if (end < 0 || !Rewind(&source)) {
+    SetImageError(error, source, "cannot be read (not a seekable file)");
+    return fail();
+  }
+  source.size = static_cast<uint64_t>(end);
+  if (source.size == 0) {
+    SetImageError(error, source, "empty file");
+    return fail();
+  }
+  uint8_t head[16] = {};
+  size_t got = std::fread(head, 1, sizeof head, source.file);
+  if (got == 0 || !Rewind(&source)) {
+    SetImageError(error, source, std::string("cannot be read (") + std::strerror(errno) + ")");
+    return fail();
+  }
+  const char* known = nullptr;
+  image->reader = DetectFormat(head, got, &known);
+  if (image->reader == nullptr) {
+    if (known != nullptr && (std::strcmp(known, "JPEG") == 0 || std::strcmp(known, "PNG") == 0 ||
+                             std::strcmp(known, "TIFF") == 0 || std::strcmp(known, "GIF") == 0 ||
+                             std::strcmp(known, "WebP") == 0)) {
+      SetImageError(error, source, std::string("a ") + known +
+                                       " file, and this build cannot read " + known +
+                                       " (it reads " + ReadableFormats() + ")");
+    } else if (known != nullptr) {
+      SetImageError(error, source, std::string("a ") + known + " file, which is not supported (readable formats: " +
+                                       ReadableFormats() + ")");
+    } else if (const char* promised = FormatByExtension(source.name)) {
+      SetImageError(error, source, std::string("not a ") + promised + " file (" +
+                                       DescribeStart(head, got) + ")");
+    } else {
+      SetImageError(error, source, "not an image file (" + DescribeStart(head, got) +
+                                       "; readable formats: " + ReadableFormats() + ")");
+    }
+    return fail();
+  }
+
+  if (!image->reader->open(&source, &image->state, &image->layout, error)) return fail();
+  StoredLayout& l = image->layout;
+  if (!CheckImageSize(source, l.width, l.height, error)) return fail();
+  if (l.channels < 1 || l.channels > 255 || l.orientation < 1 || l.orientation > 8) {
+    SetImageError(error, source, "unsupported layout");
+    return fail();
+  }
+
+  ImageInfo& i = image->info;
+  i = ImageInfo();
+  i.format = l.format;
+  i.orientation = l.orientation;
+  const bool swap = l.orientation >= 5;
+  i.width = swap ? l.height : l.width;
+  i.height = swap ? l.width : l.height;
+  image->holdWhole = OrientationReason(l.orientation) != nullptr;
+  i.decodedWhole = image->holdWhole ? OrientationReason(l.orientation) : l.wholeReason;
+  i.ownMode = OwnMode(l);
+  i.mode = options.mode == kImageModeOwn ? i.ownMode : options.mode;
+  std::string why;
+  if (!PrepareConversion(l, i.mode, options.keepAlpha, i.width, &image->conversion, &why)) {
+    SetImageError(error, source, std::string("cannot be delivered in ") + ImageModeName(i.mode) +
+                                     " mode: " + why);
+    return fail();
+  }
+  i.planes = static_cast<int16_t>(image->conversion.planes);
+  i.depth = i.mode == kImageModeBitmap ? 1 : 8;
+  i.alphaPlane = image->conversion.alphaPlane;
+  DeliveredPalette(image->conversion, i.palette, &i.paletteCount, &i.transparentIndex);
+
+  image->row = static_cast<uint8_t*>(std::malloc(StoredRowBytes(image)));
+  image->selected = static_cast<uint8_t*>(
+      std::malloc(static_cast<size_t>(i.width) * static_cast<size_t>(image->conversion.planes)));
+  if (image->row == nullptr || image->selected == nullptr) {
+    SetImageError(error, source, "out of memory");
+    return fail();
+  }
+  *info = i;
+  *out = image;
+  return true;
+}
+
+}  // namespace
+
+// ---- shared helpers --------------------------------------------------------------
+
+void SetImageError(std::string* error, const ImageSource& source, const std::string& message) {
+  *error = source.name + ": " + message;
+}
+
+bool CheckImageSize(const ImageSource& source, int64_t width, int64_t height, std::string* error) {
+  if (width <= 0 || height <= 0) {
+    SetImageError(error, source, "empty image: " + std::to_string(width) + " x " +
+                                     std::to_string(height) + " pixels");
+    return false;
+  }
+  if (width > kMaxImageSide || height > kMaxImageSide) {
+    SetImageError(error, source, "too large: " + std::to_string(width) + " x " +
+                                     std::to_string(height) + " pixels; at most " +
+                                     std::to_string(kMaxImageSide) + " in each direction");
+    return false;
+  }
+  return true;
+}
+
+bool CheckedProduct(uint64_t a, uint64_t b, uint64_t* out) {
+  return !__builtin_mul_overflow(a, b, out);
+}
+
+// "297 bytes", "40 KB", "1200 MB".
+std::string DescribeBytes(uint64_t n) {
+  if (n >= (uint64_t{10} << 20)) return std::to_string((n + (1u << 20) - 1) >> 20) + " MB";
+  if (n >= (uint64_t{10} << 10)) return std::to_string((n + 1023) >> 10) + " KB";
+  return std::to_string(n) + " bytes";
+}
+
+uint8_t* AllocateImageMemory(const ImageSource& source, uint64_t bytes, const char* what,
+                             std::string* error) {
+  std::string reason = what != nullptr ? std::string(" (") + what + ")" : std::string();
+  if (source.memoryLimit != 0 && bytes > source.memoryLimit) {
+    SetImageError(error, source, "needs " + DescribeBytes(bytes) + " to decode the image whole" +
+                                     reason + ", more than the limit of " +
+                                     DescribeBytes(source.memoryLimit));
+    return nullptr;
+  }
+  void* memory = nullptr;
+  if (bytes <= SIZE_MAX) memory = std::malloc(static_cast<size_t>(bytes > 0 ? bytes : 1));
+  if (memory == nullptr) {
+    SetImageError(error, source, "not enough memory to decode the image whole" + reason + ": " +
+                                     DescribeBytes(bytes));
+  }
+  return static_cast<uint8_t*>(memory);
+}
+
+bool ReadSourceBytes(ImageSource* source, void* buffer, size_t size) {
+  return std::fread(buffer, 1, size, source->file) == size;
+}
+
+std::string TruncatedMessage(const char* format) {
+  return std::string("truncated ") + format + " file: it ends before the image data does";
+}
+
+// ---- the interface ---------------------------------------------------------------
+
+bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image, ImageInfo* info,
+               std::string* error) {
+  *image = nullptr;
+  ImageSource source;
+  source.name = path;
+  struct stat st;
+  if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+    SetImageError(error, source, "is a folder, not an image file");
+    return false;
+  }
+  errno = 0;
+  source.file = std::fopen(path, "rb");
+  if (source.file == nullptr) {
+    int code = errno;
+    if (code == ENOENT) {
+      SetImageError(error, source, "no such file");
+    } else {
+      SetImageError(error, source, std::string("cannot be opened (") + std::strerror(code) + ")");
+    }
+    return false;
+  }
+  return OpenFromSource(&source, options, image, info, error);
+}
+
+bool OpenImageStream(FILE* stream, const char* name, const ImageOptions& options,
+                     ImageFile** image, ImageInfo* info, std::string* error) {
+  *image = nullptr;
+  ImageSource source;
+  source.name = name != nullptr ? name : "(stream)";
+  source.file = stream;
+  if (stream == nullptr) {
+    SetImageError(error, source, "cannot be read");
+    return false;
+  }
+  return OpenFromSource(&source, options, image, info, error);
+}
+
+bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, int32_t right,
+                   int32_t loPlane, int32_t hiPlane, void* destination, int32_t rowBytes,
+                   std::string* error) {
+  if (image->failed) {
+    *error = image->failure;
+    return false;
+  }
+  const ImageInfo& info = image->info;
+  if (top < 0 || bottom > info.height || top > bottom || left < 0 || right > info.width ||
+      left >= right || loPlane < 0 || hiPlane >= info.planes || loPlane > hiPlane ||
+      destination == nullptr) {
+    SetImageError(error, image->source,
+                  "request outside the image: rows " + std::to_string(top) + ".." +
+                      std::to_string(bottom) + ", columns " + std::to_string(left) + ".." +
+                      std::to_string(right) + ", planes " + std::to_string(loPlane) + ".." +
+                      std::to_string(hiPlane) + " of " + std::to_string(info.width) + " x " +
+                      std::to_string(info.height) + " x " + std::to_string(info.planes));
+    return false;
+  }
+  if (top == bottom) return true;
+  const int32_t count = right - left;
+  const int64_t needed = info.mode == kImageModeBitmap
+                             ? (static_cast<int64_t>(count) + 7) / 8
+                             : static_cast<int64_t>(count) * (hiPlane - loPlane + 1);
+  if (rowBytes < needed) {
+    SetImageError(error, image->source, "row distance " + std::to_string(rowBytes) +
+                                            " is shorter than a row of " + std::to_string(needed) +
+                                            " bytes");
+    return false;
+  }
+  uint8_t* dest = static_cast<uint8_t*>(destination);
+  const size_t stride = static_cast<size_t>(rowBytes);
+  const size_t ch = static_cast<size_t>(image->layout.channels);
+  std::string message;
+
+  if (image->holdWhole) {
+    if (image->whole == nullptr && !LoadWhole(image, &message)) return Fail(image, message, error);
+    for (int32_t r = top; r < bottom; ++r) {
+      const uint8_t* src = image->whole +
+                           (static_cast<size_t>(r) * static_cast<size_t>(info.width) +
+                            static_cast<size_t>(left)) * ch;
+      DeliverRow(image, src, count, loPlane, hiPlane, dest + static_cast<size_t>(r - top) * stride);
+    }
+    return true;
+  }
+
+  if (top < image->nextRow && !Restart(image, &message)) return Fail(image, message, error);
+  while (image->nextRow < top) {
+    uint8_t* row = image->row;
+    if (!ReadStoredRows(image, &row, 1, &message)) return Fail(image, message, error);
+  }
+  const bool mirror = image->layout.orientation == 2;
+  const bool direct = image->conversion.identity && !mirror && left == 0 &&
+                      right == info.width && loPlane == 0 && hiPlane == info.planes - 1;
+  if (direct) {
+    // Straight into the caller's rows, a bounded number of row pointers at a time.
+    uint8_t* rows[64];
+    for (int32_t r = top; r < bottom;) {
+      int32_t n = bottom - r < 64 ? bottom - r : 64;
+      for (int32_t k = 0; k < n; ++k) rows[k] = dest + static_cast<size_t>(r - top + k) * stride;
+      if (!ReadStoredRows(image, rows, n, &message)) return Fail(image, message, error);
+      r += n;
+    }
+    return true;
+  }
+  for (int32_t r = top; r < bottom; ++r) {
+    uint8_t* row = image->row;
+    if (!ReadStoredRows(image, &row, 1, &message)) return Fail(image, message, error);
+    if (mirror) MirrorRow(row, image->layout.width, image->layout.channels);
+    DeliverRow(image, row + static_cast<size_t>(left) * ch, count, loPlane, hiPlane,
+               dest + static_cast<size_t>(r - top) * stride);
+  }
+  return true;
+}
+
+void CloseImage(ImageFile* image) {
+  if (image == nullptr) return;
+  if (image->state != nullptr) image->reader->close(image->state);
+  if (image->source.file != nullptr) std::fclose(image->source.file);
+  FreeConversion(&image->conversion);
+  std::free(image->row);
+  std::free(image->selected);
+  std::free(image->whole);
+  delete image;
+}
+
+const char* ImageModeName(int16_t mode) {
+  switch (mode) {
+    case kImageModeBitmap: return "bitmap";
+    case kImageModeGray: return "gray";
+    case kImageModeIndexed: return "indexed";
+    case kImageModeRGB: return "rgb";
+    case kImageModeCMYK: return "cmyk";
+    case kImageModeHSL: return "hsl";
+    case kImageModeHSB: return "hsb";
+    case kImageModeMultichannel: return "multichannel";
+    case kImageModeDuotone: return "duotone";
+    case kImageModeLab: return "lab";
+    case kImageModeOwn: return "own";
+    default: return "unknown";
+  }
+}
+
+bool ParseImageMode(const char* text, int16_t* mode) {
+  if (text == nullptr) return false;
+  std::string t = text;
+  for (char& ch : t) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  if (t == "grey" || t == "grayscale" || t == "greyscale") t = "gray";
+  for (int16_t m = kImageModeBitmap; m <= kImageModeLab; ++m) {
+    if (t == ImageModeName(m)) {
+      *mode = m;
+      return true;
+    }
+  }
+  return false;
+}
+
+const char* ImageInputHelp() {
+  static const std::string text = [] {
+    std::string streamed, whole;
+    auto add = [](std::string* list, const char* item) {
+      if (!list->empty()) *list += ", ";
+      *list += item;
+    };
+    if (kJpegReader != nullptr) {
+      add(&streamed, "baseline JPEG");
+      add(&whole, "progressive JPEG");
+    }
+    if (kPngReader != nullptr) {
+      add(&streamed, "non-interlaced PNG");
+      add(&whole, "interlaced PNG");
+    }
+    if (kTiffReader != nullptr) {
+      add(&streamed, "TIFF in strips or tiles");
+      add(&whole, "TIFF with separate planes or an encoding read through libtiff's RGBA interface");
+    }
+    if (kGifReader != nullptr) {
+      add(&streamed, "non-interlaced GIF");
+      add(&whole, "interlaced GIF");
+    }
+    add(&streamed, "PNM and PAM");
+    if (kWebpReader != nullptr) add(&whole, "WebP");
+    add(&whole, "any image whose orientation turns it or flips it upside down");
+    std::string s = "Input formats (recognised by content): " + ReadableFormats() + ".\n";
+    s += "Decoded a band at a time, however tall: " + streamed + ".\n";
+    s += "Decoded whole, in memory: " + whole + ".\n";
+    return s;
+  }();
+  return text.c_str();
+}

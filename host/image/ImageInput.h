@@ -1,0 +1,179 @@
+// Image input for the glyphweave command-line host: opens an image file and
+// serves any rectangle of it, in the plug-in's image modes, into a caller's
+// buffer, the way a host answers an export module's band requests.
+//
+// Usage:
+//
+//   ImageOptions options;             // the image's own mode, alpha over white
+//   ImageFile* image = nullptr;
+//   ImageInfo info;
+//   std::string error;
+//   if (!OpenImage("photo.jpg", options, &image, &info, &error)) { report error; exit 2; }
+//   // info.width, info.height, info.planes, info.mode go into the ExportRecord
+//   for each band the plug-in asks for:
+//     if (!ReadImageRows(image, top, bottom, left, right, loPlane, hiPlane,
+//                        band, rowBytes, &error)) { report error; fail the export; }
+//   CloseImage(image);
+//
+// Every failure comes back as false with a message for the user in `error`,
+// beginning with the file's name: "photo.jpg: truncated JPEG file (...)",
+// "scan.tif: too large: 40000 x 10 pixels; at most 32767 in each direction".
+// Nothing in here exits, aborts or throws for bad data; the only exception
+// that can escape is std::bad_alloc from a small allocation.
+//
+// Streaming. Rows are decoded top to bottom as they are asked for, so a host
+// that asks for bands top to bottom (as the plug-in does) holds one band and
+// a few rows of scratch, however tall the image. A request that starts above
+// the last row decoded restarts decoding from the top of the file; one that
+// skips rows decodes and drops them. Where the chosen mode is the image's own
+// layout and a request covers whole rows and all planes, rows are decoded
+// straight into the caller's buffer, with no copy.
+// Some inputs cannot be decoded a row at a time: progressive JPEG, interlaced
+// PNG, interlaced GIF, WebP, TIFF with separate planes or with encodings only
+// libtiff's RGBA interface reads, and every image whose orientation (EXIF, or
+// the TIFF orientation tag) turns it or flips it upside down. They are
+// decoded whole at the first ReadImageRows, and ImageInfo says so.
+//
+// Modes (the plug-in's image mode numbers; every sample is 8 bits):
+//   1 gray         1 plane. From colour: (299 R + 587 G + 114 B) / 1000,
+//                  rounded, after conversion to RGB.
+//   8 duotone      1 plane of grey, the same bytes as gray.
+//   0 bitmap       1 plane of packed bits, 8 pixels a byte, first pixel in
+//                  the top bit, 1 = black (grey below 128), (columns + 7) / 8
+//                  bytes a row. The plug-in refuses this mode; it is here so
+//                  a host can show that.
+//   2 indexed      1 plane of colour-table indices. A palette PNG or GIF
+//                  keeps its own indices and table. A grey image gets the
+//                  256-level grey table (index = grey level). Any other image
+//                  is mapped, without dithering, to the nearest colour
+//                  (Euclidean, in RGB) of a fixed 256-colour table: the 216
+//                  colours of the 6 x 6 x 6 cube of levels 0, 51, ..., 255
+//                  and 40 further greys, sorted by luminance (gray formula
+//                  above; ties by R, then G, then B), so that index 0 is
+//                  black, 255 white, and a higher index is never darker.
+//   3 rgb          3 planes, sRGB.
+//   4 cmyk         4 planes, cyan, magenta, yellow, black, in the host's
+//                  convention: 255 = no ink, 0 = full ink (so white paper
+//                  reads as 255, like white in every other mode). From RGB
+//                  by plain full grey-component replacement on the sRGB
+//                  values, K = 1 - max(R, G, B), C = (1 - R - K) / (1 - K)
+//                  and so on, rounded (every grey is black ink alone), and
+//                  back R = (1 - C)(1 - K). This is arithmetic, not a press
+//                  profile: lcms2 has no CMYK profile, and a profile sampled
+//                  from these formulas through Lab misplaces black (the Lab
+//                  grid's nodes next to black are not black). Lab <-> CMYK
+//                  goes through sRGB. Embedded profiles are not consulted.
+//   9 lab          3 planes, lcms2's TYPE_Lab_8 with the D50 white of the ICC
+//                  connection space: L 0..255 for 0..100, a and b + 128;
+//                  from sRGB through lcms2's sRGB and Lab v4 profiles. Not
+//                  in builds without lcms2 (the Windows cross build).
+//   6 hsb, 5 hsl   3 planes from RGB: hue 0..255 for 0..360 degrees
+//                  (round(hue * 255 / 360); 0 for greys), saturation and
+//                  brightness or lightness 0..255.
+//   7 multichannel every plane as the file stores it (alpha and extra
+//                  channels included, nothing composited; CMYK in the host's
+//                  convention, Lab as TYPE_Lab_8, palette images as indices).
+// The image's own mode: gray, rgb, cmyk, lab or indexed after its stored
+// colour; multichannel when the file's channels have no known colour
+// meaning. A 1-bit image opens as gray (0 and 255): bitmap only by request.
+//
+// Alpha: composited over white unless ImageOptions.keepAlpha, which adds it
+// as the last plane (after compositing nothing; premultiplied alpha is
+// undone). A palette with transparent entries counts as alpha: over white,
+// its table's colours are composited and the indices kept.
+//
+// Sizes: an image wider or taller than 32767 pixels (after orientation) is
+// refused at open, as is an image with no pixels.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// An open image: the file, the decoder and its position. Opaque.
+struct ImageFile;
+
+// Plug-in image mode numbers, as the export record carries them.
+enum : int16_t {
+  kImageModeOwn = -1,  // ImageOptions: the image's own mode
+  kImageModeBitmap = 0,
+  kImageModeGray = 1,
+  kImageModeIndexed = 2,
+  kImageModeRGB = 3,
+  kImageModeCMYK = 4,
+  kImageModeHSL = 5,
+  kImageModeHSB = 6,
+  kImageModeMultichannel = 7,
+  kImageModeDuotone = 8,
+  kImageModeLab = 9,
+};
+
+struct ImageOptions {
+  int16_t mode = kImageModeOwn;
+  // Alpha as the last plane instead of compositing it over white.
+  bool keepAlpha = false;
+  // Upper bound, in bytes, on memory for an image decoded whole and on
+  // single allocations inside the format libraries; 0 = no bound beyond what
+  // the system gives. Fuzz targets set it so that a small file declaring a
+  // huge image is refused instead of filling memory.
+  uint64_t memoryLimit = 0;
+};
+
+struct ImageInfo {
+  int32_t width = 0;   // columns, after orientation
+  int32_t height = 0;  // rows, after orientation
+  int16_t planes = 0;  // planes delivered per pixel, alpha included
+  int16_t mode = 0;    // the mode delivered (a kImageMode number, never Own)
+  int16_t ownMode = 0; // the image's own mode
+  int16_t depth = 8;   // bits per sample: 8, or 1 in bitmap mode
+  bool alphaPlane = false;   // the last plane is alpha (keepAlpha)
+  const char* format = "";   // "JPEG", "PNG", "TIFF", "GIF", "WebP", "PNM", "PAM"
+  // Why the image is decoded whole, or null when it streams, e.g.
+  // "progressive JPEG", "interlaced PNG", "EXIF orientation 6".
+  const char* decodedWhole = nullptr;
+  int32_t orientation = 1;  // EXIF orientation 1..8 that has been applied
+  // Indexed mode: the colour table (RGB), paletteCount entries, the rest 0.
+  // A palette with transparency is composited over white unless keepAlpha.
+  int32_t paletteCount = 0;
+  uint8_t palette[256][3] = {};
+  int32_t transparentIndex = -1;  // a fully transparent table entry, or -1
+};
+
+// Opens `path` and reads its header. The format is recognised by content;
+// the extension only shapes the message when the content is unknown. On
+// failure `*image` is null and `error` says why (missing file, a folder,
+// unknown or unsupported format, corrupt header, too large, 0 x 0, a mode
+// this build cannot produce...).
+bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
+               ImageInfo* info, std::string* error);
+
+// The same from an open stream, named `name` in messages; for tests and fuzz
+// targets (fmemopen). The image owns `stream` from here on and closes it,
+// on failure too. The stream must be seekable.
+bool OpenImageStream(FILE* stream, const char* name, const ImageOptions& options,
+                     ImageFile** image, ImageInfo* info, std::string* error);
+
+// Delivers rows top..bottom - 1, columns left..right - 1, planes
+// loPlane..hiPlane (inclusive) into `dest`: each row holds, for each pixel
+// from left to right, one byte per plane from loPlane to hiPlane (bitmap:
+// packed bits of the columns); rows follow at `rowBytes`, which must be at
+// least a row's length. An empty row range (top == bottom) does nothing.
+// False with a message on a request outside the image, and on bad data met
+// while decoding (truncated or corrupt files usually fail here, not at open);
+// after such a failure every further call fails with the same message.
+bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left,
+                   int32_t right, int32_t loPlane, int32_t hiPlane, void* dest,
+                   int32_t rowBytes, std::string* error);
+
+// Closes the file and frees everything; null is allowed.
+void CloseImage(ImageFile* image);
+
+// "gray", "indexed", "rgb", "cmyk", "lab", "hsb", "hsl", "multichannel",
+// "duotone", "bitmap" and back; ParseImageMode also takes "grey" and
+// "grayscale" and returns false for anything else.
+const char* ImageModeName(int16_t mode);
+bool ParseImageMode(const char* text, int16_t* mode);
+
+// A few lines for --help: the formats this build reads, which of them stream
+// and which are decoded whole. Ends with a line feed.
+const char* ImageInputHelp();

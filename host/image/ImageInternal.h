@@ -1,0 +1,99 @@
+// What the format readers share with the request machinery: the byte
+// source, the stored layout a reader delivers, and the reader interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// The most pixels in either direction: the plug-in interface's sizes are
+// signed 16-bit.
+constexpr int64_t kMaxImageSide = 32767;
+
+// The open file and what is known about it.
+struct ImageSource {
+  FILE* file = nullptr;
+  std::string name;        // for messages: the path as given
+  uint64_t size = 0;       // bytes in the file
+  uint64_t memoryLimit = 0;  // ImageOptions.memoryLimit (0: none)
+};
+
+// The colour meaning of the channels a reader delivers.
+enum class StoredSpace {
+  Gray,
+  RGB,
+  CMYK,     // 255 = no ink, as the host delivers it
+  Lab,      // TYPE_Lab_8
+  Indexed,  // one index per pixel into StoredLayout::palette
+  Unknown,  // channels without a known colour meaning
+};
+
+// What a reader's rows hold: `channels` bytes per pixel, `width` pixels, the
+// colour channels first (1, 3, 4, 3 or 1 of them after the space), then,
+// where `alphaChannel` says, alpha, and any further channels as stored.
+struct StoredLayout {
+  int32_t width = 0;   // as stored, before orientation
+  int32_t height = 0;
+  int32_t channels = 0;
+  StoredSpace space = StoredSpace::Gray;
+  int32_t alphaChannel = -1;     // index of the alpha channel, or -1
+  bool alphaPremultiplied = false;
+  bool bilevel = false;          // the file holds one bit per pixel
+  int32_t paletteCount = 0;      // Indexed: entries in the file's table
+  uint8_t palette[256][4] = {};  // Indexed: RGBA; entries past the count are opaque black
+  int32_t orientation = 1;       // EXIF orientation 1..8 as the file gives it
+  // Non-null when the reader itself must hold the whole image (it still
+  // delivers rows in order): why, for ImageInfo.
+  const char* wholeReason = nullptr;
+  const char* format = "";       // ImageInfo.format
+};
+
+// A format reader. `open` reads the header from the start of the source and
+// fills the layout; `readRows` delivers the next `count` rows of the stored
+// image, top to bottom, each into rows[i] (width * channels bytes); `close`
+// frees the reader's state (also after a failure). A reader allocates
+// nothing that its header's sizes drive before CheckImageSize has passed
+// them, and never more than the source's memory limit allows for the whole
+// image.
+struct ImageReader {
+  const char* format;  // "JPEG", ...
+  bool (*open)(ImageSource* source, void** state, StoredLayout* layout,
+               std::string* error);
+  bool (*readRows)(void* state, uint8_t* const* rows, int32_t count, std::string* error);
+  void (*close)(void* state);
+};
+
+// The readers of this build (null where the library is missing).
+extern const ImageReader* const kJpegReader;
+extern const ImageReader* const kPngReader;
+extern const ImageReader* const kTiffReader;
+extern const ImageReader* const kGifReader;
+extern const ImageReader* const kWebpReader;
+extern const ImageReader kPnmReader;
+
+// "name: message".
+void SetImageError(std::string* error, const ImageSource& source, const std::string& message);
+
+// Refuses sizes the plug-in interface cannot carry, and empty images, with
+// the users' message; true when width and height are both 1..32767.
+bool CheckImageSize(const ImageSource& source, int64_t width, int64_t height,
+                    std::string* error);
+
+// count * size * more, or false when it overflows 64 bits.
+bool CheckedProduct(uint64_t a, uint64_t b, uint64_t* out);
+
+// Allocates `bytes` for an image (or a part) held whole, within the
+// source's memory limit and the address space; null with a message
+// otherwise. Free with std::free.
+uint8_t* AllocateImageMemory(const ImageSource& source, uint64_t bytes, const char* what,
+                             std::string* error);
+
+// "297 bytes", "40 KB", "1200 MB", for messages.
+std::string DescribeBytes(uint64_t bytes);
+
+// Reads exactly `size` bytes; false at the end of the file or on an error.
+bool ReadSourceBytes(ImageSource* source, void* buffer, size_t size);
+
+// The message for a stream that ended early.
+std::string TruncatedMessage(const char* format);

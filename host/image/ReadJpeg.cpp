@@ -1,0 +1,285 @@
+// JPEG through libjpeg(-turbo). Baseline files are decoded a few rows at a
+// time straight into the caller's rows; files with several scans
+// (progressive ones) are held whole by libjpeg itself.
+//
+// libjpeg reports errors through error_exit, which must not return: it
+// longjmps back to the setjmp of the call in progress, so the functions
+// that call libjpeg keep no C++ objects alive across those calls. Data
+// errors that libjpeg calls warnings (a bad Huffman code, a marker in the
+// middle of the data) stop decoding too: they mean damaged pixels. The end
+// of the file in the middle of the data is an error, not the grey fill
+// libjpeg would insert.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "host/image/Exif.h"
+#include "host/image/ImageInternal.h"
+
+namespace {
+
+constexpr int kMaxScans = 1000;  // far beyond any real file; bounds crafted ones
+
+struct JpegErrors {
+  jpeg_error_mgr manager;  // first, so that libjpeg's pointer is ours
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+  int code;
+};
+
+struct JpegState {
+  jpeg_decompress_struct info;
+  JpegErrors errors;
+  jpeg_source_mgr input;
+  jpeg_progress_mgr progress;
+  ImageSource* source;
+  bool created;
+  bool started;
+  bool invert;  // plain CMYK: inks as the host has them (255 = none)
+  JOCTET buffer[65536];
+};
+
+JpegState* StateOf(j_common_ptr info) {
+  // The decompressor is the first member of the state.
+  return reinterpret_cast<JpegState*>(info);
+}
+
+void ErrorExit(j_common_ptr info) {
+  JpegErrors* e = &StateOf(info)->errors;
+  e->code = e->manager.msg_code;
+  (*e->manager.format_message)(info, e->message);
+  std::longjmp(e->jump, 1);
+}
+
+void EmitMessage(j_common_ptr info, int level) {
+  if (level >= 0) return;  // trace messages
+  switch (info->err->msg_code) {
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_JPEG_EOF:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
+      ErrorExit(info);
+      break;
+    default:
+      info->err->num_warnings++;
+      break;
+  }
+}
+
+void InitSource(j_decompress_ptr) {}
+
+boolean FillInput(j_decompress_ptr info) {
+  JpegState* s = StateOf(reinterpret_cast<j_common_ptr>(info));
+  size_t got = std::fread(s->buffer, 1, sizeof s->buffer, s->source->file);
+  if (got == 0) {
+    info->err->msg_code = JERR_INPUT_EOF;
+    ErrorExit(reinterpret_cast<j_common_ptr>(info));
+  }
+  s->input.next_input_byte = s->buffer;
+  s->input.bytes_in_buffer = got;
+  return TRUE;
+}
+
+void SkipInput(j_decompress_ptr info, long count) {
+  jpeg_source_mgr* in = info->src;
+  if (count <= 0) return;
+  size_t left = static_cast<size_t>(count);
+  while (left > in->bytes_in_buffer) {
+    left -= in->bytes_in_buffer;
+    in->bytes_in_buffer = 0;
+    FillInput(info);
+  }
+  in->next_input_byte += left;
+  in->bytes_in_buffer -= left;
+}
+
+void TermSource(j_decompress_ptr) {}
+
+void Progress(j_common_ptr info) {
+  j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(info);
+  if (d->input_scan_number > kMaxScans) {
+    JpegErrors* e = &StateOf(info)->errors;
+    e->code = -1;
+    std::snprintf(e->message, sizeof e->message, "more than %d scans", kMaxScans);
+    std::longjmp(e->jump, 1);
+  }
+}
+
+// The user's message for what libjpeg stopped with.
+void ReportError(const JpegState* s, std::string* error) {
+  const JpegErrors& e = s->errors;
+  if (e.code == JERR_INPUT_EOF) {
+    SetImageError(error, *s->source, TruncatedMessage("JPEG"));
+  } else if (e.code == JERR_EMPTY_IMAGE) {
+    SetImageError(error, *s->source, "empty image: the JPEG header declares no pixels");
+  } else if (e.code == JERR_NO_BACKING_STORE || e.code == JERR_OUT_OF_MEMORY) {
+    SetImageError(error, *s->source,
+                  "not enough memory to decode this JPEG file with several scans whole" +
+                      (s->source->memoryLimit != 0
+                           ? " within the limit of " + DescribeBytes(s->source->memoryLimit)
+                           : std::string()));
+  } else if (e.code == JERR_BAD_PRECISION || e.code == JERR_NOT_COMPILED ||
+             e.code == JERR_COMPONENT_COUNT || e.code == JERR_CCIR601_NOTIMPL) {
+    SetImageError(error, *s->source, std::string("unsupported JPEG file: ") + e.message);
+  } else {
+    // libjpeg's warnings begin with the words we begin with.
+    const char* text = e.message;
+    const char prefix[] = "Corrupt JPEG data: ";
+    if (std::strncmp(text, prefix, sizeof prefix - 1) == 0) text += sizeof prefix - 1;
+    SetImageError(error, *s->source, std::string("corrupt JPEG data: ") + text);
+  }
+}
+
+// Reads the header; false with libjpeg's error in s->errors, or with
+// `refusal` set for a file libjpeg reads but we cannot deliver.
+bool ReadHeader(JpegState* s, StoredLayout* layout, const char** refusal) {
+  if (setjmp(s->errors.jump) != 0) return false;
+  jpeg_decompress_struct* d = &s->info;
+  jpeg_create_decompress(d);
+  s->created = true;
+  d->src = &s->input;
+  d->progress = &s->progress;
+  jpeg_save_markers(d, JPEG_APP0 + 1, 0xFFFF);
+  if (jpeg_read_header(d, TRUE) != JPEG_HEADER_OK) {
+    *refusal = "a JPEG file with tables but no image";
+    return false;
+  }
+  layout->width = static_cast<int32_t>(d->image_width);
+  layout->height = static_cast<int32_t>(d->image_height);
+  switch (d->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+      d->out_color_space = JCS_GRAYSCALE;
+      layout->space = StoredSpace::Gray;
+      layout->channels = 1;
+      break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+      d->out_color_space = JCS_RGB;
+      layout->space = StoredSpace::RGB;
+      layout->channels = 3;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      d->out_color_space = JCS_CMYK;
+      layout->space = StoredSpace::CMYK;
+      layout->channels = 4;
+      // Adobe's files hold inverted inks, which is the host's convention.
+      s->invert = !d->saw_Adobe_marker;
+      break;
+    default:
+      d->out_color_space = JCS_UNKNOWN;
+      layout->space = StoredSpace::Unknown;
+      layout->channels = d->num_components;
+      break;
+  }
+  if (jpeg_has_multiple_scans(d)) {
+    layout->wholeReason = d->progressive_mode ? "progressive JPEG" : "JPEG with several scans";
+  }
+  for (jpeg_saved_marker_ptr m = d->marker_list; m != nullptr; m = m->next) {
+    if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+      layout->orientation = ExifOrientation(m->data, m->data_length);
+      break;
+    }
+  }
+  return true;
+}
+
+bool Start(JpegState* s) {
+  if (setjmp(s->errors.jump) != 0) return false;
+  jpeg_start_decompress(&s->info);
+  s->started = true;
+  return true;
+}
+
+// Reads `count` rows; false with the error in s->errors.
+bool ReadScanlines(JpegState* s, uint8_t* const* rows, int32_t count) {
+  if (setjmp(s->errors.jump) != 0) return false;
+  int32_t done = 0;
+  while (done < count) {
+    JDIMENSION got = jpeg_read_scanlines(&s->info, const_cast<JSAMPARRAY>(rows + done),
+                                         static_cast<JDIMENSION>(count - done));
+    if (got == 0) {
+      // Only a suspending source returns nothing; ours never suspends.
+      s->errors.code = JERR_INPUT_EOF;
+      return false;
+    }
+    done += static_cast<int32_t>(got);
+  }
+  return true;
+}
+
+void JpegClose(void* state) {
+  JpegState* s = static_cast<JpegState*>(state);
+  if (s->created) jpeg_destroy_decompress(&s->info);
+  delete s;
+}
+
+bool JpegOpen(ImageSource* source, void** state, StoredLayout* layout, std::string* error) {
+  *state = nullptr;
+  *layout = StoredLayout();
+  layout->format = "JPEG";
+  JpegState* s = new JpegState;
+  std::memset(static_cast<void*>(s), 0, sizeof *s);
+  s->source = source;
+  s->info.err = jpeg_std_error(&s->errors.manager);
+  s->errors.manager.error_exit = ErrorExit;
+  s->errors.manager.emit_message = EmitMessage;
+  s->input.init_source = InitSource;
+  s->input.fill_input_buffer = FillInput;
+  s->input.skip_input_data = SkipInput;
+  s->input.resync_to_restart = jpeg_resync_to_restart;
+  s->input.term_source = TermSource;
+  s->progress.progress_monitor = Progress;
+  const char* refusal = nullptr;
+  if (!ReadHeader(s, layout, &refusal)) {
+    if (refusal != nullptr) {
+      SetImageError(error, *source, refusal);
+    } else {
+      ReportError(s, error);
+    }
+    JpegClose(s);
+    return false;
+  }
+  if (!CheckImageSize(*source, layout->width, layout->height, error)) {
+    JpegClose(s);
+    return false;
+  }
+  if (source->memoryLimit != 0) {
+    const uint64_t most = static_cast<uint64_t>(0x7fffffff);
+    s->info.mem->max_memory_to_use = static_cast<long>(source->memoryLimit < most ? source->memoryLimit : most);
+  }
+  *state = s;
+  return true;
+}
+
+bool JpegReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* error) {
+  JpegState* s = static_cast<JpegState*>(state);
+  if (!s->started && !Start(s)) {
+    ReportError(s, error);
+    return false;
+  }
+  if (!ReadScanlines(s, rows, count)) {
+    ReportError(s, error);
+    return false;
+  }
+  if (s->invert) {
+    const size_t bytes = static_cast<size_t>(s->info.output_width) * 4;
+    for (int32_t r = 0; r < count; ++r) {
+      for (size_t i = 0; i < bytes; ++i) rows[r][i] = static_cast<uint8_t>(255 - rows[r][i]);
+    }
+  }
+  return true;
+}
+
+const ImageReader reader = {"JPEG", JpegOpen, JpegReadRows, JpegClose};
+
+}  // namespace
+
+const ImageReader* const kJpegReader = &reader;

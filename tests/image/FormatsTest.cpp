@@ -1,0 +1,390 @@
+// Each format library's files: the samples they carry in every layout we
+// read, orientation, alpha, palettes, streaming against whole reads, and
+// the damage that only shows while rows are decoded.
+#include <gtest/gtest.h>
+
+#include <png.h>
+#include <tiffio.h>
+
+#include <cstdlib>
+
+#include "Encoders.h"
+#include "ImageTestSupport.h"
+#include "host/image/ColourTransform.h"
+
+namespace {
+
+// W x H RGB pixels, every one different.
+std::vector<uint8_t> Pattern(int w, int h, int channels = 3) {
+  std::vector<uint8_t> p;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      p.push_back(static_cast<uint8_t>(x * 40 + y * 3));
+      p.push_back(static_cast<uint8_t>(y * 50 + x));
+      p.push_back(static_cast<uint8_t>(200 - x * 10 - y * 7));
+      if (channels == 4) p.push_back(static_cast<uint8_t>(255 - x * 20 - y));
+    }
+  return p;
+}
+
+std::vector<uint8_t> Decode(const std::string& bytes, ImageInfo* info, ImageOptions options = ImageOptions(),
+                            const char* name = "test") {
+  std::string error;
+  std::vector<uint8_t> out = DecodeBytes(bytes, options, info, &error, name);
+  EXPECT_FALSE(out.empty()) << error;
+  return out;
+}
+
+void ExpectNear(const std::vector<uint8_t>& actual, const std::vector<uint8_t>& expected, int tolerance) {
+  ASSERT_EQ(actual.size(), expected.size());
+  int worst = 0;
+  for (size_t i = 0; i < actual.size(); ++i) worst = std::max(worst, std::abs(actual[i] - expected[i]));
+  EXPECT_LE(worst, tolerance);
+}
+
+// Whole, in bands of 1 and 5 rows, going back in between: the same bytes.
+void ExpectStreamsLikeWhole(const std::string& bytes, ImageOptions options = ImageOptions()) {
+  ImageInfo info;
+  std::string error;
+  ImageFile* image = OpenBytes(bytes, "stream", options, &info, &error);
+  ASSERT_NE(image, nullptr) << error;
+  std::vector<uint8_t> whole = ReadAllRows(image, info, &error);
+  ASSERT_FALSE(whole.empty()) << error;
+  EXPECT_EQ(ReadAllRows(image, info, &error, 1), whole) << error;
+  EXPECT_EQ(ReadAllRows(image, info, &error, 5), whole) << error;
+  CloseImage(image);
+}
+
+// What orientation `o` shows at (x, y), from the stored w x h image.
+std::vector<uint8_t> Oriented(const std::vector<uint8_t>& s, int w, int h, int o) {
+  const bool swap = o >= 5;
+  const int dw = swap ? h : w, dh = swap ? w : h;
+  std::vector<uint8_t> out;
+  for (int y = 0; y < dh; ++y)
+    for (int x = 0; x < dw; ++x) {
+      int sx = x, sy = y;
+      switch (o) {
+        case 2: sx = w - 1 - x; break;
+        case 3: sx = w - 1 - x; sy = h - 1 - y; break;
+        case 4: sy = h - 1 - y; break;
+        case 5: sx = y; sy = x; break;
+        case 6: sx = y; sy = h - 1 - x; break;
+        case 7: sx = w - 1 - y; sy = h - 1 - x; break;
+        case 8: sx = w - 1 - y; sy = x; break;
+      }
+      for (int k = 0; k < 3; ++k) out.push_back(s[(sy * w + sx) * 3 + k]);
+    }
+  return out;
+}
+
+// ---- PNG --------------------------------------------------------------------------
+
+TEST(PngFiles, EveryColourTypeAndDepth) {
+  ImageInfo info;
+  const std::vector<uint8_t> rgb = Pattern(5, 4);
+  EXPECT_EQ(Decode(EncodePng(5, 4, PNG_COLOR_TYPE_RGB, rgb), &info), rgb);
+  EXPECT_EQ(info.mode, kImageModeRGB);
+  EXPECT_STREQ(info.format, "PNG");
+
+  std::vector<uint8_t> wide;
+  for (uint8_t v : rgb) {
+    wide.push_back(v);
+    wide.push_back(v);  // v * 257 big-endian: exactly v again
+  }
+  PngOptions sixteen;
+  sixteen.bitDepth = 16;
+  EXPECT_EQ(Decode(EncodePng(5, 4, PNG_COLOR_TYPE_RGB, wide, sixteen), &info), rgb);
+
+  PngOptions one;
+  one.bitDepth = 1;
+  EXPECT_EQ(Decode(EncodePng(3, 1, PNG_COLOR_TYPE_GRAY, {0xA0}, one), &info),
+            (std::vector<uint8_t>{255, 0, 255}));
+  EXPECT_EQ(info.mode, kImageModeGray);
+
+  // Grey + alpha: half-transparent black over white.
+  EXPECT_EQ(Decode(EncodePng(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, {0, 128, 50, 255}), &info),
+            (std::vector<uint8_t>{127, 50}));
+  EXPECT_EQ(Decode(EncodePng(2, 1, PNG_COLOR_TYPE_GRAY_ALPHA, {0, 128, 50, 255}), &info, Mode(kImageModeOwn, true)),
+            (std::vector<uint8_t>{0, 128, 50, 255}));
+}
+
+TEST(PngFiles, PalettesKeepTheirIndicesAndComposeTheirTable) {
+  PngOptions o;
+  o.bitDepth = 4;
+  o.palette = {10, 20, 30, 200, 100, 0, 0, 0, 0};
+  o.alpha = {255, 255, 0};
+  const std::string png = EncodePng(4, 1, PNG_COLOR_TYPE_PALETTE, {0x01, 0x21}, o);
+  ImageInfo info;
+  EXPECT_EQ(Decode(png, &info), (std::vector<uint8_t>{0, 1, 2, 1}));
+  EXPECT_EQ(info.mode, kImageModeIndexed);
+  EXPECT_EQ(info.paletteCount, 3);
+  EXPECT_EQ(info.palette[1][0], 200);
+  EXPECT_EQ(info.palette[2][0], 255);  // transparent black over white
+  EXPECT_EQ(info.transparentIndex, 2);
+  EXPECT_EQ(Decode(png, &info, Mode(kImageModeOwn, true)), (std::vector<uint8_t>{0, 255, 1, 255, 2, 0, 1, 255}));
+  EXPECT_EQ(info.palette[2][0], 0);
+  EXPECT_EQ(Decode(png, &info, Mode(kImageModeRGB)),
+            (std::vector<uint8_t>{10, 20, 30, 200, 100, 0, 255, 255, 255, 200, 100, 0}));
+}
+
+TEST(PngFiles, InterlacedIsDecodedWholeWithTheSamePixels) {
+  const std::vector<uint8_t> rgb = Pattern(11, 9);
+  PngOptions o;
+  o.interlaced = true;
+  const std::string png = EncodePng(11, 9, PNG_COLOR_TYPE_RGB, rgb, o);
+  ImageInfo info;
+  EXPECT_EQ(Decode(png, &info), rgb);
+  EXPECT_STREQ(info.decodedWhole, "interlaced PNG");
+  ExpectStreamsLikeWhole(png);
+  ExpectStreamsLikeWhole(EncodePng(11, 9, PNG_COLOR_TYPE_RGB, rgb));
+
+  ImageOptions tight;
+  tight.memoryLimit = 100;
+  std::string error;
+  EXPECT_TRUE(DecodeBytes(png, tight, &info, &error, "big.png").empty());
+  EXPECT_EQ(error, "big.png: needs 297 bytes to decode the image whole (interlaced PNG), more than the limit of 100 bytes");
+}
+
+TEST(PngFiles, TruncatedDataFailsWhileReadingNotAtOpen) {
+  const std::string png = EncodePng(64, 64, PNG_COLOR_TYPE_RGB, Pattern(64, 64));
+  ImageInfo info;
+  std::string error;
+  ImageFile* image = OpenBytes(png.substr(0, png.size() / 2), "half.png", ImageOptions(), &info, &error);
+  ASSERT_NE(image, nullptr) << error;
+  EXPECT_TRUE(ReadAllRows(image, info, &error, 8).empty());
+  EXPECT_EQ(error, "half.png: truncated PNG file: it ends before the image data does");
+  CloseImage(image);
+}
+
+TEST(Orientation, EveryExifOrientationInPngWebpAndTiff) {
+  const std::vector<uint8_t> rgb = Pattern(3, 2);
+  for (int o = 1; o <= 8; ++o) {
+    SCOPED_TRACE(o);
+    PngOptions png;
+    png.exif = ExifOrientationBlock(o, o % 2 == 0);
+    TiffOptions tiff;
+    tiff.orientation = o;
+    for (const std::string& file : {EncodePng(3, 2, PNG_COLOR_TYPE_RGB, rgb, png),
+                                    EncodeWebp(3, 2, 3, rgb, ExifOrientationBlock(o)),
+                                    EncodeTiff(3, 2, 3, rgb, tiff)}) {
+      ImageInfo info;
+      EXPECT_EQ(Decode(file, &info), Oriented(rgb, 3, 2, o));
+      EXPECT_EQ(info.width, o >= 5 ? 2 : 3);
+      EXPECT_EQ(info.orientation, o);
+      if (std::string(info.format) != "WebP") {
+        EXPECT_EQ(info.decodedWhole == nullptr, o <= 2);
+      }
+      ExpectStreamsLikeWhole(file);
+    }
+  }
+}
+
+// ---- JPEG -------------------------------------------------------------------------
+
+// 8 x 8 blocks of flat colour: red, green, blue, white.
+std::vector<uint8_t> Blocks() {
+  const uint8_t colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+  std::vector<uint8_t> p;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 32; ++x)
+      for (int k = 0; k < 3; ++k) p.push_back(colours[x / 8][k]);
+  return p;
+}
+
+TEST(JpegFiles, GreyColourAndProgressive) {
+  ImageInfo info;
+  ExpectNear(Decode(EncodeJpeg(16, 8, 1, std::vector<uint8_t>(128, 77)), &info), std::vector<uint8_t>(128, 77), 1);
+  EXPECT_EQ(info.mode, kImageModeGray);
+  ExpectNear(Decode(EncodeJpeg(32, 8, 3, Blocks()), &info), Blocks(), 3);
+  EXPECT_EQ(info.decodedWhole, nullptr);
+  JpegOptions progressive;
+  progressive.progressive = true;
+  const std::string file = EncodeJpeg(32, 8, 3, Blocks(), progressive);
+  ExpectNear(Decode(file, &info), Blocks(), 3);
+  EXPECT_STREQ(info.decodedWhole, "progressive JPEG");
+  ExpectStreamsLikeWhole(file);
+  ExpectStreamsLikeWhole(EncodeJpeg(40, 33, 3, Pattern(40, 33), JpegOptions()), Mode(kImageModeHSL));
+}
+
+TEST(JpegFiles, CmykWithAndWithoutAdobesInversionDeliverTheSame) {
+  // Inks as the host has them (255 = none): cyan, then paper.
+  std::vector<uint8_t> host;
+  for (int i = 0; i < 64; ++i) {
+    const uint8_t px[4] = {static_cast<uint8_t>(i < 32 ? 0 : 255), 255, 255, 255};
+    host.insert(host.end(), px, px + 4);
+  }
+  std::vector<uint8_t> inks(host.size());
+  for (size_t i = 0; i < host.size(); ++i) inks[i] = static_cast<uint8_t>(255 - host[i]);
+  JpegOptions adobe, plain;
+  plain.adobeMarker = false;
+  ImageInfo info;
+  ExpectNear(Decode(EncodeJpeg(8, 8, 4, host, adobe), &info), host, 2);
+  EXPECT_EQ(info.mode, kImageModeCMYK);
+  ExpectNear(Decode(EncodeJpeg(8, 8, 4, inks, plain), &info), host, 2);
+  if (ColourTransformsAvailable()) {
+    std::vector<uint8_t> rgb = Decode(EncodeJpeg(8, 8, 4, host, adobe), &info, Mode(kImageModeRGB));
+    ExpectNear(std::vector<uint8_t>(rgb.begin(), rgb.begin() + 3), {0, 255, 255}, 4);
+    ExpectNear(std::vector<uint8_t>(rgb.end() - 3, rgb.end()), {255, 255, 255}, 4);
+  }
+}
+
+TEST(JpegFiles, ExifOrientationTurnsTheImage) {
+  JpegOptions o;
+  o.exif = ExifOrientationBlock(6);
+  ImageInfo info;
+  std::vector<uint8_t> out = Decode(EncodeJpeg(32, 8, 3, Blocks(), o), &info);
+  EXPECT_EQ(info.width, 8);
+  EXPECT_EQ(info.height, 32);
+  EXPECT_STREQ(info.decodedWhole, "EXIF orientation 6 (turned 90 degrees)");
+  ExpectNear(out, Oriented(Decode(EncodeJpeg(32, 8, 3, Blocks()), &info), 32, 8, 6), 0);
+}
+
+TEST(JpegFiles, TruncationFailsWhileReadingAndDamageIsNotHidden) {
+  const std::string jpeg = EncodeJpeg(64, 256, 3, Pattern(64, 256), JpegOptions());
+  ImageInfo info;
+  std::string error;
+  ImageFile* image = OpenBytes(jpeg.substr(0, jpeg.size() * 2 / 3), "cut.jpg", ImageOptions(), &info, &error);
+  ASSERT_NE(image, nullptr) << error;
+  EXPECT_TRUE(ReadAllRows(image, info, &error, 16).empty());
+  EXPECT_EQ(error, "cut.jpg: truncated JPEG file: it ends before the image data does");
+  CloseImage(image);
+  // A marker in the middle of the entropy-coded data.
+  std::string damaged = jpeg;
+  damaged[jpeg.size() / 2] = '\xFF';
+  damaged[jpeg.size() / 2 + 1] = '\xD9';
+  EXPECT_TRUE(DecodeBytes(damaged, ImageOptions(), &info, &error, "bad.jpg").empty());
+  EXPECT_EQ(error.rfind("bad.jpg: corrupt JPEG data: ", 0), 0u) << error;
+}
+
+// ---- TIFF -------------------------------------------------------------------------
+
+TEST(TiffFiles, StripsTilesPlanesAndCompression) {
+  const std::vector<uint8_t> rgb = Pattern(20, 19);
+  ImageInfo info;
+  TiffOptions strips, lzw, tiles, planes, deflateTiles;
+  lzw.compression = COMPRESSION_LZW;
+  tiles.tiled = true;
+  planes.separate = true;
+  deflateTiles.tiled = true;
+  deflateTiles.separate = true;
+  deflateTiles.compression = COMPRESSION_ADOBE_DEFLATE;
+  for (const TiffOptions& o : {strips, lzw, tiles, planes, deflateTiles}) {
+    const std::string tiff = EncodeTiff(20, 19, 3, rgb, o);
+    EXPECT_EQ(Decode(tiff, &info), rgb);
+    EXPECT_EQ(info.decodedWhole != nullptr, o.separate);
+    ExpectStreamsLikeWhole(tiff);
+  }
+}
+
+TEST(TiffFiles, GreyPaletteInksAndLab) {
+  ImageInfo info;
+  TiffOptions grey16;
+  grey16.photometric = PHOTOMETRIC_MINISBLACK;
+  grey16.bitsPerSample = 16;
+  const uint16_t wide[3] = {0, 65535, 32768};
+  EXPECT_EQ(Decode(EncodeTiff(3, 1, 1, std::vector<uint8_t>(reinterpret_cast<const uint8_t*>(wide),
+                                                            reinterpret_cast<const uint8_t*>(wide) + 6), grey16), &info),
+            (std::vector<uint8_t>{0, 255, 128}));
+
+  TiffOptions fax;  // 1 bit, 0 = white
+  fax.photometric = PHOTOMETRIC_MINISWHITE;
+  fax.bitsPerSample = 1;
+  EXPECT_EQ(Decode(EncodeTiff(4, 1, 1, {0x60}, fax), &info), (std::vector<uint8_t>{255, 0, 0, 255}));
+
+  TiffOptions palette;
+  palette.photometric = PHOTOMETRIC_PALETTE;
+  palette.bitsPerSample = 4;
+  palette.colourMap.assign(48, 0);
+  palette.colourMap[1] = 65535;           // entry 1: red
+  palette.colourMap[16 + 2] = 257 * 128;  // entry 2: green 128
+  EXPECT_EQ(Decode(EncodeTiff(3, 1, 1, {0x12, 0x00}, palette), &info), (std::vector<uint8_t>{1, 2, 0}));
+  EXPECT_EQ(info.paletteCount, 16);
+  EXPECT_EQ(info.palette[1][0], 255);
+  EXPECT_EQ(info.palette[2][1], 128);
+
+  TiffOptions cmyk;  // inks, 0 = none
+  cmyk.photometric = PHOTOMETRIC_SEPARATED;
+  EXPECT_EQ(Decode(EncodeTiff(2, 1, 4, {255, 0, 0, 0, 0, 0, 0, 10}, cmyk), &info),
+            (std::vector<uint8_t>{0, 255, 255, 255, 255, 255, 255, 245}));
+  EXPECT_EQ(info.mode, kImageModeCMYK);
+
+  TiffOptions lab;  // a and b signed in the file
+  lab.photometric = PHOTOMETRIC_CIELAB;
+  EXPECT_EQ(Decode(EncodeTiff(1, 1, 3, {200, 0xF6, 0x14}, lab), &info), (std::vector<uint8_t>{200, 118, 148}));
+  EXPECT_EQ(info.mode, kImageModeLab);
+}
+
+TEST(TiffFiles, AssociatedAndUnassociatedAlpha) {
+  ImageInfo info;
+  TiffOptions o;
+  o.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+  // Black at alpha 128, red opaque.
+  const std::string plain = EncodeTiff(2, 1, 4, {0, 0, 0, 128, 255, 0, 0, 255}, o);
+  EXPECT_EQ(Decode(plain, &info), (std::vector<uint8_t>{127, 127, 127, 255, 0, 0}));
+  EXPECT_EQ(Decode(plain, &info, Mode(kImageModeOwn, true)), (std::vector<uint8_t>{0, 0, 0, 128, 255, 0, 0, 255}));
+  o.extraSamples = {EXTRASAMPLE_ASSOCALPHA};
+  // Premultiplied grey 64 at alpha 128 is grey 128 at half strength.
+  const std::string premultiplied = EncodeTiff(1, 1, 4, {64, 64, 64, 128}, o);
+  EXPECT_EQ(Decode(premultiplied, &info), (std::vector<uint8_t>{191, 191, 191}));
+  EXPECT_EQ(Decode(premultiplied, &info, Mode(kImageModeOwn, true)), (std::vector<uint8_t>{128, 128, 128, 128}));
+}
+
+// ---- GIF ---------------------------------------------------------------------------
+
+TEST(GifFiles, IndicesPaletteTransparencyAndPlacement) {
+  const std::vector<uint8_t> palette = {0, 0, 0, 255, 0, 0, 0, 0, 255};
+  const std::vector<uint8_t> indices = {0, 1, 2, 1, 0, 2};
+  ImageInfo info;
+  EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices), &info), indices);
+  EXPECT_EQ(info.mode, kImageModeIndexed);
+  EXPECT_EQ(info.palette[1][0], 255);
+  EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices), &info, Mode(kImageModeRGB)),
+            (std::vector<uint8_t>{0, 0, 0, 255, 0, 0, 0, 0, 255, 255, 0, 0, 0, 0, 0, 0, 0, 255}));
+
+  GifOptions clear;
+  clear.transparent = 2;
+  EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices, clear), &info, Mode(kImageModeGray)),
+            (std::vector<uint8_t>{0, 76, 255, 76, 0, 255}));
+  EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices, clear), &info, Mode(kImageModeOwn, true)),
+            (std::vector<uint8_t>{0, 255, 1, 255, 2, 0, 1, 255, 0, 255, 2, 0}));
+
+  // A 2 x 1 image at (1, 1) of a 4 x 3 screen whose background is index 2.
+  GifOptions placed;
+  placed.left = 1;
+  placed.top = 1;
+  placed.frameWidth = 2;
+  placed.frameHeight = 1;
+  placed.background = 2;
+  EXPECT_EQ(Decode(EncodeGif(4, 3, palette, {1, 0}, placed), &info),
+            (std::vector<uint8_t>{2, 2, 2, 2, 2, 1, 0, 2, 2, 2, 2, 2}));
+}
+
+TEST(GifFiles, InterlacedIsDecodedWholeWithTheSameIndices) {
+  std::vector<uint8_t> palette(3 * 16), indices(7 * 13);
+  for (size_t i = 0; i < palette.size(); ++i) palette[i] = static_cast<uint8_t>(i * 5);
+  for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i % 16);
+  GifOptions interlaced;
+  interlaced.interlaced = true;
+  ImageInfo info;
+  const std::string gif = EncodeGif(7, 13, palette, indices, interlaced);
+  EXPECT_EQ(Decode(gif, &info), indices);
+  EXPECT_STREQ(info.decodedWhole, "interlaced GIF");
+  ExpectStreamsLikeWhole(gif);
+  ExpectStreamsLikeWhole(EncodeGif(7, 13, palette, indices), Mode(kImageModeLab));
+}
+
+// ---- WebP --------------------------------------------------------------------------
+
+TEST(WebpFiles, LosslessLossyAndAlpha) {
+  ImageInfo info;
+  const std::vector<uint8_t> rgb = Pattern(9, 7);
+  EXPECT_EQ(Decode(EncodeWebp(9, 7, 3, rgb), &info), rgb);
+  EXPECT_STREQ(info.decodedWhole, "WebP");
+  const std::vector<uint8_t> rgba = Pattern(9, 7, 4);
+  EXPECT_EQ(Decode(EncodeWebp(9, 7, 4, rgba), &info, Mode(kImageModeOwn, true)), rgba);
+  std::vector<uint8_t> flat(16 * 16 * 3, 90);
+  ExpectNear(Decode(EncodeWebp(16, 16, 3, flat, std::string(), true), &info), flat, 4);
+  ExpectStreamsLikeWhole(EncodeWebp(9, 7, 3, rgb));
+}
+
+}  // namespace
