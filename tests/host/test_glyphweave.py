@@ -235,6 +235,121 @@ class Interrupt(Folder):
         self.assertEqual(self.leftovers(), [])
 
 
+class Dialog(Folder):
+    """The plug-in's Save As dialog, answered on a pseudo-terminal: on Linux
+    it asks on the controlling terminal."""
+
+    def setUp(self):
+        super().setUp()
+        self.samples = [0, 128, 255, 64]
+        images.write_pnm(self.path('doc.pgm'), 'P5', 2, 2, self.samples)
+        self.text = images.text_of(2, 2, 1, self.samples)
+
+    def converse(self, script, *options):
+        """Runs glyphweave --dialog on a new terminal; `script` is a list of
+        (prompt expected, answer or None for end of input)."""
+        import pty
+        import select
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(GLYPHWEAVE, [GLYPHWEAVE, '-q', '--dialog', *options, self.path('doc.pgm')])
+        seen = b''
+
+        def read_until(marker):
+            nonlocal seen
+            deadline = time.time() + 20
+            while marker not in seen:
+                ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.time()))
+                if not ready:
+                    raise AssertionError('no %r on the terminal; it shows %r' % (marker, seen))
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:
+                    chunk = b''
+                if not chunk:
+                    raise AssertionError('the terminal closed before %r: %r' % (marker, seen))
+                seen += chunk
+            seen = seen[seen.index(marker) + len(marker):]
+
+        try:
+            for prompt, answer in script:
+                read_until(prompt)
+                os.write(fd, b'\x04' if answer is None else answer + b'\n')
+            # Drain until the program ends.
+            while True:
+                ready, _, _ = select.select([fd], [], [], 20)
+                if not ready:
+                    break
+                try:
+                    if not os.read(fd, 4096):
+                        break
+                except OSError:
+                    break
+        finally:
+            _, status = os.waitpid(pid, 0)
+            os.close(fd)
+        return os.waitstatus_to_exitcode(status)
+
+    def test_keeping_the_proposed_name(self):
+        step = self.path('step.json')
+        code = self.converse([(b'File name [doc]: ', b'')], '--record', step)
+        self.assertEqual(code, 0)
+        self.assertEqual(self.read('doc.txt'), self.text)
+        with open(step) as f:
+            recorded = json.load(f)['parameters'][0]['path']
+        self.assertEqual(recorded, self.dir + '/', 'a kept name records only the folder')
+
+    def test_typing_a_name_without_extension(self):
+        code = self.converse([(b'File name [doc]: ', b'custom')])
+        self.assertEqual(code, 0)
+        self.assertEqual(self.read('custom.txt'), self.text)
+
+    def test_replacing_only_when_confirmed(self):
+        with open(self.path('doc.txt'), 'wb') as f:
+            f.write(b'keep me')
+        code = self.converse([(b'File name [doc]: ', b''), (b'[y/N] ', b'n'),
+                              (b'File name [doc]: ', None)])
+        self.assertEqual(code, 1, 'declining and then giving up cancels')
+        self.assertEqual(self.read('doc.txt'), b'keep me')
+        code = self.converse([(b'File name [doc]: ', b''), (b'[y/N] ', b'y')])
+        self.assertEqual(code, 0)
+        self.assertEqual(self.read('doc.txt'), self.text)
+
+    def test_cancelling_leaves_no_file(self):
+        proc_code = self.converse([(b'File name [doc]: ', None)])
+        self.assertEqual(proc_code, 1)
+        self.assertFalse(os.path.exists(self.path('doc.txt')))
+        self.assertEqual(self.leftovers(), [])
+
+    def test_no_terminal_is_a_cancel(self):
+        proc = subprocess.run([GLYPHWEAVE, '-q', '--dialog', self.path('doc.pgm')], capture_output=True,
+                              timeout=60, start_new_session=True)
+        self.assertEqual(proc.returncode, 1)
+        self.assertIn(b'cancelled (-128)', proc.stderr)
+        self.assertFalse(os.path.exists(self.path('doc.txt')))
+
+
+class BadInput(Folder):
+    """Every file of the bad-input corpus: a clear message, exit 2, no output
+    file and no crash."""
+
+    def test_each_bad_file(self):
+        corpus = os.path.join(os.path.dirname(__file__), '..', 'data', 'bad')
+        names = sorted(n for n in os.listdir(corpus) if not n.endswith('.txt'))
+        self.assertGreater(len(names), 20)
+        out = self.path('out')
+        os.mkdir(out)
+        for name in names:
+            with self.subTest(name=name):
+                proc = run('-q', '-o', out + '/', os.path.join(corpus, name))
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertTrue(proc.stderr.startswith(b'glyphweave: '), proc.stderr)
+                self.assertIn(name.encode(), proc.stderr)
+                self.assertEqual(os.listdir(out), [])
+        missing = run('-q', self.path('no-such-file.png'))
+        self.assertEqual(missing.returncode, 2)
+
+
 class Module(Folder):
     def test_about_box(self):
         proc = run('--about')
