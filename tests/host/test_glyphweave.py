@@ -382,16 +382,19 @@ class Module(Folder):
         self.assertEqual(run('--help').returncode, 0)
         self.assertEqual(run('--version').returncode, 0)
 
-    def test_long_document_names(self):
-        name = 'n' * 200
-        os.mkdir(self.path('d' * 40))
-        image = self.path('d' * 40, name + '.pgm')
-        if len(image) <= 255:
-            images.write_pnm(image, 'P5', 1, 1, [255])
-        too_long = self.path('x' * 255 + '.pgm')
-        proc = run('-q', too_long)
+    def test_document_names_at_the_limit(self):
+        # 255 characters: the most a document name can have; the text goes
+        # beside it under a name just as long.
+        name = 'n' * 251 + '.pgm'
+        images.write_pnm(self.path(name), 'P5', 1, 1, [0])
+        proc = subprocess.run([os.path.abspath(GLYPHWEAVE), '-q', name], cwd=self.dir,
+                              capture_output=True, timeout=60)
+        self.assertExported(proc)
+        self.assertEqual(self.read('n' * 251 + '.txt'), b'@\n')
+        # 256 characters cannot be passed to the plug-in at all.
+        proc = run('-q', self.path('x' * 200, 'y' * 60 + '.pgm'))
         self.assertEqual(proc.returncode, 2)
-        self.assertIn(b'255', proc.stderr)
+        self.assertIn(b'longer than 255 bytes', proc.stderr)
 
 
 if __name__ == '__main__':
