@@ -50,8 +50,9 @@ inline void FuzzImage(const uint8_t* data, size_t size, int16_t mode, bool keepA
   int64_t rows = (int64_t{1} << 20) / rowBytes;
   rows = rows < 1 ? 1 : rows > info.height ? info.height : rows;
   std::vector<uint8_t> band(static_cast<size_t>(rowBytes * rows));
-  // Bounded work: at most 32 MB of samples per input.
-  const int64_t lastRow = (int64_t{32} << 20) / rowBytes < info.height ? (int64_t{32} << 20) / rowBytes : info.height;
+  // Bounded work: about 4 MB of samples per input (a tiny GIF can declare a
+  // screen of a gigabyte of background).
+  const int64_t lastRow = (int64_t{4} << 20) / rowBytes < info.height ? (int64_t{4} << 20) / rowBytes : info.height;
   bool ok = true;
   for (int64_t top = 0; ok && top < lastRow; top += rows) {
     const int64_t bottom = top + rows < info.height ? top + rows : info.height;
