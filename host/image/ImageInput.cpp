@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "host/image/Convert.h"
 #include "host/image/ImageInternal.h"
@@ -83,7 +82,13 @@ const ImageReader* DetectFormat(const uint8_t* h, size_t n, const char** name) {
          return k >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0;
        }},
       {"PNM", &kPnmReaderPointer, IsPnm},
-      {"BMP", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "BM", 2) && k >= 14; }},
+      {"BMP", nullptr,
+       [](const uint8_t* p, size_t k) {
+         // "BM", then after the file header the size of a known DIB header.
+         if (!StartsWith(p, k, "BM", 2) || k < 16 || p[15] != 0) return false;
+         return p[14] == 12 || p[14] == 40 || p[14] == 52 || p[14] == 56 || p[14] == 64 ||
+                p[14] == 108 || p[14] == 124;
+       }},
       {"Photoshop (PSD)", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "8BPS", 4); }},
       {"JPEG 2000", nullptr,
        [](const uint8_t* p, size_t k) {
@@ -420,6 +425,18 @@ bool CheckImageSize(const ImageSource& source, int64_t width, int64_t height, st
 
 bool CheckedProduct(uint64_t a, uint64_t b, uint64_t* out) {
   return !__builtin_mul_overflow(a, b, out);
+}
+
+bool CheckDeclaredSize(const ImageSource& source, uint64_t decodedBytes, uint64_t maxRatio,
+                       const char* format, std::string* error) {
+  uint64_t most = 0;
+  if (CheckedProduct(source.size, maxRatio, &most) && decodedBytes > most) {
+    SetImageError(error, source, TruncatedMessage(format) + " (its header declares " +
+                                     DescribeBytes(decodedBytes) + " of pixels, more than " +
+                                     DescribeBytes(source.size) + " can hold)");
+    return false;
+  }
+  return true;
 }
 
 // "297 bytes", "40 KB", "1200 MB".
