@@ -655,10 +655,11 @@ const char* ImageInputHelp() {
     }
     add(&streamed, "PNM and PAM");
     if (kWebpReader != nullptr) add(&whole, "WebP");
-    add(&whole, "any image whose orientation turns it or flips it upside down");
+    // Orientation comes with the formats that carry it.
+    if (!whole.empty()) add(&whole, "any image whose orientation turns it or flips it upside down");
     std::string s = "Input formats (recognised by content): " + ReadableFormats() + ".\n";
     s += "Decoded a band at a time, however tall: " + streamed + ".\n";
-    s += "Decoded whole, in memory: " + whole + ".\n";
+    if (!whole.empty()) s += "Decoded whole, in memory: " + whole + ".\n";
     return s;
   }();
   return text.c_str();
