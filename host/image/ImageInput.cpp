@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "host/image/Convert.h"
 #include "host/image/ImageInternal.h"
@@ -83,7 +82,13 @@ const ImageReader* DetectFormat(const uint8_t* h, size_t n, const char** name) {
          return k >= 12 && std::memcmp(p, "RIFF", 4) == 0 && std::memcmp(p + 8, "WEBP", 4) == 0;
        }},
       {"PNM", &kPnmReaderPointer, IsPnm},
-      {"BMP", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "BM", 2) && k >= 14; }},
+      {"BMP", nullptr,
+       [](const uint8_t* p, size_t k) {
+         // "BM", then after the file header the size of a known DIB header.
+         if (!StartsWith(p, k, "BM", 2) || k < 16 || p[15] != 0) return false;
+         return p[14] == 12 || p[14] == 40 || p[14] == 52 || p[14] == 56 || p[14] == 64 ||
+                p[14] == 108 || p[14] == 124;
+       }},
       {"Photoshop (PSD)", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "8BPS", 4); }},
       {"JPEG 2000", nullptr,
        [](const uint8_t* p, size_t k) {
@@ -422,6 +427,18 @@ bool CheckedProduct(uint64_t a, uint64_t b, uint64_t* out) {
   return !__builtin_mul_overflow(a, b, out);
 }
 
+bool CheckDeclaredSize(const ImageSource& source, uint64_t decodedBytes, uint64_t maxRatio,
+                       const char* format, std::string* error) {
+  uint64_t most = 0;
+  if (CheckedProduct(source.size, maxRatio, &most) && decodedBytes > most) {
+    SetImageError(error, source, TruncatedMessage(format) + " (its header declares " +
+                                     DescribeBytes(decodedBytes) + " of pixels, more than " +
+                                     DescribeBytes(source.size) + " can hold)");
+    return false;
+  }
+  return true;
+}
+
 // "297 bytes", "40 KB", "1200 MB".
 std::string DescribeBytes(uint64_t n) {
   if (n >= (uint64_t{10} << 20)) return std::to_string((n + (1u << 20) - 1) >> 20) + " MB";
@@ -638,10 +655,11 @@ const char* ImageInputHelp() {
     }
     add(&streamed, "PNM and PAM");
     if (kWebpReader != nullptr) add(&whole, "WebP");
-    add(&whole, "any image whose orientation turns it or flips it upside down");
+    // Orientation comes with the formats that carry it.
+    if (!whole.empty()) add(&whole, "any image whose orientation turns it or flips it upside down");
     std::string s = "Input formats (recognised by content): " + ReadableFormats() + ".\n";
     s += "Decoded a band at a time, however tall: " + streamed + ".\n";
-    s += "Decoded whole, in memory: " + whole + ".\n";
+    if (!whole.empty()) s += "Decoded whole, in memory: " + whole + ".\n";
     return s;
   }();
   return text.c_str();

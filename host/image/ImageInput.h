@@ -16,8 +16,10 @@
 //   CloseImage(image);
 //
 // Every failure comes back as false with a message for the user in `error`,
-// beginning with the file's name: "photo.jpg: truncated JPEG file (...)",
-// "scan.tif: too large: 40000 x 10 pixels; at most 32767 in each direction".
+// beginning with the file's name: "photo.jpg: truncated JPEG file: it ends
+// before the image data does", "scan.tif: too large: 40000 x 10 pixels; at
+// most 32767 in each direction", "notes.jpg: not a JPEG file (it starts
+// with "<!DOCTYP")".
 // Nothing in here exits, aborts or throws for bad data; the only exception
 // that can escape is std::bad_alloc from a small allocation.
 //
@@ -32,7 +34,17 @@
 // PNG, interlaced GIF, WebP, TIFF with separate planes or with encodings only
 // libtiff's RGBA interface reads, and every image whose orientation (EXIF, or
 // the TIFF orientation tag) turns it or flips it upside down. They are
-// decoded whole at the first ReadImageRows, and ImageInfo says so.
+// decoded whole at the first ReadImageRows, and ImageInfo says so. Where the
+// compression has a highest ratio (interlaced PNG, GIF) a file too small for
+// the size its header declares is refused before that memory is taken.
+//
+// Formats, recognised by their first bytes: JPEG (libjpeg-turbo), PNG
+// (libpng; of an animated PNG the default image), TIFF (libtiff; the first
+// page), GIF (giflib; the first image on its screen), WebP (libwebp; of an
+// animation the first frame), PNM (PBM, PGM, PPM, plain and raw) and PAM.
+// Builds without a library (the Windows cross build has only PNM and PAM)
+// name the format and say that they cannot read it. Samples of 16 bits are
+// scaled to 8, samples of fewer bits expanded.
 //
 // Modes (the plug-in's image mode numbers; every sample is 8 bits):
 //   1 gray         1 plane. From colour: (299 R + 587 G + 114 B) / 1000,

@@ -83,6 +83,13 @@ bool CheckImageSize(const ImageSource& source, int64_t width, int64_t height,
 // count * size * more, or false when it overflows 64 bits.
 bool CheckedProduct(uint64_t a, uint64_t b, uint64_t* out);
 
+// For formats whose compression has a highest ratio (deflate about 1032:1,
+// GIF's LZW about 2730:1): false, with the users' message, when the file is
+// too short to hold `decodedBytes` at `maxRatio` to one, so that a small
+// file declaring a huge image is refused before memory is taken for it.
+bool CheckDeclaredSize(const ImageSource& source, uint64_t decodedBytes, uint64_t maxRatio,
+                       const char* format, std::string* error);
+
 // Allocates `bytes` for an image (or a part) held whole, within the
 // source's memory limit and the address space; null with a message
 // otherwise. Free with std::free.

@@ -156,8 +156,12 @@ bool GifOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
 // The interlaced image's rows, in their passes, into s->whole.
 bool LoadInterlaced(GifState* s, std::string* error) {
   const size_t width = static_cast<size_t>(s->frameWidth);
-  s->whole = AllocateImageMemory(*s->source, static_cast<uint64_t>(width) * static_cast<uint64_t>(s->frameHeight),
-                                 "interlaced GIF", error);
+  const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(s->frameHeight);
+  // A code stands for at most one more pixel than the table has entries, and
+  // a table of 4096 entries has 12-bit codes: at most 4096 pixels in 1.5
+  // bytes, 2731 a byte.
+  if (!CheckDeclaredSize(*s->source, bytes, 2731, "GIF", error)) return false;
+  s->whole = AllocateImageMemory(*s->source, bytes, "interlaced GIF", error);
   if (s->whole == nullptr) return false;
   static const int32_t start[4] = {0, 4, 2, 1};
   static const int32_t step[4] = {8, 8, 4, 2};

@@ -21,7 +21,8 @@ struct PngState {
   char message[256] = {};
   bool truncated = false;
   bool interlaced = false;
-  size_t rowBytes = 0;
+  size_t rowBytes = 0;        // a delivered row
+  size_t storedRowBytes = 0;  // a row as the file holds it
   int32_t height = 0;
   uint8_t* whole = nullptr;  // interlaced: every row, once decoded
   int32_t next = 0;          // interlaced: the next row to hand out
@@ -69,6 +70,7 @@ bool ReadHeader(PngState* s, StoredLayout* layout) {
   layout->width = static_cast<int32_t>(width > 0x7fffffff ? 0x7fffffff : width);
   layout->height = static_cast<int32_t>(height > 0x7fffffff ? 0x7fffffff : height);
   layout->bilevel = depth == 1 && colour == PNG_COLOR_TYPE_GRAY;
+  s->storedRowBytes = png_get_rowbytes(png, info);
   if (depth == 16) png_set_scale_16(png);
   if (colour == PNG_COLOR_TYPE_PALETTE) {
     png_set_packing(png);
@@ -189,6 +191,15 @@ bool PngReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
   if (s->whole == nullptr) {
     uint64_t bytes = 0;
     if (!CheckedProduct(s->rowBytes, static_cast<uint64_t>(s->height), &bytes)) bytes = UINT64_MAX;
+    // Deflate packs at most 1032 bytes into one: the file must hold the
+    // rows as stored (before expansion to 8 bits) at that ratio, with room
+    // for the filter bytes and the interlacing passes.
+    uint64_t stored = 0;
+    if (!CheckedProduct(s->storedRowBytes, static_cast<uint64_t>(s->height), &stored) ||
+        !CheckDeclaredSize(*s->source, stored, 1100, "PNG", error)) {
+      if (error->empty()) SetImageError(error, *s->source, "too large");
+      return false;
+    }
     s->whole = AllocateImageMemory(*s->source, bytes, "interlaced PNG", error);
     if (s->whole == nullptr) return false;
     png_bytepp pointers = static_cast<png_bytepp>(std::malloc(sizeof(png_bytep) * static_cast<size_t>(s->height)));

@@ -50,8 +50,10 @@ TEST(ImageOpen, ContentDecidesTheFormatNotTheExtension) {
   EXPECT_EQ(OpenError(std::string("\0\1\2\3", 4), "scan.TIFF"), "scan.TIFF: not a TIFF file (it starts with 00 01 02 03)");
   std::string error2 = OpenError("hello, world", "notes.txt");
   EXPECT_EQ(error2.rfind("notes.txt: not an image file (it starts with \"hello, w\"; readable formats: ", 0), 0u) << error2;
-  error2 = OpenError(std::string("BM\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 16), "old.bmp");
+  error2 = OpenError(std::string("BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0\0", 18), "old.bmp");
   EXPECT_EQ(error2.rfind("old.bmp: a BMP file, which is not supported", 0), 0u) << error2;
+  EXPECT_EQ(OpenError("BMW parts list", "parts"), "parts: not an image file (it starts with \"BMW part\"; "
+                                                  "readable formats: " + std::string(kJpegReader != nullptr ? "JPEG, PNG, TIFF, GIF, WebP, " : "") + "PNM and PAM)");
 }
 
 TEST(ImageOpen, SizesTheInterfaceCannotCarryAreRefused) {
@@ -137,9 +139,9 @@ TEST(ImageRequests, DamageFoundWhileReadingFailsThatBandAndEveryLaterOne) {
 TEST(ImageRequests, HelpSaysWhatIsDecodedWhole) {
   std::string help = ImageInputHelp();
   EXPECT_NE(help.find("PNM and PAM"), std::string::npos) << help;
-  EXPECT_NE(help.find("Decoded whole"), std::string::npos) << help;
+  EXPECT_NE(help.find("Decoded a band at a time"), std::string::npos) << help;
   if (kJpegReader != nullptr) {
-    EXPECT_NE(help.find("progressive JPEG"), std::string::npos) << help;
+    EXPECT_NE(help.find("Decoded whole, in memory: progressive JPEG"), std::string::npos) << help;
   }
   EXPECT_EQ(help.back(), '\n');
 }

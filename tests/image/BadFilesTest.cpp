@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct BadFile {
   std::string name;
   std::string expected;  // a part of the message; empty when the manifest lacks the file
 };
+
+// Names the file in gtest's messages.
+void PrintTo(const BadFile& file, std::ostream* out) { *out << file.name; }
 
 std::vector<BadFile> ListBadFiles() {
   std::map<std::string, std::string> manifest;

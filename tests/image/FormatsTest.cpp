@@ -6,6 +6,10 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 
 #include "Encoders.h"
@@ -327,6 +331,55 @@ TEST(TiffFiles, AssociatedAndUnassociatedAlpha) {
   const std::string premultiplied = EncodeTiff(1, 1, 4, {64, 64, 64, 128}, o);
   EXPECT_EQ(Decode(premultiplied, &info), (std::vector<uint8_t>{191, 191, 191}));
   EXPECT_EQ(Decode(premultiplied, &info, Mode(kImageModeOwn, true)), (std::vector<uint8_t>{128, 128, 128, 128}));
+}
+
+TEST(TiffFiles, YcbcrThroughLibjpegOrTheRgbaInterface) {
+  ImageInfo info;
+  std::vector<uint8_t> flat;
+  for (int i = 0; i < 16 * 16; ++i) flat.insert(flat.end(), {200, 40, 90});
+  TiffOptions jpeg;
+  jpeg.photometric = PHOTOMETRIC_YCBCR;
+  jpeg.compression = COMPRESSION_JPEG;
+  jpeg.jpegYcbcr = true;
+  jpeg.rowsPerStrip = 16;
+  const std::string compressed = EncodeTiff(16, 16, 3, flat, jpeg);
+  ExpectNear(Decode(compressed, &info), flat, 4);
+  EXPECT_EQ(info.decodedWhole, nullptr);
+  // Uncompressed YCbCr, grey 128 and a pure Y of 255.
+  TiffOptions raw;
+  raw.photometric = PHOTOMETRIC_YCBCR;
+  const std::string rgba = EncodeTiff(2, 1, 3, {128, 128, 128, 255, 128, 128}, raw);
+  ExpectNear(Decode(rgba, &info), {128, 128, 128, 255, 255, 255}, 1);
+  EXPECT_STREQ(info.decodedWhole, "TIFF read through libtiff's RGBA interface");
+  ExpectStreamsLikeWhole(rgba);
+}
+
+TEST(ImageFilesOnDisk, UnreadableFileAndWrongExtension) {
+  char folder[] = "/tmp/gw-image-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/photo.jpg";
+  const std::string png = EncodePng(2, 2, PNG_COLOR_TYPE_GRAY, {1, 2, 3, 4});
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(png.data(), 1, png.size(), f);
+  std::fclose(f);
+  ImageFile* image = nullptr;
+  ImageInfo info;
+  std::string error;
+  ASSERT_TRUE(OpenImage(path.c_str(), ImageOptions(), &image, &info, &error)) << error;
+  EXPECT_STREQ(info.format, "PNG");
+  EXPECT_EQ(ReadAllRows(image, info, &error), (std::vector<uint8_t>{1, 2, 3, 4}));
+  CloseImage(image);
+  chmod(path.c_str(), 0);
+  FILE* probe = std::fopen(path.c_str(), "rb");
+  if (probe == nullptr) {
+    EXPECT_FALSE(OpenImage(path.c_str(), ImageOptions(), &image, &info, &error));
+    EXPECT_EQ(error, path + ": cannot be opened (Permission denied)");
+  } else {
+    std::fclose(probe);  // a superuser reads everything
+  }
+  std::remove(path.c_str());
+  rmdir(folder);
 }
 
 // ---- GIF ---------------------------------------------------------------------------

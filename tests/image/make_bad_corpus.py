@@ -122,7 +122,8 @@ def main():
     files["empty.png"] = b""
     files["text-named.jpg"] = b"This is not a picture.\n"
     files["html-named.png"] = b"<!DOCTYPE html>\n<html><body>Not found</body></html>\n"
-    files["bmp-unsupported.bmp"] = b"BM" + struct.pack("<IHHI", 70, 0, 0, 54) + bytes(56)
+    files["bmp-unsupported.bmp"] = (b"BM" + struct.pack("<IHHI", 70, 0, 0, 54) +
+                                    struct.pack("<IiiHHII", 40, 2, 2, 1, 24, 0, 16) + bytes(32))
 
     # JPEG.
     rgb, tall, prog = src("jpeg/rgb.jpg"), src("jpeg/tall.jpg"), src("jpeg/progressive.jpg")
@@ -155,6 +156,7 @@ def main():
     files["png-no-idat.png"] = png_build([(k, b) for k, b in chunks if k != b"IDAT"])
     files["png-missing-plte.png"] = png_build([(k, b) for k, b in png_chunks(pal) if k not in (b"PLTE", b"tRNS")])
     files["png-interlaced-truncated.png"] = inter[:len(inter) - 40]
+    files["png-interlaced-declares-20000x20000.png"] = png_with_size(inter, 20000, 20000)
 
     # TIFF.
     tif, talltif, lzw = src("tiff/rgb.tif"), src("tiff/tall.tif"), src("tiff/lzw.tif")
@@ -183,6 +185,11 @@ def main():
     big[6:10] = struct.pack("<HH", 20000, 20000)
     big[d + 5:d + 9] = struct.pack("<HH", 20000, 20000)
     files["gif-declares-20000x20000.gif"] = bytes(big)
+    inter_gif = bytearray(src("gif/interlaced.gif"))
+    d = gif_image_descriptor(bytes(inter_gif))
+    inter_gif[6:10] = struct.pack("<HH", 20000, 20000)
+    inter_gif[d + 5:d + 9] = struct.pack("<HH", 20000, 20000)
+    files["gif-interlaced-declares-20000x20000.gif"] = bytes(inter_gif)
     files["gif-corrupt-lzw.gif"] = garble(tallgif, gif_image_descriptor(tallgif) + 12, 30)
 
     # WebP.
