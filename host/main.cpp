@@ -138,10 +138,9 @@ int ParseArguments(int argc, char** argv, Options* o) {
   return -1;
 }
 
-// The module, checked the way a host checks it before listing it.
-PluginEntryProc LoadExportModule(const std::string& path, std::string* error) {
-  LoadedModule* module = LoadPluginModule(path, error);
-  if (module == nullptr) return nullptr;
+// The module's entry point, once the module is checked the way a host checks
+// it before listing it; null with a reason otherwise.
+PluginEntryProc FindExportEntry(LoadedModule* module, const std::string& path, std::string* error) {
   std::string bytes;
   PropertyListInfo info;
   if (!ReadModulePropertyList(module, &bytes, error)) {
@@ -175,21 +174,9 @@ std::string AsFolder(const std::string& path) {
   return path + NativeSeparator();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options o;
-  int status = ParseArguments(argc, argv, &o);
-  if (status >= 0) return status;
-
+int Run(const Options& o, PluginSession& session) {
   std::string error;
-  PluginEntryProc entry = LoadExportModule(o.plugin.empty() ? DefaultModulePath() : o.plugin, &error);
-  if (entry == nullptr) {
-    std::fprintf(stderr, "glyphweave: %s\n", error.c_str());
-    return 2;
-  }
-  PluginSession session;
-  session.entry = entry;
+  PluginEntryProc entry = session.entry;
 
   if (o.about) {
     AboutRecord about{};
@@ -259,4 +246,29 @@ int main(int argc, char** argv) {
   }
   if (anyImageUnreadable) return 2;
   return anyExportFailed ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  int status = ParseArguments(argc, argv, &o);
+  if (status >= 0) return status;
+
+  std::string error;
+  const std::string path = o.plugin.empty() ? DefaultModulePath() : o.plugin;
+  LoadedModule* module = LoadPluginModule(path, &error);
+  PluginSession session;
+  session.entry = module != nullptr ? FindExportEntry(module, path, &error) : nullptr;
+  if (session.entry == nullptr) {
+    std::fprintf(stderr, "glyphweave: %s\n", error.c_str());
+    UnloadPluginModule(module);
+    return 2;
+  }
+  status = Run(o, session);
+  // The plug-in's globals are the host's to release once it is done with
+  // the plug-in.
+  if (session.dataCell != 0) HostDisposeHandle(reinterpret_cast<Handle>(session.dataCell));
+  UnloadPluginModule(module);
+  return status;
 }

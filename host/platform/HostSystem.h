@@ -11,6 +11,9 @@ struct LoadedModule;  // opaque
 // Loads the module at `path`; null with a reason on failure.
 LoadedModule* LoadPluginModule(const std::string& path, std::string* error);
 
+// Unloads the module; null is allowed.
+void UnloadPluginModule(LoadedModule* module);
+
 // The address of an exported function, or null.
 void* FindModuleFunction(LoadedModule* module, const std::string& name);
 

@@ -29,6 +29,12 @@ LoadedModule* LoadPluginModule(const std::string& path, std::string* error) {
   return new LoadedModule{handle, file};
 }
 
+void UnloadPluginModule(LoadedModule* module) {
+  if (module == nullptr) return;
+  dlclose(module->handle);
+  delete module;
+}
+
 void* FindModuleFunction(LoadedModule* module, const std::string& name) {
   return dlsym(module->handle, name.c_str());
 }

@@ -17,6 +17,12 @@ LoadedModule* LoadPluginModule(const std::string& path, std::string* error) {
   return new LoadedModule{handle, path};
 }
 
+void UnloadPluginModule(LoadedModule* module) {
+  if (module == nullptr) return;
+  FreeLibrary(module->handle);
+  delete module;
+}
+
 void* FindModuleFunction(LoadedModule* module, const std::string& name) {
   FARPROC proc = GetProcAddress(module->handle, name.c_str());
   return reinterpret_cast<void*>(reinterpret_cast<void (*)()>(proc));
