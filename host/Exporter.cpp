@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/BandReader.h"
 #include "host/Progress.h"
 #include "hostsupport/CheckedSize.h"
 #include "scripting/RecordedParameters.h"
@@ -19,7 +20,7 @@ struct ActiveExport {
   PIDescriptorParameters descriptors;
   ImageFile* image;
   ImageInfo info;
-  std::vector<uint8_t> band;
+  BandReader* bands;
   ProgressBar progress;
   bool readFailed;
   std::string readError;
@@ -49,14 +50,15 @@ ResultCode GW_HOSTCALL AdvanceState() {
     r.data = nullptr;
     return kResultOutOfMemory;
   }
-  a.band.resize(static_cast<size_t>(bytes));
-  if (!ReadImageRows(a.image, area.top, area.bottom, area.left, area.right, r.loPlane, r.hiPlane,
-                     a.band.data(), static_cast<int32_t>(rowBytes), &a.readError)) {
+  BandArea band{area.top, area.bottom, area.left, area.right, r.loPlane, r.hiPlane,
+                static_cast<int32_t>(rowBytes), static_cast<size_t>(bytes)};
+  const uint8_t* data = ReadBand(a.bands, band, &a.readError);
+  if (data == nullptr) {
     a.readFailed = true;
     r.data = nullptr;
     return kResultReadError;
   }
-  r.data = a.band.data();
+  r.data = const_cast<uint8_t*>(data);
   r.rowBytes = static_cast<int32_t>(rowBytes);
   return kResultOk;
 }
@@ -152,6 +154,7 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
   a.descriptors.writeDescriptorProcs = HostWriteDescriptorProcs();
   r.descriptorParameters = &a.descriptors;
 
+  a.bands = StartBandReader(a.image, a.info.height, true);
   gActive = &a;
   StartProgress(&a.progress, request.progressBar, request.imagePath);
   int16_t result = 0;
@@ -169,6 +172,7 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     if (result == kResultOk) result = finishResult;
   }
   EndProgress(&a.progress);
+  StopBandReader(a.bands);
   gActive = nullptr;
 
   outcome->result = result;

@@ -307,6 +307,8 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   image->options = options;
   ImageSource& source = image->source;
   source.memoryLimit = options.memoryLimit;
+  source.wantsGray = options.mode == kImageModeGray || options.mode == kImageModeDuotone ||
+                     options.mode == kImageModeBitmap;
   auto fail = [&]() {
     CloseImage(image);
     return false;

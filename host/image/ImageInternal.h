@@ -17,6 +17,9 @@ struct ImageSource {
   std::string name;        // for messages: the path as given
   uint64_t size = 0;       // bytes in the file
   uint64_t memoryLimit = 0;  // ImageOptions.memoryLimit (0: none)
+  // The image is wanted as one plane of grey: a reader whose decoder can
+  // deliver grey directly (a YCbCr JPEG's luma) may store it so.
+  bool wantsGray = false;
 };
 
 // The colour meaning of the channels a reader delivers.

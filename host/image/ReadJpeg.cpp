@@ -160,6 +160,18 @@ bool ReadHeader(JpegState* s, StoredLayout* layout, const char** refusal) {
       layout->channels = 1;
       break;
     case JCS_YCbCr:
+      // For grey, the luma the file stores is the grey: taking it as it is
+      // skips the colour conversion and the chroma altogether.
+      if (s->source->wantsGray) {
+        d->out_color_space = JCS_GRAYSCALE;
+        layout->space = StoredSpace::Gray;
+        layout->channels = 1;
+        break;
+      }
+      d->out_color_space = JCS_RGB;
+      layout->space = StoredSpace::RGB;
+      layout->channels = 3;
+      break;
     case JCS_RGB:
       d->out_color_space = JCS_RGB;
       layout->space = StoredSpace::RGB;

@@ -1,0 +1,29 @@
+// Serves the plug-in's band requests from an open image. While the plug-in
+// turns one band into text and writes it, a second thread already decodes
+// the band it will most likely ask for next (the rows just below, as tall),
+// so that decoding and writing overlap on a machine with two cores.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "host/image/ImageInput.h"
+
+struct BandArea {
+  int32_t top, bottom, left, right, loPlane, hiPlane;
+  int32_t rowBytes;  // distance between rows in the delivered band
+  size_t bytes;      // rowBytes × rows
+};
+
+struct BandReader;
+
+// `imageHeight` bounds the guesses; `readAhead` false decodes only on request.
+BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, bool readAhead);
+
+// The area's samples, valid until the next call; null with the reader's
+// message when the image cannot be read.
+const uint8_t* ReadBand(BandReader* reader, const BandArea& area, std::string* error);
+
+// Waits for any decoding still running and frees the reader; null is allowed.
+void StopBandReader(BandReader* reader);
