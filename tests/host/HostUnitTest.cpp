@@ -1,0 +1,142 @@
+// The host's own pieces: band delivery with read-ahead (guesses that come
+// true and guesses that do not), property lists, and recorded steps.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host/BandReader.h"
+#include "host/PropertyList.h"
+#include "host/StepFile.h"
+
+namespace {
+
+// A grey image whose sample at (x, y) is (x * 7 + y * 13) mod 256.
+uint8_t Sample(int x, int y) { return static_cast<uint8_t>((x * 7 + y * 13) & 0xFF); }
+
+ImageFile* OpenTestImage(int width, int height, ImageInfo* info) {
+  std::string pgm = "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) pgm += static_cast<char>(Sample(x, y));
+  // One byte more than the image: a memory stream keeps a NUL after what is written.
+  FILE* stream = fmemopen(nullptr, pgm.size() + 1, "w+");
+  std::fwrite(pgm.data(), 1, pgm.size(), stream);
+  std::rewind(stream);
+  ImageFile* image = nullptr;
+  std::string error;
+  EXPECT_TRUE(OpenImageStream(stream, "test.pgm", ImageOptions{}, &image, info, &error)) << error;
+  return image;
+}
+
+void ExpectBand(BandReader* reader, int top, int bottom, int left, int right) {
+  BandArea area{top, bottom, left, right, 0, 0, right - left,
+                static_cast<size_t>((bottom - top) * (right - left))};
+  std::string error;
+  const uint8_t* data = ReadBand(reader, area, &error);
+  ASSERT_NE(data, nullptr) << error;
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x)
+      ASSERT_EQ(data[(y - top) * (right - left) + (x - left)], Sample(x, y))
+          << "band " << top << ".." << bottom << " at " << x << "," << y;
+}
+
+}  // namespace
+
+TEST(BandReader, DeliversWhatIsAskedWhateverTheGuess) {
+  for (bool readAhead : {true, false}) {
+    ImageInfo info;
+    ImageFile* image = OpenTestImage(37, 50, &info);
+    ASSERT_NE(image, nullptr);
+    BandReader* reader = StartBandReader(image, info.height, readAhead);
+    ExpectBand(reader, 0, 8, 0, 37);    // the guess: 8..16
+    ExpectBand(reader, 8, 16, 0, 37);   // taken
+    ExpectBand(reader, 16, 20, 0, 37);  // shorter than guessed
+    ExpectBand(reader, 3, 9, 0, 37);    // backwards
+    ExpectBand(reader, 9, 15, 5, 20);   // narrower
+    ExpectBand(reader, 44, 50, 0, 37);  // a jump to the last rows
+    ExpectBand(reader, 0, 50, 0, 37);   // everything
+    StopBandReader(reader);
+    CloseImage(image);
+  }
+}
+
+TEST(BandReader, StopsCleanlyWithAGuessInFlight) {
+  ImageInfo info;
+  ImageFile* image = OpenTestImage(1000, 400, &info);
+  BandReader* reader = StartBandReader(image, info.height, true);
+  ExpectBand(reader, 0, 100, 0, 1000);
+  StopBandReader(reader);  // while rows 100..200 may still be decoding
+  CloseImage(image);
+}
+
+namespace {
+
+std::string U32(uint32_t v) {
+  return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                     static_cast<char>(v >> 24)};
+}
+
+std::string Property(const char* key, const std::string& data) {
+  return "MIB8" + std::string{key[3], key[2], key[1], key[0]} + U32(0) +
+         U32(static_cast<uint32_t>(data.size())) + data;
+}
+
+}  // namespace
+
+TEST(PropertyList, ReadsKindNameVersionAndEntry) {
+  std::string list = std::string("\1\0", 2) + U32(0) + U32(4) + Property("kind", "MEB8") +
+                     Property("name", std::string("\4Test\0\0\0", 8)) + Property("vers", U32(0x40000)) +
+                     Property("wx86", std::string("Main\0\0\0\0", 8));
+  PropertyListInfo info;
+  std::string error;
+  ASSERT_TRUE(ParsePropertyList(list, &info, &error)) << error;
+  EXPECT_EQ(FourCharText(info.kind), "8BEM");
+  EXPECT_EQ(info.name, "Test");
+  EXPECT_EQ(info.version, 0x40000u);
+  EXPECT_EQ(info.entryPoint, "Main");
+
+  // Cut anywhere inside a property: refused, never read past the end.
+  for (size_t cut = 10; cut < list.size(); ++cut) {
+    PropertyListInfo partial;
+    std::string shortList = list.substr(0, cut);
+    bool ok = ParsePropertyList(shortList, &partial, &error);
+    EXPECT_FALSE(ok && partial.entryPoint == "Main") << "cut at " << cut;
+  }
+  EXPECT_FALSE(ParsePropertyList("short", &info, &error));
+}
+
+TEST(StepFile, RoundTripsPathsIncludingNonUtf8Bytes) {
+  RecordedStep step;
+  step.parameters.push_back({FourCharCode('I', 'n', ' ', ' '), "/home/me/out/"});
+  step.parameters.push_back({FourCharCode('I', 'n', ' ', ' '), std::string("/tmp/\xff\xfe.txt")});
+  RecordedStep back;
+  std::string error;
+  ASSERT_TRUE(StepFromJson(StepToJson(step), &back, &error)) << error;
+  ASSERT_EQ(back.parameters.size(), 2u);
+  EXPECT_EQ(back.parameters[0].alias, "/home/me/out/");
+  EXPECT_EQ(back.parameters[1].alias, std::string("/tmp/\xff\xfe.txt"));
+  EXPECT_NE(StepToJson(step).find("\"pathHex\""), std::string::npos);
+}
+
+TEST(StepFile, RefusesWhatIsNotAStep) {
+  RecordedStep step;
+  std::string error;
+  const char* bad[] = {
+      "", "[]", "{\"format\": \"other\", \"version\": 1}",
+      "{\"format\": \"glyphweave-step\", \"version\": 2, \"parameters\": []}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In\"}]}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"text\", \"path\": \"x\"}]}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\"}]}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"pathHex\": \"zz\"}]}",
+  };
+  for (const char* text : bad) {
+    error.clear();
+    EXPECT_FALSE(StepFromJson(text, &step, &error)) << text;
+    EXPECT_FALSE(error.empty()) << text;
+  }
+  std::string longPath(300, 'p');
+  EXPECT_FALSE(StepFromJson("{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": "
+                            "[{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"" + longPath + "\"}]}",
+                            &step, &error));
+}
