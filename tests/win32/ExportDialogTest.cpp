@@ -20,6 +20,7 @@
 #include "support/BoxWatcher.h"
 #include "support/ModuleFile.h"
 #include "support/CountedStrings.h"
+#include "support/win32/ThreadDialogs.h"
 
 namespace {
 
@@ -36,25 +37,6 @@ DLGPROC ModuleProc(const char* name) {
 DLGPROC ExportProcOfModule() { return ModuleProc("_ExportProc@16"); }
 
 using Clock = std::chrono::steady_clock;
-
-struct DialogSearch {
-  std::vector<HWND> dialogs;
-};
-
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM param) {
-  char cls[32] = {0};
-  GetClassNameA(window, cls, sizeof cls);
-  if (std::string(cls) == "#32770" && IsWindowVisible(window)) {
-    reinterpret_cast<DialogSearch*>(param)->dialogs.push_back(window);
-  }
-  return TRUE;
-}
-
-std::vector<HWND> DialogsOf(DWORD thread) {
-  DialogSearch search;
-  EnumThreadWindows(thread, CollectDialogs, reinterpret_cast<LPARAM>(&search));
-  return search.dialogs;
-}
 
 std::string WindowTextOf(HWND window) {
   char text[1024] = {0};
@@ -115,7 +97,7 @@ Outcome OpenDialog(HWND parent, CountedString* text, const std::function<void(Se
   std::thread driver([&] {
     Session session{nullptr, Clock::now() + std::chrono::seconds(5)};
     session.WaitFor([&] {
-      std::vector<HWND> dialogs = DialogsOf(ui);
+      std::vector<HWND> dialogs = VisibleDialogsOf(ui);
       if (!dialogs.empty()) session.dialog = dialogs.front();
       return session.dialog != nullptr || returned.load();
     });
@@ -128,7 +110,7 @@ Outcome OpenDialog(HWND parent, CountedString* text, const std::function<void(Se
     if (session.late) {
       timedOut = true;
       while (!returned.load()) {
-        for (HWND dialog : DialogsOf(ui)) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        for (HWND dialog : VisibleDialogsOf(ui)) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         Sleep(20);
       }
     }

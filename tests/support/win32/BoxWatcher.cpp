@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/MessageBox.h"
+#include "support/win32/ThreadDialogs.h"
 
 namespace {
 
@@ -18,19 +19,6 @@ std::atomic<bool> gStop{false};
 std::mutex gLock;
 std::vector<ObservedBox> gBoxes;
 DWORD gUiThread = 0;
-
-struct Search {
-  std::vector<HWND> dialogs;
-};
-
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM param) {
-  char cls[32] = {0};
-  GetClassNameA(window, cls, sizeof cls);
-  if (std::string(cls) == "#32770" && IsWindowVisible(window)) {
-    reinterpret_cast<Search*>(param)->dialogs.push_back(window);
-  }
-  return TRUE;
-}
 
 struct IconSearch {
   HICON icon = nullptr;
@@ -70,9 +58,8 @@ void Watch() {
   std::set<HWND> answered;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!gStop.load()) {
-    Search search;
-    EnumThreadWindows(gUiThread, CollectDialogs, reinterpret_cast<LPARAM>(&search));
-    for (HWND dialog : search.dialogs) {
+    std::vector<HWND> dialogs = VisibleDialogsOf(gUiThread);
+    for (HWND dialog : dialogs) {
       if (answered.count(dialog)) continue;
       ObservedBox box;
       box.caption = WindowText(dialog);
@@ -91,7 +78,7 @@ void Watch() {
     if (std::chrono::steady_clock::now() > deadline) {
       // A box that would not close: cancel everything so the test fails
       // instead of hanging.
-      for (HWND dialog : search.dialogs) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+      for (HWND dialog : dialogs) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     }
     Sleep(5);
   }

@@ -1,4 +1,5 @@
 #include "support/SaveDialogDriver.h"
+#include "support/win32/ThreadDialogs.h"
 
 #include <windows.h>
 #include <commdlg.h>
@@ -11,19 +12,6 @@
 #include <vector>
 
 namespace {
-
-struct Dialogs {
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM param) {
-  char cls[32] = {0};
-  GetClassNameA(window, cls, sizeof cls);
-  if (std::string(cls) == "#32770" && IsWindowVisible(window)) {
-    reinterpret_cast<Dialogs*>(param)->found.push_back(window);
-  }
-  return TRUE;
-}
 
 struct EditSearch {
   HWND edit = nullptr;
@@ -81,9 +69,8 @@ void Drive(Driver* driver) {
   std::vector<HWND> answered;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!driver->stop.load()) {
-    Dialogs dialogs;
-    EnumThreadWindows(driver->uiThread, CollectDialogs, reinterpret_cast<LPARAM>(&dialogs));
-    for (HWND dialog : dialogs.found) {
+    std::vector<HWND> dialogs = VisibleDialogsOf(driver->uiThread);
+    for (HWND dialog : dialogs) {
       bool done = false;
       for (HWND a : answered) done = done || a == dialog;
       if (done) continue;
@@ -141,7 +128,7 @@ void Drive(Driver* driver) {
     if (std::chrono::steady_clock::now() > deadline) {
       // Something would not close: cancel everything so the test fails
       // instead of hanging.
-      for (HWND dialog : dialogs.found) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+      for (HWND dialog : dialogs) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     }
     Sleep(5);
   }
