@@ -48,7 +48,9 @@
 //
 // Modes (the plug-in's image mode numbers; every sample is 8 bits):
 //   1 gray         1 plane. From colour: (299 R + 587 G + 114 B) / 1000,
-//                  rounded, after conversion to RGB.
+//                  rounded, after conversion to RGB; a YCbCr JPEG gives its
+//                  own luma (Y), the same weights taken before the chroma
+//                  is decoded, so it is not converted at all.
 //   8 duotone      1 plane of grey, the same bytes as gray.
 //   0 bitmap       1 plane of packed bits, 8 pixels a byte, first pixel in
 //                  the top bit, 1 = black (grey below 128), (columns + 7) / 8
