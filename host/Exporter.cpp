@@ -7,7 +7,6 @@
 #include "host/BandReader.h"
 #include "host/Progress.h"
 #include "hostsupport/CheckedSize.h"
-#include "scripting/RecordedParameters.h"
 
 volatile std::sig_atomic_t gInterrupted = 0;
 
