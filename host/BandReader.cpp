@@ -5,16 +5,23 @@
 #include <thread>
 #include <vector>
 
+#include "host/platform/HostSystem.h"
+
+struct ReadAheadWorker {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::thread thread;
+  bool stop = false;
+  BandReader* reader = nullptr;  // the reader with a band queued or in work
+};
+
 struct BandReader {
   ImageFile* image = nullptr;
   int32_t imageHeight = 0;
-  bool readAhead = false;
+  ReadAheadWorker* worker = nullptr;
   std::vector<uint8_t> current;  // what the plug-in is reading
 
-  // Shared with the worker, under `lock`.
-  std::mutex lock;
-  std::condition_variable changed;
-  bool stop = false;
+  // Shared with the worker, under its lock.
   bool queued = false;   // `aheadArea` is to be decoded
   bool working = false;  // the worker is decoding it
   bool ready = false;    // `ahead` holds `aheadArea`, or its failure
@@ -22,7 +29,6 @@ struct BandReader {
   std::vector<uint8_t> ahead;
   bool aheadOk = false;
   std::string aheadError;
-  std::thread worker;
 };
 
 namespace {
@@ -38,11 +44,13 @@ bool Decode(ImageFile* image, const BandArea& area, std::vector<uint8_t>* into, 
                        area.hiPlane, into->data(), area.rowBytes, error);
 }
 
-void Work(BandReader* r) {
-  std::unique_lock<std::mutex> hold(r->lock);
+void Work(ReadAheadWorker* w) {
+  LeaveStopSignalsToMainThread();
+  std::unique_lock<std::mutex> hold(w->lock);
   for (;;) {
-    r->changed.wait(hold, [r] { return r->stop || r->queued; });
-    if (r->stop) return;
+    w->changed.wait(hold, [w] { return w->stop || (w->reader != nullptr && w->reader->queued); });
+    if (w->stop) return;
+    BandReader* r = w->reader;
     r->queued = false;
     r->working = true;
     BandArea area = r->aheadArea;
@@ -54,25 +62,40 @@ void Work(BandReader* r) {
     r->aheadError = error;
     r->working = false;
     r->ready = true;
-    r->changed.notify_all();
+    w->changed.notify_all();
   }
 }
 
 }  // namespace
 
-BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, bool readAhead) {
+ReadAheadWorker* NewReadAheadWorker() { return new ReadAheadWorker; }
+
+void DeleteReadAheadWorker(ReadAheadWorker* w) {
+  if (w == nullptr) return;
+  {
+    std::lock_guard<std::mutex> hold(w->lock);
+    w->stop = true;
+    w->changed.notify_all();
+  }
+  if (w->thread.joinable()) w->thread.join();
+  delete w;
+}
+
+BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, ReadAheadWorker* worker) {
   auto* r = new BandReader;
   r->image = image;
   r->imageHeight = imageHeight;
-  r->readAhead = readAhead;
-  if (readAhead) r->worker = std::thread(Work, r);
+  r->worker = worker;
   return r;
 }
 
 const uint8_t* ReadBand(BandReader* r, const BandArea& area, std::string* error) {
-  std::unique_lock<std::mutex> hold(r->lock);
+  ReadAheadWorker* w = r->worker;
+  if (w == nullptr) return Decode(r->image, area, &r->current, error) ? r->current.data() : nullptr;
+
+  std::unique_lock<std::mutex> hold(w->lock);
   // The image is the worker's until its band is done.
-  r->changed.wait(hold, [r] { return !r->queued && !r->working; });
+  w->changed.wait(hold, [r] { return !r->queued && !r->working; });
   bool ok = false;
   if (r->ready && SameArea(r->aheadArea, area)) {
     r->current.swap(r->ahead);
@@ -85,26 +108,39 @@ const uint8_t* ReadBand(BandReader* r, const BandArea& area, std::string* error)
     ok = Decode(r->image, area, &r->current, error);
     hold.lock();
   }
-  if (ok && r->readAhead && area.bottom < r->imageHeight) {
+  if (ok && area.bottom < r->imageHeight) {
     BandArea next = area;
     int32_t height = area.bottom - area.top;
     next.top = area.bottom;
     next.bottom = r->imageHeight - area.bottom > height ? area.bottom + height : r->imageHeight;
     next.bytes = static_cast<size_t>(next.bottom - next.top) * static_cast<size_t>(area.rowBytes);
     r->aheadArea = next;
-    r->queued = true;
-    r->changed.notify_all();
+    bool running = w->thread.joinable();
+    if (!running) {
+      // Without a thread of its own the reader still answers, a band at a time.
+      try {
+        w->thread = std::thread(Work, w);
+        running = true;
+      } catch (...) {
+      }
+    }
+    if (running) {
+      r->queued = true;
+      w->reader = r;
+      w->changed.notify_all();
+    }
   }
   return ok ? r->current.data() : nullptr;
 }
 
 void StopBandReader(BandReader* r) {
   if (r == nullptr) return;
-  {
-    std::lock_guard<std::mutex> hold(r->lock);
-    r->stop = true;
-    r->changed.notify_all();
+  if (ReadAheadWorker* w = r->worker) {
+    std::unique_lock<std::mutex> hold(w->lock);
+    // A band still queued is not wanted any more; one in work is waited for.
+    r->queued = false;
+    w->changed.wait(hold, [r] { return !r->working; });
+    if (w->reader == r) w->reader = nullptr;
   }
-  if (r->worker.joinable()) r->worker.join();
   delete r;
 }

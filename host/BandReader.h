@@ -1,7 +1,10 @@
 // Serves the plug-in's band requests from an open image. While the plug-in
-// turns one band into text and writes it, a second thread already decodes
+// turns one band into text and writes it, a worker thread already decodes
 // the band it will most likely ask for next (the rows just below, as tall),
-// so that decoding and writing overlap on a machine with two cores.
+// so that decoding and writing overlap on a machine with two cores. One
+// worker serves every export that runs one after another on a thread, and
+// it is started only when an image needs more than one band: a batch of
+// small images starts no thread at all.
 #pragma once
 
 #include <cstddef>
@@ -16,10 +19,16 @@ struct BandArea {
   size_t bytes;      // rowBytes × rows
 };
 
+struct ReadAheadWorker;
 struct BandReader;
 
-// `imageHeight` bounds the guesses; `readAhead` false decodes only on request.
-BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, bool readAhead);
+// A worker for the exports of one thread; its thread starts on first need.
+ReadAheadWorker* NewReadAheadWorker();
+// Ends the worker's thread; null is allowed. No reader may still use it.
+void DeleteReadAheadWorker(ReadAheadWorker* worker);
+
+// `imageHeight` bounds the guesses; a null `worker` decodes only on request.
+BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, ReadAheadWorker* worker);
 
 // The area's samples, valid until the next call; null with the reader's
 // message when the image cannot be read.

@@ -1,18 +1,51 @@
 #include "host/Exporter.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "host/BandReader.h"
+#include "host/Messages.h"
 #include "host/Progress.h"
+#include "host/platform/HostSystem.h"
 #include "hostsupport/CheckedSize.h"
+#include "scripting/RecordedParameters.h"
 
 volatile std::sig_atomic_t gInterrupted = 0;
+volatile std::sig_atomic_t gOutputClosed = 0;
 
 namespace {
 
-// The one export in progress: the callbacks carry no context.
+// Copies the text the plug-in writes in a private folder to standard
+// output while it grows, a bounded piece at a time, giving the disk space
+// back behind it.
+struct TextStream {
+  std::string folder;
+  int fd = -1;
+  long long copied = 0;
+  bool failed = false;
+};
+
+bool Pump(TextStream* s) {
+  if (s->failed) return false;
+  if (s->fd < 0) s->fd = OpenOnlyFileIn(s->folder);
+  if (s->fd < 0) return true;
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    long long n = ReadAt(s->fd, buffer.data(), buffer.size(), s->copied);
+    if (n <= 0) break;
+    if (!WriteStandardOutput(buffer.data(), static_cast<size_t>(n))) {
+      s->failed = true;
+      return false;
+    }
+    s->copied += n;
+  }
+  ReleaseFileSpace(s->fd, s->copied);
+  return true;
+}
+
+// The one export in progress on this thread: the callbacks carry no context.
 struct ActiveExport {
   ExportRecord record;
   PlatformData platform;
@@ -20,18 +53,29 @@ struct ActiveExport {
   ImageFile* image;
   ImageInfo info;
   BandReader* bands;
-  ProgressBar progress;
+  ProgressBar* progress;
+  TextStream* stream;
   bool readFailed;
   std::string readError;
+  std::string outputPath;  // the file the plug-in writes, once it asks for data
 };
-ActiveExport* gActive = nullptr;
+thread_local ActiveExport* tActive = nullptr;
 
 // The largest band the host will hold at once.
 const int64_t kMaxBandBytes = int64_t{1} << 30;
 
 ResultCode GW_HOSTCALL AdvanceState() {
-  ActiveExport& a = *gActive;
+  ActiveExport& a = *tActive;
   ExportRecord& r = a.record;
+  if (a.outputPath.empty()) {
+    // The output file exists by now, and its path is still in the field.
+    const char* text = reinterpret_cast<const char*>(r.filename);
+    a.outputPath.assign(text, strnlen(text, sizeof r.filename));
+  }
+  if (a.stream != nullptr && !Pump(a.stream)) {
+    r.data = nullptr;
+    return kResultCancelled;
+  }
   const Rect& area = r.theRect;
   if (area.top < 0 || area.left < 0 || area.bottom > a.info.height || area.right > a.info.width ||
       area.top >= area.bottom || area.left >= area.right || r.loPlane < 0 ||
@@ -53,6 +97,8 @@ ResultCode GW_HOSTCALL AdvanceState() {
                 static_cast<int32_t>(rowBytes), static_cast<size_t>(bytes)};
   const uint8_t* data = ReadBand(a.bands, band, &a.readError);
   if (data == nullptr) {
+    // A decode given up for a stop signal is a cancel, not a bad file.
+    if (gInterrupted != 0) return kResultCancelled;
     a.readFailed = true;
     r.data = nullptr;
     return kResultReadError;
@@ -62,63 +108,71 @@ ResultCode GW_HOSTCALL AdvanceState() {
   return kResultOk;
 }
 
-HostBoolean GW_HOSTCALL TestAbort() { return gInterrupted != 0 ? 1 : 0; }
+HostBoolean GW_HOSTCALL TestAbort() { return gInterrupted != 0 || gOutputClosed != 0 ? 1 : 0; }
 
 void GW_HOSTCALL Progress(int32_t done, int32_t total) {
-  UpdateProgress(&gActive->progress, done, total);
+  if (tActive->progress != nullptr) UpdateProgress(tActive->progress, done, total);
 }
 
 bool RectIsEmpty(const Rect& r) { return r.top >= r.bottom || r.left >= r.right; }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of("/\\");
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  size_t dot = name.rfind('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
+bool OpenForExport(const ExportRequest& request, ActiveExport* a, ExportOutcome* outcome) {
+  ImageOptions options = request.imageOptions;
+  options.cancel = &gInterrupted;
+  if (!OpenImage(request.imagePath.c_str(), options, &a->image, &a->info, &outcome->imageMessage)) {
+    return false;
+  }
+  if (request.size.columns > 0 || request.size.lines > 0) {
+    SizeRequest fit;
+    fit.maxColumns = request.size.columns;
+    fit.maxLines = request.size.lines;
+    fit.cellAspect = request.size.cellAspect;
+    fit.enlarge = request.size.enlarge;
+    int32_t width = 0, height = 0;
+    FitImageSize(a->info.width, a->info.height, a->info.planes, fit, &width, &height);
+    if ((width != a->info.width || height != a->info.height) &&
+        !ResizeImage(a->image, width, height, &a->info, &outcome->imageMessage)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
-std::string DescribeResult(int16_t result) {
-  const char* text = "error";
-  switch (result) {
-    case kResultOk: text = "done"; break;
-    case kResultCancelled: text = "cancelled"; break;
-    case kResultOutOfMemory: text = "out of memory"; break;
-    case kResultWriteError: text = "write error"; break;
-    case kResultFileOpenError: text = "cannot create the output file"; break;
-    case kResultBitmapMode: text = "bitmap images are not supported"; break;
-    case kResultUnknownSelector: text = "the plug-in did not understand the request"; break;
-    case kResultBadParameter: text = "the image's size or planes are not possible"; break;
-    case kResultParameterMissing: text = "a recorded parameter is missing"; break;
-    case kResultReadError: text = "the image could not be read"; break;
-    case kResultInternalError: text = "the plug-in failed unexpectedly"; break;
-    default: break;
-  }
-  return std::string(text) + " (" + std::to_string(result) + ")";
-}
-
-std::string OutputPathFromRecord(const std::string& recorded, const std::string& documentName) {
-  if (!recorded.empty() && recorded.back() != '/' && recorded.back() != '\\') return recorded;
-  return recorded + BaseName(documentName) + ".txt";
+bool WriteStandardOutput(const void* data, size_t size) {
+  if (gOutputClosed != 0) return false;
+  if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0) return true;
+  gOutputClosed = 1;
+  return false;
 }
 
 void RunExport(PluginSession* session, const ExportRequest& request, ExportOutcome* outcome) {
   *outcome = ExportOutcome{};
-  if (request.imagePath.size() > 255) {
+  const std::string& name = request.documentName;
+  if (name.size() > 255) {
     outcome->imageError = true;
-    outcome->imageMessage = request.imagePath.substr(0, 40) +
+    outcome->imageMessage = name.substr(0, 40) +
                             "...: the path is longer than 255 bytes, more than the plug-in "
                             "interface can pass as a document name";
     return;
   }
 
   ActiveExport a{};
-  if (!OpenImage(request.imagePath.c_str(), request.imageOptions, &a.image, &a.info,
-                 &outcome->imageMessage)) {
+  if (!OpenForExport(request, &a, outcome)) {
+    CloseImage(a.image);
     outcome->imageError = true;
     return;
   }
+
+  TextStream stream;
+  stream.folder = request.streamFolder;
+  a.stream = request.streamFolder.empty() ? nullptr : &stream;
+  RecordedStep streamStep;
+  if (a.stream != nullptr) {
+    streamStep.parameters.push_back(StepParameter{kKeyOutputPath, request.streamFolder + NativeSeparator()});
+  }
+  const RecordedStep* step = a.stream != nullptr ? &streamStep : request.step;
 
   ExportRecord& r = a.record;
   r.abortProc = TestAbort;
@@ -138,8 +192,8 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     r.blueLUT[i] = fromPalette ? a.info.palette[i][2] : static_cast<unsigned char>(i);
   }
   r.transparentIndex = a.info.transparentIndex;
-  r.filename[0] = static_cast<unsigned char>(request.imagePath.size());
-  std::memcpy(r.filename + 1, request.imagePath.data(), request.imagePath.size());
+  r.filename[0] = static_cast<unsigned char>(name.size());
+  std::memcpy(r.filename + 1, name.data(), name.size());
   r.dirty = 1;
   r.hostSig = FourCharCode('G', 'l', 'y', 'w');
   r.platformData = &a.platform;
@@ -148,18 +202,22 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
   a.descriptors.descriptorParametersVersion = 0;
   a.descriptors.playInfo = request.showDialog ? kPlayDialogRequired : kPlayDialogNone;
   a.descriptors.recordInfo = 0;
-  a.descriptors.descriptor = request.step != nullptr ? MakeDescriptor(*request.step) : nullptr;
+  a.descriptors.descriptor = step != nullptr ? MakeDescriptor(*step) : nullptr;
   a.descriptors.readDescriptorProcs = HostReadDescriptorProcs();
   a.descriptors.writeDescriptorProcs = HostWriteDescriptorProcs();
   r.descriptorParameters = &a.descriptors;
 
-  a.bands = StartBandReader(a.image, a.info.height, true);
-  gActive = &a;
-  StartProgress(&a.progress, request.progressBar, request.imagePath);
+  a.bands = StartBandReader(a.image, a.info.height, request.readAhead);
+  a.progress = request.progress;
+  tActive = &a;
+  if (a.progress != nullptr) StartProgress(a.progress, true, Printable(request.imagePath));
   int16_t result = 0;
   session->entry(kSelectorPrepare, &r, &session->dataCell, &result);
   if (result == kResultOk) {
+    errno = 0;
     session->entry(kSelectorStart, &r, &session->dataCell, &result);
+    // The plug-in leaves the system's reason for a failed file operation.
+    outcome->systemError = result != kResultOk ? errno : 0;
     // A plug-in that leaves an area in theRect wants it delivered and a
     // continue call; this one empties it, but a host serves what is asked.
     for (int rounds = 0; result == kResultOk && !RectIsEmpty(r.theRect) && rounds < 65536; ++rounds) {
@@ -170,19 +228,32 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     session->entry(kSelectorFinish, &r, &session->dataCell, &finishResult);
     if (result == kResultOk) result = finishResult;
   }
-  EndProgress(&a.progress);
+  if (a.progress != nullptr) EndProgress(a.progress);
   StopBandReader(a.bands);
-  gActive = nullptr;
+  tActive = nullptr;
 
   outcome->result = result;
   if (a.readFailed) {
     outcome->imageError = true;
     outcome->imageMessage = a.readError;
   }
-  if (result == kResultOk) {
+  if (a.outputPath.empty()) {
+    // No data was asked for: the path chosen, if any, is still in the field.
     const char* text = reinterpret_cast<const char*>(r.filename);
-    std::string recorded(text, strnlen(text, sizeof r.filename));
-    outcome->outputPath = OutputPathFromRecord(recorded, request.imagePath);
+    a.outputPath.assign(text, strnlen(text, sizeof r.filename));
+  }
+  outcome->outputPath = a.outputPath;
+  if (a.stream != nullptr) {
+    // The finished file is the temporary one renamed: the rest of it, then
+    // nothing left behind.
+    if (result == kResultOk) {
+      if (stream.fd < 0) stream.fd = OpenOnlyFileIn(stream.folder);
+      if (!Pump(&stream) && result == kResultOk) result = kResultCancelled;
+      outcome->result = result;
+    }
+    CloseFile(stream.fd);
+    outcome->streamClosed = stream.failed;
+    RemoveFilesIn(stream.folder);
   }
   if (a.descriptors.descriptor != nullptr) {
     outcome->recorded = ReadDescriptor(a.descriptors.descriptor, &outcome->step);

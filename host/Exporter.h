@@ -1,6 +1,7 @@
 // One export of one image through the plug-in's entry point, as a host runs
 // it: prepare, start (which pulls the image band by band through
-// advanceState) and finish (which hands back the recorded step).
+// advanceState) and finish (which hands back the recorded step). Exports
+// may run on several threads at once, each with its own session.
 #pragma once
 
 #include <csignal>
@@ -11,25 +12,44 @@
 #include "host/image/ImageInput.h"
 #include "plugin/HostInterface.h"
 
+struct ReadAheadWorker;
+struct ProgressBar;
+
 struct PluginSession {
   PluginEntryProc entry = nullptr;
   intptr_t dataCell = 0;  // the plug-in's globals, kept across exports
 };
 
+// Sizing done before the export, in characters; 0 = no bound.
+struct SizeBounds {
+  int32_t columns = 0;
+  int32_t lines = 0;
+  double cellAspect = 2.0;
+  bool enlarge = false;
+};
+
 struct ExportRequest {
-  std::string imagePath;        // also the document name the plug-in sees
+  std::string imagePath;        // "-" is standard input
+  std::string documentName;     // the name the plug-in is given
   ImageOptions imageOptions;
+  SizeBounds size;
   int32_t maxData = 4 * 1024 * 1024;
   bool showDialog = false;      // ask for the output path in the Save As dialog
   const RecordedStep* step = nullptr;  // the step played; null = none recorded
-  bool progressBar = false;
+  // Standard output: the plug-in writes into this private folder and the
+  // text is copied to standard output as it grows; "" = none.
+  std::string streamFolder;
+  ReadAheadWorker* readAhead = nullptr;  // null: no decoding ahead
+  ProgressBar* progress = nullptr;       // null: no progress shown
 };
 
 struct ExportOutcome {
   int16_t result = 0;           // the plug-in's result
+  int systemError = 0;          // errno as the failing export left it
   bool imageError = false;      // the image could not be read (before or during)
   std::string imageMessage;
-  std::string outputPath;       // where the text went, when result is 0
+  std::string outputPath;       // where the plug-in wrote (or meant to write)
+  bool streamClosed = false;    // standard output's reader went away
   bool recorded = false;        // finish handed back a step
   RecordedStep step;
 };
@@ -37,14 +57,14 @@ struct ExportOutcome {
 // The code advanceState answers when the image cannot be read.
 const ResultCode kResultReadError = -19;
 
-// Set by the interrupt handler; abortProc answers true once it is set.
+// Set by the stop signals (their number); abortProc answers true once it
+// is set, and decodes of whole images give up.
 extern volatile std::sig_atomic_t gInterrupted;
+// Set when standard output's reader has gone away; the exports stop too.
+extern volatile std::sig_atomic_t gOutputClosed;
 
 void RunExport(PluginSession* session, const ExportRequest& request, ExportOutcome* outcome);
 
-// "cancelled (-128)" and so on.
-std::string DescribeResult(int16_t result);
-
-// Where an export wrote, from the path the plug-in recorded: the file, or
-// for a recorded folder the folder and the document's base name with ".txt".
-std::string OutputPathFromRecord(const std::string& recorded, const std::string& documentName);
+// Writes to standard output; false (and gOutputClosed set when the reader
+// went away) on failure.
+bool WriteStandardOutput(const void* data, size_t size);

@@ -1,5 +1,6 @@
 #include "host/HostSuites.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -14,7 +15,7 @@ struct HostHandleBlock {
 };
 
 const uint32_t kHandleMagic = 0x474C5948u;  // "GLYH"
-size_t gLiveHandles = 0;
+std::atomic<size_t> gLiveHandles{0};
 
 HostHandleBlock* BlockOf(Handle handle) {
   auto* block = reinterpret_cast<HostHandleBlock*>(handle);

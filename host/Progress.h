@@ -15,10 +15,12 @@ struct ProgressBar {
 };
 
 void StartProgress(ProgressBar* bar, bool enabled, const std::string& label);
-void UpdateProgress(ProgressBar* bar, int32_t done, int32_t total);
+// `unit` names what is counted: "rows" of an image, or "images" of a batch.
+void UpdateProgress(ProgressBar* bar, int32_t done, int32_t total, const char* unit = "rows");
 // Clears the bar's line so that messages that follow start on a clean line.
 void EndProgress(ProgressBar* bar);
 
-// The bar's text for a terminal `columns` wide, without control characters.
+// The bar's text for a terminal `columns` wide (at most columns - 1
+// characters, whatever the width), without control characters.
 std::string ProgressText(const std::string& label, int32_t done, int32_t total, double seconds,
-                         int columns);
+                         int columns, const char* unit = "rows");

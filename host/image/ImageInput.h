@@ -100,6 +100,7 @@
 // refused at open, as is an image with no pixels.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -131,6 +132,10 @@ struct ImageOptions {
   // the system gives. Fuzz targets set it so that a small file declaring a
   // huge image is refused instead of filling memory.
   uint64_t memoryLimit = 0;
+  // Non-null and non-zero: decodes of whole images give up ("interrupted").
+  const volatile std::sig_atomic_t* cancel = nullptr;
+  // Every delivered colour sample s becomes 255 - s.
+  bool invert = false;
 };
 
 struct ImageInfo {
@@ -191,3 +196,14 @@ bool ParseImageMode(const char* text, int16_t* mode);
 // A few lines for --help: the formats this build reads, which of them stream
 // and which are decoded whole. Ends with a line feed.
 const char* ImageInputHelp();
+
+// Sizing: the pixel size an image is shown at, and serving it resized.
+struct SizeRequest {
+  int32_t maxColumns = 0;
+  int32_t maxLines = 0;
+  double cellAspect = 2.0;
+  bool enlarge = false;
+};
+void FitImageSize(int32_t width, int32_t height, int32_t planes, const SizeRequest& request,
+                  int32_t* outWidth, int32_t* outHeight);
+bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info, std::string* error);

@@ -3,6 +3,7 @@
 // terminal and the program's own location.
 #pragma once
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -30,3 +31,64 @@ int TerminalColumns(FILE* stream);  // 80 when it cannot be told
 // The folder separator of the system's paths.
 char NativeSeparator();
 bool IsFolder(const std::string& path);
+
+// The terminal's size in characters; false when `stream` is no terminal or
+// the system cannot tell.
+bool TerminalSize(FILE* stream, int* columns, int* lines);
+
+// True when the plug-in's Save As dialog has a terminal to ask on: a
+// controlling terminal, with this program in its foreground.
+bool HaveTerminalToAsk();
+
+// The processors this program may run on.
+int UsableProcessors();
+
+// What stands at a path, for explaining why it cannot be written.
+enum class PathKind {
+  kMissing,
+  kFile,       // a regular file (through any symbolic links) that can be written
+  kReadOnly,   // a regular file without write permission
+  kFolder,
+  kDanglingLink,
+  kFifo,
+  kDevice,
+  kSocket,
+  kOther,
+};
+PathKind DescribePathKind(const std::string& path);
+bool CanCreateIn(const std::string& folder);  // may new files be made in it?
+bool DiskIsFull(const std::string& folder);   // no space left for a user there
+
+// A text that is the same for two paths exactly when they name the same
+// file, whether it exists yet or not (same folder and name; for an existing
+// file, the same file by identity, hard links included). Empty when the
+// path's folder does not exist (its file cannot be written anyway).
+std::string FileIdentity(const std::string& path);
+
+// Stop signals (Ctrl-C, and where the system has them SIGTERM and SIGHUP)
+// store their number in `*flag` and do nothing else, so that the export in
+// progress is cancelled cleanly; a blocked terminal read is interrupted,
+// not resumed. A closed pipe on standard output shows as a failed write
+// instead of a signal.
+void CatchStopSignals(volatile std::sig_atomic_t* flag);
+// Worker threads leave the stop signals to the main thread.
+void LeaveStopSignalsToMainThread();
+
+// A new folder only this user can enter, for files the host streams
+// elsewhere (standard output); removed with RemovePrivateFolder.
+bool MakePrivateFolder(std::string* folder, std::string* error);
+void RemovePrivateFolder(const std::string& folder);
+void RemoveFilesIn(const std::string& folder);
+
+// The one file in `folder` (a private folder), opened for reading; -1 when
+// there is none.
+int OpenOnlyFileIn(const std::string& folder);
+// Reads up to `size` bytes at `offset`; -1 on an error.
+long long ReadAt(int fd, void* buffer, size_t size, long long offset);
+// Gives the disk space of bytes 0..end back once they have been copied
+// elsewhere; only a hint.
+void ReleaseFileSpace(int fd, long long end);
+void CloseFile(int fd);
+
+// Standard input and output carry bytes exactly (no newline translation).
+void PrepareStandardStreams();

@@ -44,11 +44,13 @@ void ExpectBand(BandReader* reader, int top, int bottom, int left, int right) {
 }  // namespace
 
 TEST(BandReader, DeliversWhatIsAskedWhateverTheGuess) {
-  for (bool readAhead : {true, false}) {
+  ReadAheadWorker* worker = NewReadAheadWorker();
+  // The same worker serves one image after another; none at all decodes on request.
+  for (ReadAheadWorker* ahead : {worker, worker, static_cast<ReadAheadWorker*>(nullptr)}) {
     ImageInfo info;
     ImageFile* image = OpenTestImage(37, 50, &info);
     ASSERT_NE(image, nullptr);
-    BandReader* reader = StartBandReader(image, info.height, readAhead);
+    BandReader* reader = StartBandReader(image, info.height, ahead);
     ExpectBand(reader, 0, 8, 0, 37);    // the guess: 8..16
     ExpectBand(reader, 8, 16, 0, 37);   // taken
     ExpectBand(reader, 16, 20, 0, 37);  // shorter than guessed
@@ -59,15 +61,18 @@ TEST(BandReader, DeliversWhatIsAskedWhateverTheGuess) {
     StopBandReader(reader);
     CloseImage(image);
   }
+  DeleteReadAheadWorker(worker);
 }
 
 TEST(BandReader, StopsCleanlyWithAGuessInFlight) {
   ImageInfo info;
+  ReadAheadWorker* worker = NewReadAheadWorker();
   ImageFile* image = OpenTestImage(1000, 400, &info);
-  BandReader* reader = StartBandReader(image, info.height, true);
+  BandReader* reader = StartBandReader(image, info.height, worker);
   ExpectBand(reader, 0, 100, 0, 1000);
   StopBandReader(reader);  // while rows 100..200 may still be decoding
   CloseImage(image);
+  DeleteReadAheadWorker(worker);
 }
 
 namespace {

@@ -1,11 +1,20 @@
 #include "host/platform/HostSystem.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "platform/posix/ElfSection.h"
 #include "platform/posix/EmbeddedResources.h"
@@ -74,3 +83,160 @@ bool IsFolder(const std::string& path) {
   struct stat st{};
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+bool TerminalSize(FILE* stream, int* columns, int* lines) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) return false;
+  *columns = size.ws_col;
+  *lines = size.ws_row;
+  return true;
+}
+
+bool HaveTerminalToAsk() {
+  int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool foreground = ::tcgetpgrp(fd) == ::getpgrp();
+  ::close(fd);
+  return foreground;
+}
+
+int UsableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+PathKind DescribePathKind(const std::string& path) {
+  struct stat link{};
+  if (::lstat(path.c_str(), &link) != 0) return PathKind::kMissing;
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return S_ISLNK(link.st_mode) ? PathKind::kDanglingLink : PathKind::kOther;
+  if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
+  if (S_ISFIFO(st.st_mode)) return PathKind::kFifo;
+  if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return PathKind::kDevice;
+  if (S_ISSOCK(st.st_mode)) return PathKind::kSocket;
+  if (!S_ISREG(st.st_mode)) return PathKind::kOther;
+  if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+    return PathKind::kReadOnly;
+  }
+  return PathKind::kFile;
+}
+
+bool CanCreateIn(const std::string& folder) {
+  return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool DiskIsFull(const std::string& folder) {
+  struct statvfs fs{};
+  return ::statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0;
+}
+
+std::string FileIdentity(const std::string& path) {
+  auto identity = [](const struct stat& st) {
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
+  };
+  struct stat st{};
+  if (::stat(path.c_str(), &st) == 0) return identity(st);
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (::stat(folder.c_str(), &st) != 0) return std::string();
+  return identity(st) + "/" + name;
+}
+
+void CatchStopSignals(volatile std::sig_atomic_t* flag) {
+  static volatile std::sig_atomic_t* target = nullptr;
+  target = flag;
+  struct sigaction action{};
+  action.sa_handler = [](int signal) { *target = signal; };
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a read waiting for the terminal gives up.
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  struct sigaction ignore{};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void LeaveStopSignalsToMainThread() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+bool MakePrivateFolder(std::string* folder, std::string* error) {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/glyphweave-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (::mkdtemp(name.data()) == nullptr) {
+    *error = "cannot make a temporary folder in " + pattern.substr(0, pattern.rfind('/')) + ": " +
+             std::strerror(errno);
+    return false;
+  }
+  *folder = name.data();
+  return true;
+}
+
+void RemovePrivateFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  RemoveFilesIn(folder);
+  ::rmdir(folder.c_str());
+}
+
+void RemoveFilesIn(const std::string& folder) {
+  if (folder.empty()) return;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir != nullptr) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") ::unlink((folder + "/" + name).c_str());
+    }
+    ::closedir(dir);
+  }
+}
+
+int OpenOnlyFileIn(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return -1;
+  int fd = -1;
+  while (dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    fd = ::open((folder + "/" + entry->d_name).c_str(), O_RDONLY | O_CLOEXEC);
+    break;
+  }
+  ::closedir(dir);
+  return fd;
+}
+
+long long ReadAt(int fd, void* buffer, size_t size, long long offset) {
+  for (;;) {
+    ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+void ReleaseFileSpace(int fd, long long end) {
+  const long long page = 1 << 16;
+  long long whole = end / page * page;
+  if (whole > 0) (void)::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(whole));
+}
+
+void CloseFile(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+void PrepareStandardStreams() {}

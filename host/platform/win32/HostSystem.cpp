@@ -1,7 +1,10 @@
 #include "host/platform/HostSystem.h"
 
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <csignal>
 
 struct LoadedModule {
   HMODULE handle;
@@ -63,4 +66,134 @@ char NativeSeparator() { return '\\'; }
 bool IsFolder(const std::string& path) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool TerminalSize(FILE* stream, int* columns, int* lines) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(handle, &info)) return false;
+  *columns = info.srWindow.Right - info.srWindow.Left + 1;
+  *lines = info.srWindow.Bottom - info.srWindow.Top + 1;
+  return *columns > 0 && *lines > 0;
+}
+
+// The Windows dialog is a window of its own: it needs no terminal.
+bool HaveTerminalToAsk() { return true; }
+
+int UsableProcessors() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
+PathKind DescribePathKind(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::kFolder;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return PathKind::kReadOnly;
+  return PathKind::kFile;
+}
+
+bool CanCreateIn(const std::string& /*folder*/) { return true; }
+
+bool DiskIsFull(const std::string& folder) {
+  ULARGE_INTEGER available;
+  return GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr) && available.QuadPart == 0;
+}
+
+std::string FileIdentity(const std::string& path) {
+  char full[MAX_PATH];
+  DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  if (n == 0 || n >= MAX_PATH) return std::string();
+  std::string text(full, n);
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
+namespace {
+volatile std::sig_atomic_t* gStopFlag = nullptr;
+void OnStop(int signal) {
+  *gStopFlag = signal;
+  std::signal(signal, OnStop);
+}
+}  // namespace
+
+void CatchStopSignals(volatile std::sig_atomic_t* flag) {
+  gStopFlag = flag;
+  std::signal(SIGINT, OnStop);
+  std::signal(SIGTERM, OnStop);
+}
+
+void LeaveStopSignalsToMainThread() {}
+
+bool MakePrivateFolder(std::string* folder, std::string* error) {
+  char base[MAX_PATH];
+  DWORD n = GetTempPathA(MAX_PATH, base);
+  if (n == 0 || n >= MAX_PATH) {
+    *error = "no temporary folder";
+    return false;
+  }
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    std::string name = std::string(base) + "glyphweave-" + std::to_string(GetCurrentProcessId()) + "-" +
+                       std::to_string(GetTickCount() + attempt);
+    if (CreateDirectoryA(name.c_str(), nullptr)) {
+      *folder = name;
+      return true;
+    }
+  }
+  *error = std::string("cannot make a temporary folder in ") + base;
+  return false;
+}
+
+void RemovePrivateFolder(const std::string& folder) {
+  if (folder.empty()) return;
+  RemoveFilesIn(folder);
+  RemoveDirectoryA(folder.c_str());
+}
+
+void RemoveFilesIn(const std::string& folder) {
+  if (folder.empty()) return;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name != "." && name != "..") DeleteFileA((folder + "\\" + name).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+}
+
+int OpenOnlyFileIn(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return -1;
+  int fd = -1;
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    fd = _open((folder + "\\" + name).c_str(), _O_RDONLY | _O_BINARY);
+    break;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return fd;
+}
+
+long long ReadAt(int fd, void* buffer, size_t size, long long offset) {
+  if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  return _read(fd, buffer, static_cast<unsigned>(size));
+}
+
+void ReleaseFileSpace(int /*fd*/, long long /*end*/) {}
+
+void CloseFile(int fd) {
+  if (fd >= 0) _close(fd);
+}
+
+void PrepareStandardStreams() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
 }

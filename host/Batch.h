@@ -1,0 +1,38 @@
+// From the command line to the list of exports it asks for, with every
+// refusal decided before the first export runs: two images written to one
+// file, a text written over an image, a step file that is also an input or
+// an output. Knows where the plug-in will write because it composes paths
+// by the plug-in's own rule (folder and base name, extension .txt).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/HostSuites.h"
+#include "host/Options.h"
+
+struct PlannedExport {
+  std::string image;         // as given; "-" is standard input
+  std::string documentName;  // the name the plug-in is given for the image
+  std::string output;        // where the plug-in will write; "" when its dialog decides
+  bool toStandardOutput = false;
+};
+
+struct BatchPlan {
+  std::vector<PlannedExport> exports;
+  bool haveStep = false;  // every export plays `step` (from -o or --play)
+  RecordedStep step;
+  std::vector<std::string> notes;  // to say once, before the exports
+};
+
+// The document name standard input is given.
+extern const char* const kStandardInputName;
+
+// `played` is the step --play loaded (null without --play). False with the
+// message (naming the inputs concerned) when the run must not start.
+bool PlanBatch(const Options& options, const RecordedStep* played, BatchPlan* plan, std::string* error);
+
+// Where the plug-in writes an image named `documentName` for a recorded
+// path (a folder when it ends in a separator, else a file whose extension
+// becomes .txt), or without one ("") beside the document.
+std::string ComposeOutputPath(const std::string& recorded, const std::string& documentName);

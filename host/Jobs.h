@@ -1,0 +1,29 @@
+// Runs a batch of planned exports, several at once when asked: each worker
+// thread has its own plug-in session (the plug-in's globals) and its own
+// read-ahead worker, and results are handed back in the order of the
+// images, whatever order they finish in.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "host/Batch.h"
+#include "host/Exporter.h"
+
+struct JobSettings {
+  PluginEntryProc entry = nullptr;
+  int jobs = 1;
+  ImageOptions imageOptions;
+  SizeBounds size;
+  int32_t maxData = 0;
+  bool showDialog = false;
+  bool progress = false;       // a progress bar on standard error
+  std::string streamFolder;    // for exports to standard output
+};
+
+// The outcome of export `index`, or skipped = true when a stop came first.
+using JobReport = std::function<void(size_t index, const ExportOutcome& outcome, bool skipped)>;
+
+// Calls `report` on the calling thread, once per export, in order.
+void RunJobs(const BatchPlan& plan, const JobSettings& settings, const JobReport& report);

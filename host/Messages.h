@@ -1,0 +1,22 @@
+// What the host tells the user: result codes in words, the operating
+// system's reason next to an output failure, and file names made safe to
+// print on a terminal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// "cancelled (-128)" and so on.
+std::string DescribeResult(int16_t result);
+
+// Why an export could not create or write `path` (result -23 or -20), as
+// far as the file system tells now: "folder out/ does not exist",
+// "permission denied", "no space left on device", "is a folder". `error` is
+// the system's error number the failing call left (0: unknown). Empty when
+// nothing can be said.
+std::string ExplainOutputFailure(const std::string& path, int16_t result, int error);
+
+// `name` with control characters, the C1 controls and bytes that are not
+// UTF-8 shown as escapes (\n, \t, \x1b ...), so that a file name cannot
+// move the cursor, change colours or end a line on either stream.
+std::string Printable(const std::string& name);

@@ -1,0 +1,267 @@
+#include "host/Options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "GlyphweaveVersion.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: glyphweave [options] IMAGE...\n"
+    "\n"
+    "Writes each IMAGE as character art through the Glyphweave plug-in: one line\n"
+    "of text per pixel row, one character per sample (three per pixel for RGB).\n"
+    "Without -o the text lands beside each image as NAME.txt. IMAGE '-' reads\n"
+    "the image from standard input (any format, also a pipe).\n"
+    "\n"
+    "Output:\n"
+    "  -o, --output PATH     write to PATH: a file, a folder (when PATH ends in '/'\n"
+    "                        or is an existing folder: one NAME.txt per image), or\n"
+    "                        '-' for standard output. The plug-in always writes\n"
+    "                        .txt files: another extension is replaced.\n"
+    "      --dialog          choose the output file in the plug-in's Save As\n"
+    "                        dialog (on the terminal)\n"
+    "      --record FILE     save the recorded step (JSON) after a successful export\n"
+    "      --play FILE       replay a recorded step for every IMAGE\n"
+    "Picture:\n"
+    "      --mode MODE       gray, indexed, rgb, cmyk, lab, hsb, hsl, multichannel,\n"
+    "                        duotone or bitmap (default: the image's own; see below)\n"
+    "      --keep-alpha      alpha as the last plane instead of compositing it\n"
+    "                        over white\n"
+    "      --width N         at most N characters per line (all planes counted)\n"
+    "      --height N        at most N lines\n"
+    "      --fit             fit the terminal (its size, else COLUMNS and LINES,\n"
+    "                        else 80x24)\n"
+    "      --cell-aspect R   how many times taller than wide a character cell is\n"
+    "                        (default 2); sizing keeps the picture's proportions\n"
+    "      --enlarge         let sizing enlarge the image (it only shrinks)\n"
+    "      --invert          invert the samples (for dark terminals)\n"
+    "Resources:\n"
+    "      --max-data SIZE   image data offered per band (default 4M); SIZE takes\n"
+    "                        k, M or G (1024-based)\n"
+    "      --max-memory SIZE memory for an image decoded whole (default 1G;\n"
+    "                        0: no limit)\n"
+    "  -j, --jobs N          export N images at once (default: one per core)\n"
+    "      --plugin PATH     the plug-in module (default: beside the program, or\n"
+    "                        in ../lib/glyphweave/)\n"
+    "Other:\n"
+    "      --about           show the plug-in's About box\n"
+    "  -q, --quiet           no progress bar, no report of where the text went\n"
+    "  -h, --help            this help\n"
+    "  -V, --version         the version\n"
+    "\n"
+    "Images wider or taller than 32767 pixels are refused: the plug-in\n"
+    "interface counts rows and columns in 16 bits.\n"
+    "\n"
+    "Exit status: 0 when every export succeeded, 1 when an export failed,\n"
+    "2 for bad usage or an image that cannot be read, 128+N when stopped by\n"
+    "signal N (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP, 141 when the\n"
+    "reader of standard output went away).\n";
+
+enum LongOnly {
+  kOptDialog = 256,
+  kOptRecord,
+  kOptPlay,
+  kOptMode,
+  kOptKeepAlpha,
+  kOptWidth,
+  kOptHeight,
+  kOptFit,
+  kOptCellAspect,
+  kOptEnlarge,
+  kOptInvert,
+  kOptMaxData,
+  kOptMaxMemory,
+  kOptPlugin,
+  kOptAbout,
+};
+
+const option kLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"dialog", no_argument, nullptr, kOptDialog},
+    {"record", required_argument, nullptr, kOptRecord},
+    {"play", required_argument, nullptr, kOptPlay},
+    {"mode", required_argument, nullptr, kOptMode},
+    {"keep-alpha", no_argument, nullptr, kOptKeepAlpha},
+    {"width", required_argument, nullptr, kOptWidth},
+    {"height", required_argument, nullptr, kOptHeight},
+    {"fit", no_argument, nullptr, kOptFit},
+    {"cell-aspect", required_argument, nullptr, kOptCellAspect},
+    {"enlarge", no_argument, nullptr, kOptEnlarge},
+    {"invert", no_argument, nullptr, kOptInvert},
+    {"max-data", required_argument, nullptr, kOptMaxData},
+    {"max-memory", required_argument, nullptr, kOptMaxMemory},
+    {"jobs", required_argument, nullptr, 'j'},
+    {"plugin", required_argument, nullptr, kOptPlugin},
+    {"about", no_argument, nullptr, kOptAbout},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool ParseCount(const char* text, int32_t most, int32_t* out) {
+  if (text == nullptr || *text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  long long n = std::strtoll(text, &end, 10);
+  if (errno != 0 || *end != '\0' || n < 1 || n > most) return false;
+  *out = static_cast<int32_t>(n);
+  return true;
+}
+
+// The name the user typed for the option getopt stopped at.
+std::string OffendingOption(char** argv, int index, int shortOption) {
+  if (shortOption != 0 && shortOption != '?') return std::string("-") + static_cast<char>(shortOption);
+  const char* arg = argv[index];
+  if (arg == nullptr) return "?";
+  std::string text = arg;
+  size_t equals = text.find('=');
+  return equals == std::string::npos ? text : text.substr(0, equals);
+}
+
+}  // namespace
+
+bool ParseSize(const std::string& text, uint64_t most, uint64_t* bytes) {
+  size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 19) return false;
+  uint64_t n = std::strtoull(text.substr(0, digits).c_str(), nullptr, 10);
+  std::string unit = text.substr(digits);
+  if (!unit.empty() && (unit.back() == 'B' || unit.back() == 'b') && unit.size() == 2) unit.pop_back();
+  unsigned shift = 0;
+  if (unit.empty()) {
+    shift = 0;
+  } else if (unit == "k" || unit == "K") {
+    shift = 10;
+  } else if (unit == "m" || unit == "M") {
+    shift = 20;
+  } else if (unit == "g" || unit == "G") {
+    shift = 30;
+  } else {
+    return false;
+  }
+  if (n > (most >> shift)) return false;
+  *bytes = n << shift;
+  return true;
+}
+
+std::string UsageText() { return std::string(kUsage) + "\n" + ImageInputHelp(); }
+
+const char* VersionText() { return GW_VERSION; }
+
+ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error) {
+  auto usage = [error](const std::string& message) {
+    *error = message;
+    return ParseOutcome::kUsageError;
+  };
+  // Our own messages, in our own words.
+  opterr = 0;
+  optind = 0;
+  o->imageOptions.memoryLimit = uint64_t{1} << 30;
+  for (;;) {
+    int index = -1;
+    int c = getopt_long(argc, argv, "o:j:qhV", kLongOptions, &index);
+    if (c == -1) break;
+    const std::string value = optarg != nullptr ? optarg : "";
+    switch (c) {
+      case 'o':
+        if (value.empty()) return usage("-o needs a path");
+        o->output = value;
+        o->haveOutput = true;
+        break;
+      case kOptDialog: o->dialog = true; break;
+      case kOptRecord:
+        if (value.empty()) return usage("--record needs a file");
+        o->recordFile = value;
+        break;
+      case kOptPlay:
+        if (value.empty()) return usage("--play needs a file");
+        o->playFile = value;
+        break;
+      case kOptMode:
+        if (!ParseImageMode(value.c_str(), &o->imageOptions.mode)) {
+          return usage("unknown mode '" + value +
+                       "' (gray, indexed, rgb, cmyk, lab, hsb, hsl, multichannel, duotone, bitmap)");
+        }
+        break;
+      case kOptKeepAlpha: o->imageOptions.keepAlpha = true; break;
+      case kOptWidth:
+        if (!ParseCount(optarg, 1 << 30, &o->width)) return usage("--width takes a number of characters from 1");
+        break;
+      case kOptHeight:
+        if (!ParseCount(optarg, 1 << 30, &o->height)) return usage("--height takes a number of lines from 1");
+        break;
+      case kOptFit: o->fit = true; break;
+      case kOptCellAspect: {
+        char* end = nullptr;
+        double r = std::strtod(value.c_str(), &end);
+        if (value.empty() || *end != '\0' || !std::isfinite(r) || r < 0.1 || r > 10) {
+          return usage("--cell-aspect takes a ratio from 0.1 to 10, e.g. 2 or 2.2");
+        }
+        o->cellAspect = r;
+        break;
+      }
+      case kOptEnlarge: o->enlarge = true; break;
+      case kOptInvert: o->imageOptions.invert = true; break;
+      case kOptMaxData: {
+        uint64_t bytes = 0;
+        if (!ParseSize(value, 0x7FFFFFFF, &bytes) || bytes < 1) {
+          return usage("--max-data takes a size from 1 byte to 2G less one byte (e.g. 4M, 512k)");
+        }
+        o->maxData = static_cast<int32_t>(bytes);
+        break;
+      }
+      case kOptMaxMemory: {
+        uint64_t bytes = 0;
+        if (!ParseSize(value, uint64_t{1} << 50, &bytes)) {
+          return usage("--max-memory takes a size (e.g. 512M, 4G), or 0 for no limit");
+        }
+        o->imageOptions.memoryLimit = bytes;
+        break;
+      }
+      case 'j': {
+        int32_t jobs = 0;
+        if (!ParseCount(optarg, 256, &jobs)) return usage("-j takes a number of jobs from 1 to 256");
+        o->jobs = jobs;
+        break;
+      }
+      case kOptPlugin:
+        if (value.empty()) return usage("--plugin needs a path");
+        o->plugin = value;
+        break;
+      case kOptAbout: o->about = true; break;
+      case 'q': o->quiet = true; break;
+      case 'h':
+        *error = UsageText();
+        return ParseOutcome::kDone;
+      case 'V':
+        *error = std::string("glyphweave ") + VersionText() + "\n";
+        return ParseOutcome::kDone;
+      case ':': return usage(OffendingOption(argv, optind - 1, optopt) + " needs a value");
+      default: {
+        std::string name = OffendingOption(argv, optind - 1, optopt);
+        // A long option given a value it does not take.
+        if (name.rfind("--", 0) == 0 && std::strchr(argv[optind - 1], '=') != nullptr) {
+          return usage(name + " takes no value");
+        }
+        return usage("unknown option " + name);
+      }
+    }
+  }
+  for (int i = optind; i < argc; ++i) o->images.emplace_back(argv[i]);
+
+  if (o->about) return ParseOutcome::kRun;
+  if (o->images.empty()) return usage("no image given");
+  if (o->haveOutput && !o->playFile.empty()) return usage("-o and --play both give the output path");
+  if (o->haveOutput && o->dialog) return usage("-o and --dialog both give the output path");
+  size_t fromStandardInput = 0;
+  for (const std::string& image : o->images) fromStandardInput += image == "-" ? 1 : 0;
+  if (fromStandardInput > 1) return usage("standard input ('-') can be read only once");
+  return ParseOutcome::kRun;
+}
