@@ -1,25 +1,38 @@
 #include "host/StepFile.h"
 
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "host/PropertyList.h"
+#include "host/platform/HostSystem.h"
+#include "scripting/RecordedParameters.h"
 
 namespace {
 
 using nlohmann::json;
 
+// Well-formed UTF-8 only: no overlong forms, no surrogates, nothing above
+// U+10FFFF. The JSON library refuses to write anything else, and a path
+// that is not text is kept byte for byte as "pathHex" instead.
 bool ValidUtf8(const std::string& s) {
   size_t i = 0;
+  auto at = [&s](size_t k) { return static_cast<unsigned char>(s[k]); };
   while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t extra = c < 0x80 ? 0 : (c >> 5) == 0x6 ? 1 : (c >> 4) == 0xE ? 2 : (c >> 3) == 0x1E ? 3 : 9;
-    if (extra == 9 || s.size() - i <= extra) return extra == 0;
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 0x2) return false;
+    unsigned char c = at(i);
+    if (c < 0x80) {
+      ++i;
+      continue;
     }
-    i += extra + 1;
+    size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || s.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((at(i + k) & 0xC0) != 0x80) return false;
+    }
+    unsigned char second = at(i + 1);
+    if ((c == 0xE0 && second < 0xA0) || (c == 0xED && second >= 0xA0) || (c == 0xF0 && second < 0x90) ||
+        (c == 0xF4 && second >= 0x90)) {
+      return false;
+    }
+    i += length;
   }
   return true;
 }
@@ -68,87 +81,128 @@ std::string StepToJson(const RecordedStep& step) {
   return document.dump(2) + "\n";
 }
 
-bool StepFromJson(const std::string& text, RecordedStep* step, std::string* error) {
-  json document = json::parse(text, nullptr, false);
-  if (document.is_discarded()) {
-    *error = "not valid JSON";
-    return false;
-  }
-  if (!document.is_object() || document.value("format", "") != "glyphweave-step") {
-    *error = "not a glyphweave step (no \"format\": \"glyphweave-step\")";
-    return false;
-  }
-  if (!document.contains("version") || !document["version"].is_number_integer() ||
-      document["version"].get<int64_t>() != 1) {
-    *error = "unsupported step version (this glyphweave reads version 1)";
-    return false;
-  }
-  const json& parameters = document.contains("parameters") ? document["parameters"] : json::array();
-  if (!parameters.is_array()) {
-    *error = "\"parameters\" must be a list";
-    return false;
-  }
-  step->parameters.clear();
-  for (const json& entry : parameters) {
-    if (!entry.is_object() || !entry.contains("key") || !entry["key"].is_string()) {
-      *error = "a parameter without a \"key\"";
+bool StepFromJson(const std::string& text, RecordedStep* step, std::string* error,
+                  std::vector<std::string>* warnings) {
+  try {
+    json document = json::parse(text, nullptr, false);
+    if (document.is_discarded()) {
+      *error = "not valid JSON";
       return false;
     }
-    std::string key = entry["key"].get<std::string>();
-    if (key.size() != 4) {
-      *error = "parameter key \"" + key + "\" is not four characters";
+    if (!document.is_object() || document.value("format", "") != "glyphweave-step") {
+      *error = "not a glyphweave step (no \"format\": \"glyphweave-step\")";
       return false;
     }
-    if (entry.value("type", "") != "alias") {
-      *error = "parameter \"" + key + "\" is not an alias (the only kind kept)";
+    if (!document.contains("version") || !document["version"].is_number_integer() ||
+        document["version"].get<int64_t>() != 1) {
+      *error = "unsupported step version (this glyphweave reads version 1)";
       return false;
     }
-    StepParameter p;
-    p.key = FourCharCode(key[0], key[1], key[2], key[3]);
-    if (entry.contains("path") && entry["path"].is_string()) {
-      p.alias = entry["path"].get<std::string>();
-    } else if (entry.contains("pathHex") && entry["pathHex"].is_string()) {
-      if (!FromHex(entry["pathHex"].get<std::string>(), &p.alias)) {
-        *error = "parameter \"" + key + "\": \"pathHex\" is not hexadecimal";
+    auto note = [warnings](const std::string& warning) {
+      if (warnings != nullptr) warnings->push_back(warning);
+    };
+    for (const auto& item : document.items()) {
+      if (item.key() != "format" && item.key() != "version" && item.key() != "parameters") {
+        note("unknown field \"" + item.key() + "\" ignored");
+      }
+    }
+    const json& parameters = document.contains("parameters") ? document["parameters"] : json::array();
+    if (!parameters.is_array()) {
+      *error = "\"parameters\" must be a list";
+      return false;
+    }
+    step->parameters.clear();
+    for (const json& entry : parameters) {
+      if (!entry.is_object() || !entry.contains("key") || !entry["key"].is_string()) {
+        *error = "a parameter without a \"key\"";
         return false;
       }
-    } else {
-      *error = "parameter \"" + key + "\" has no \"path\"";
-      return false;
+      std::string key = entry["key"].get<std::string>();
+      if (key.size() != 4) {
+        *error = "parameter key \"" + key + "\" is not four characters";
+        return false;
+      }
+      if (entry.value("type", "") != "alias") {
+        *error = "parameter \"" + key + "\" is not an alias (the only kind kept)";
+        return false;
+      }
+      for (const auto& item : entry.items()) {
+        if (item.key() != "key" && item.key() != "type" && item.key() != "path" && item.key() != "pathHex") {
+          note("parameter \"" + key + "\": unknown field \"" + item.key() + "\" ignored");
+        }
+      }
+      StepParameter p;
+      p.key = FourCharCode(key[0], key[1], key[2], key[3]);
+      bool hasPath = entry.contains("path") && entry["path"].is_string();
+      bool hasHex = entry.contains("pathHex") && entry["pathHex"].is_string();
+      if (hasPath && hasHex) {
+        *error = "parameter \"" + key + "\" has both \"path\" and \"pathHex\"";
+        return false;
+      }
+      if (hasPath) {
+        p.alias = entry["path"].get<std::string>();
+      } else if (hasHex) {
+        if (!FromHex(entry["pathHex"].get<std::string>(), &p.alias)) {
+          *error = "parameter \"" + key + "\": \"pathHex\" is not hexadecimal";
+          return false;
+        }
+      } else {
+        *error = "parameter \"" + key + "\" has no \"path\"";
+        return false;
+      }
+      if (p.alias.empty()) {
+        *error = "parameter \"" + key + "\": the path is empty";
+        return false;
+      }
+      // A path ends at its first NUL on the way to the plug-in: cut, it
+      // would name another file.
+      if (p.alias.find('\0') != std::string::npos) {
+        *error = "parameter \"" + key + "\": the path contains a NUL byte";
+        return false;
+      }
+      if (p.alias.size() > 255) {
+        *error = "parameter \"" + key + "\": the path is longer than 255 bytes";
+        return false;
+      }
+      for (const StepParameter& earlier : step->parameters) {
+        if (earlier.key == p.key) {
+          *error = "parameter \"" + key + "\" is given twice";
+          return false;
+        }
+      }
+      if (p.key != kKeyOutputPath) note("parameter \"" + key + "\" is not one the plug-in reads; passed on as it is");
+      step->parameters.push_back(p);
     }
-    if (p.alias.size() > 255) {
-      *error = "parameter \"" + key + "\": the path is longer than 255 bytes";
-      return false;
-    }
-    step->parameters.push_back(p);
+    return true;
+  } catch (const std::exception& e) {
+    *error = std::string("cannot be read: ") + e.what();
+    return false;
   }
-  return true;
 }
 
 bool SaveStep(const std::string& file, const RecordedStep& step, std::string* error) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    *error = "cannot write " + file;
+  std::string text;
+  try {
+    text = StepToJson(step);
+  } catch (const std::exception& e) {
+    *error = "cannot write " + file + ": " + e.what();
     return false;
   }
-  out << StepToJson(step);
-  out.close();
-  if (!out) {
-    *error = "cannot write " + file;
+  if (!WriteFileAtomically(file, text, error)) {
+    *error = "cannot write " + file + ": " + *error;
     return false;
   }
   return true;
 }
 
-bool LoadStep(const std::string& file, RecordedStep* step, std::string* error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + file;
+bool LoadStep(const std::string& file, RecordedStep* step, std::string* error,
+              std::vector<std::string>* warnings) {
+  std::string text;
+  if (!ReadSmallFile(file, kLargestStepFile, &text, error)) {
+    *error = "cannot read the step " + file + ": " + *error;
     return false;
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!StepFromJson(text.str(), step, error)) {
+  if (!StepFromJson(text, step, error, warnings)) {
     *error = file + ": " + *error;
     return false;
   }

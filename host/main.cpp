@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "host/Batch.h"
 #include "host/Exporter.h"
@@ -121,7 +122,11 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
 int RunBatch(const Options& o, PluginEntryProc entry) {
   std::string error;
   RecordedStep played;
-  if (!o.playFile.empty() && !LoadStep(o.playFile, &played, &error)) return Failure(error);
+  std::vector<std::string> warnings;
+  if (!o.playFile.empty() && !LoadStep(o.playFile, &played, &error, &warnings)) return Failure(Printable(error));
+  for (const std::string& warning : warnings) {
+    std::fprintf(stderr, "glyphweave: %s: %s\n", Printable(o.playFile).c_str(), Printable(warning).c_str());
+  }
   BatchPlan plan;
   if (!PlanBatch(o, o.playFile.empty() ? nullptr : &played, &plan, &error)) return Failure(error);
   for (const std::string& note : plan.notes) std::fprintf(stderr, "glyphweave: %s\n", note.c_str());

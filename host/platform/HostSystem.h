@@ -92,3 +92,13 @@ void CloseFile(int fd);
 
 // Standard input and output carry bytes exactly (no newline translation).
 void PrepareStandardStreams();
+
+// The whole of a regular file of at most `most` bytes. Anything else (a
+// folder, a pipe, a device, a larger file) is refused at once, without
+// blocking, with the reason in `error`.
+bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error);
+
+// Replaces `path` (through a symbolic link, its target) with `bytes` in one
+// step: a new file beside it, renamed over it once written whole. The
+// earlier file stays as it was when anything fails.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);

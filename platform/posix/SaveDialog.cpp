@@ -3,8 +3,8 @@
 // initial folder with the proposed name as the default answer, and keeps the
 // common dialog's promises: a name typed without an extension gets the
 // default one, the folder must exist, replacing a file is confirmed first,
-// and the answer is the full path and the file's name. End of input, or no
-// terminal to ask on, is a cancel.
+// and the answer is the full path and the file's name. End of input, an
+// interrupting signal, or no terminal to ask on, is a cancel.
 #include "platform/SaveDialog.h"
 
 #include <fcntl.h>
@@ -63,15 +63,17 @@ void Say(const Terminal& terminal, const std::string& text) {
   }
 }
 
-// One line of input without its line end; false at the end of input.
+// One line of input without its line end; false at the end of input, and
+// when a signal interrupts the wait (Ctrl-C at the prompt): the user wants
+// out now, not after another line.
 bool Hear(const Terminal& terminal, std::string* line) {
   line->clear();
   bool any = false;
   for (;;) {
     char c = 0;
     ssize_t n = ::read(terminal.fd, &c, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return any;
+    if (n < 0) return false;
+    if (n == 0) return any;
     any = true;
     if (c == '\n') return true;
     if (c != '\r' && line->size() < kLongestAnswer) line->push_back(c);

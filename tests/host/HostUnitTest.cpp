@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/BandReader.h"
+#include "host/Progress.h"
 #include "host/PropertyList.h"
 #include "host/StepFile.h"
 
@@ -111,17 +112,25 @@ TEST(PropertyList, ReadsKindNameVersionAndEntry) {
   EXPECT_FALSE(ParsePropertyList("short", &info, &error));
 }
 
-TEST(StepFile, RoundTripsPathsIncludingNonUtf8Bytes) {
-  RecordedStep step;
-  step.parameters.push_back({FourCharCode('I', 'n', ' ', ' '), "/home/me/out/"});
-  step.parameters.push_back({FourCharCode('I', 'n', ' ', ' '), std::string("/tmp/\xff\xfe.txt")});
-  RecordedStep back;
-  std::string error;
-  ASSERT_TRUE(StepFromJson(StepToJson(step), &back, &error)) << error;
-  ASSERT_EQ(back.parameters.size(), 2u);
-  EXPECT_EQ(back.parameters[0].alias, "/home/me/out/");
-  EXPECT_EQ(back.parameters[1].alias, std::string("/tmp/\xff\xfe.txt"));
-  EXPECT_NE(StepToJson(step).find("\"pathHex\""), std::string::npos);
+TEST(StepFile, RoundTripsPathsThatAreNotUtf8) {
+  // Each of these once passed a too lenient check and made the JSON writer
+  // throw: overlong forms, a surrogate, lead bytes beyond U+10FFFF.
+  const std::string paths[] = {"/home/me/out/", std::string("/tmp/\xff\xfe.txt"),
+                               std::string("/tmp/\xc0\xaf/"), std::string("/tmp/\xed\xa0\x80/"),
+                               std::string("/tmp/\xf5\x80\x80\x80/"), std::string("/tmp/\xe0\x80\xaf/"),
+                               std::string("/tmp/caf\xc3\xa9/")};
+  for (const std::string& path : paths) {
+    RecordedStep step;
+    step.parameters.push_back({FourCharCode('I', 'n', ' ', ' '), path});
+    RecordedStep back;
+    std::string error;
+    std::string json = StepToJson(step);
+    ASSERT_TRUE(StepFromJson(json, &back, &error)) << error;
+    ASSERT_EQ(back.parameters.size(), 1u);
+    EXPECT_EQ(back.parameters[0].alias, path);
+    bool text = path == "/home/me/out/" || path == std::string("/tmp/caf\xc3\xa9/");
+    EXPECT_EQ(json.find("\"pathHex\"") == std::string::npos, text) << json;
+  }
 }
 
 TEST(StepFile, RefusesWhatIsNotAStep) {
@@ -134,6 +143,13 @@ TEST(StepFile, RefusesWhatIsNotAStep) {
       "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"text\", \"path\": \"x\"}]}",
       "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\"}]}",
       "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"pathHex\": \"zz\"}]}",
+      // A path cut at a NUL, an empty one, two answers to one question.
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"/tmp/a\\u0000b/\"}]}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"pathHex\": \"2f00\"}]}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"\"}]}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"/a/\"}, "
+      "{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"/b/\"}]}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"/a/\", \"pathHex\": \"2f\"}]}",
   };
   for (const char* text : bad) {
     error.clear();
@@ -144,4 +160,36 @@ TEST(StepFile, RefusesWhatIsNotAStep) {
   EXPECT_FALSE(StepFromJson("{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": "
                             "[{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"" + longPath + "\"}]}",
                             &step, &error));
+}
+
+TEST(StepFile, UnknownFieldsAndKeysAreWarnedAboutAndKept) {
+  RecordedStep step;
+  std::string error;
+  std::vector<std::string> warnings;
+  ASSERT_TRUE(StepFromJson("{\"format\": \"glyphweave-step\", \"version\": 1, \"note\": 1, \"parameters\": ["
+                           "{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"/o/\", \"when\": 2},"
+                           "{\"key\": \"Zz  \", \"type\": \"alias\", \"path\": \"/z\"}]}",
+                           &step, &error, &warnings))
+      << error;
+  EXPECT_EQ(step.parameters.size(), 2u);
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_NE(warnings[0].find("\"note\""), std::string::npos);
+  EXPECT_NE(warnings[1].find("\"when\""), std::string::npos);
+  EXPECT_NE(warnings[2].find("Zz  "), std::string::npos);
+}
+
+TEST(ProgressText, StaysOnOneLineAtAnyWidth) {
+  const std::string label = "a/rather/long/folder/name/with/a/photo.jpg";
+  for (int columns = 10; columns <= 200; ++columns) {
+    for (int32_t done : {0, 1234, 99999}) {
+      std::string text = ProgressText(label, done, 99999, 3.5, columns);
+      EXPECT_LE(static_cast<int>(text.size()), columns - 1) << columns << ": " << text;
+      EXPECT_NE(text.find('%'), std::string::npos) << columns << ": " << text;
+    }
+  }
+  // Wide enough, everything shows.
+  std::string wide = ProgressText(label, 50, 100, 2, 160);
+  EXPECT_NE(wide.find(label), std::string::npos) << wide;
+  EXPECT_NE(wide.find("50/100 rows"), std::string::npos) << wide;
+  EXPECT_NE(wide.find("0:02 left"), std::string::npos) << wide;
 }

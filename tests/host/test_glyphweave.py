@@ -213,28 +213,6 @@ class OutputAndSteps(Folder):
         self.assertIn(b'step', proc.stderr)
 
 
-class Interrupt(Folder):
-    def test_ctrl_c_cancels_and_leaves_nothing(self):
-        columns, rows = 4000, 4000
-        with open(self.path('long.pgm'), 'wb') as f:
-            f.write(b'P5\n%d %d\n255\n' % (columns, rows))
-            f.write(images.pattern(columns * rows, seed=5))
-        with open(self.path('long.txt'), 'wb') as f:
-            f.write(b'earlier export')
-        # One row per band keeps the export going long enough to interrupt.
-        proc = subprocess.Popen([GLYPHWEAVE, '-q', '--max-data', '1', self.path('long.pgm')],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        deadline = time.time() + 30
-        while time.time() < deadline and not self.leftovers():
-            time.sleep(0.005)
-        proc.send_signal(signal.SIGINT)
-        out, err = proc.communicate(timeout=60)
-        self.assertEqual(proc.returncode, 130, err)
-        self.assertIn(b'long.pgm: cancelled (-128)', err)
-        self.assertEqual(self.read('long.txt'), b'earlier export')
-        self.assertEqual(self.leftovers(), [])
-
-
 class Dialog(Folder):
     """The plug-in's Save As dialog, answered on a pseudo-terminal: on Linux
     it asks on the controlling terminal."""
@@ -252,7 +230,9 @@ class Dialog(Folder):
         import select
         pid, fd = pty.fork()
         if pid == 0:
-            os.execv(GLYPHWEAVE, [GLYPHWEAVE, '-q', '--dialog', *options, self.path('doc.pgm')])
+            quiet = [] if '--report' in options else ['-q']
+            options = [o for o in options if o != '--report']
+            os.execv(GLYPHWEAVE, [GLYPHWEAVE, *quiet, '--dialog', *options, self.path('doc.pgm')])
         seen = b''
 
         def read_until(marker):
@@ -276,15 +256,18 @@ class Dialog(Folder):
                 read_until(prompt)
                 os.write(fd, b'\x04' if answer is None else answer + b'\n')
             # Drain until the program ends.
+            self.transcript = b''
             while True:
                 ready, _, _ = select.select([fd], [], [], 20)
                 if not ready:
                     break
                 try:
-                    if not os.read(fd, 4096):
-                        break
+                    chunk = os.read(fd, 4096)
                 except OSError:
                     break
+                if not chunk:
+                    break
+                self.transcript += chunk
         finally:
             _, status = os.waitpid(pid, 0)
             os.close(fd)
@@ -303,6 +286,18 @@ class Dialog(Folder):
         code = self.converse([(b'File name [doc]: ', b'custom')])
         self.assertEqual(code, 0)
         self.assertEqual(self.read('custom.txt'), self.text)
+
+    def test_the_report_names_the_file_written(self):
+        # A step that records a file: the dialog proposes its name, and
+        # keeping it writes that name with the plug-in's extension.
+        os.mkdir(self.path('out'))
+        with open(self.path('step.json'), 'w') as f:
+            json.dump({'format': 'glyphweave-step', 'version': 1, 'parameters': [
+                {'key': 'In  ', 'type': 'alias', 'path': self.path('out', 'custom.dat')}]}, f)
+        code = self.converse([(b'File name [custom]: ', b'')], '--report', '--play', self.path('step.json'))
+        self.assertEqual(code, 0)
+        self.assertEqual(self.read('out', 'custom.txt'), self.text)
+        self.assertIn(('doc.pgm -> ' + self.path('out', 'custom.txt')).encode(), self.transcript)
 
     def test_replacing_only_when_confirmed(self):
         with open(self.path('doc.txt'), 'wb') as f:

@@ -240,3 +240,112 @@ void CloseFile(int fd) {
 }
 
 void PrepareStandardStreams() {}
+
+bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  struct stat st{};
+  const char* kind = nullptr;
+  if (::fstat(fd, &st) != 0) {
+    kind = "cannot be examined";
+  } else if (S_ISDIR(st.st_mode)) {
+    kind = "is a folder";
+  } else if (S_ISFIFO(st.st_mode)) {
+    kind = "is a named pipe (FIFO), not a file";
+  } else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) {
+    kind = "is a device, not a file";
+  } else if (S_ISSOCK(st.st_mode)) {
+    kind = "is a socket, not a file";
+  } else if (!S_ISREG(st.st_mode)) {
+    kind = "is not a regular file";
+  } else if (static_cast<uint64_t>(st.st_size) > most) {
+    kind = "is too large";
+  }
+  if (kind != nullptr) {
+    ::close(fd);
+    *error = kind;
+    return false;
+  }
+  bytes->clear();
+  char buffer[1 << 14];
+  for (;;) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    bytes->append(buffer, static_cast<size_t>(n));
+    // A file that grows while it is read is held to the same bound.
+    if (bytes->size() > most) {
+      ::close(fd);
+      *error = "is too large";
+      return false;
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
+bool WriteFileAtomically(const std::string& pathIn, const std::string& bytes, std::string* error) {
+  std::string path = pathIn;
+  struct stat link{};
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real != nullptr) {
+      path = real;
+      std::free(real);
+    }
+  }
+  struct stat old{};
+  bool replacing = ::stat(path.c_str(), &old) == 0;
+  if (replacing && !S_ISREG(old.st_mode)) {
+    *error = "is not a regular file";
+    return false;
+  }
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  std::string temp = folder + ".~gwstep-XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  // The step keeps the earlier file's permissions; a new one gets the usual.
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  (void)::fchmod(fd, replacing ? (old.st_mode & 07777) : (0666 & ~mask));
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<size_t>(n);
+  }
+  int saved = ok ? 0 : errno;
+  if (ok && replacing && ::fsync(fd) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok && ::rename(name.data(), path.c_str()) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) {
+    ::unlink(name.data());
+    *error = std::strerror(saved != 0 ? saved : EIO);
+  }
+  return ok;
+}

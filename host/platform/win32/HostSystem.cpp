@@ -197,3 +197,52 @@ void PrepareStandardStreams() {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 }
+
+bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    *error = "is a folder";
+    return false;
+  }
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot be opened (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    *error = "is not a regular file";
+    return false;
+  }
+  bytes->clear();
+  char buffer[1 << 14];
+  DWORD n = 0;
+  bool ok = true;
+  while (ok && ReadFile(file, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+    bytes->append(buffer, n);
+    ok = bytes->size() <= most;
+  }
+  CloseHandle(file);
+  if (!ok) *error = "is too large";
+  return ok;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
+  std::string temp = path + ".~gwstep";
+  HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = "cannot be written (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  DWORD written = 0;
+  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+            written == bytes.size() && FlushFileBuffers(file);
+  CloseHandle(file);
+  ok = ok && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) {
+    *error = "cannot be written (error " + std::to_string(GetLastError()) + ")";
+    DeleteFileA(temp.c_str());
+  }
+  return ok;
+}

@@ -1,0 +1,105 @@
+"""Messages that say why: the path and the system's reason next to an output
+failure, names escaped on both streams, the dialog's terminal."""
+import os
+import pty
+import select
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import images  # noqa: E402
+from test_glyphweave import GLYPHWEAVE, Folder, run  # noqa: E402
+
+
+class OutputFailures(Folder):
+    def setUp(self):
+        super().setUp()
+        images.write_pnm(self.path('a.pgm'), 'P5', 2, 1, [0, 255])
+
+    def assertFails(self, expected, *args):
+        proc = run('-q', *args, self.path('a.pgm'))
+        self.assertEqual(proc.returncode, 1, proc.stderr)
+        self.assertIn(expected.encode(), proc.stderr)
+        self.assertEqual(proc.stderr.count(b'\n'), 1, proc.stderr)
+
+    def test_reasons(self):
+        missing = self.path('missing') + '/'
+        self.assertFails('missing/a.txt: cannot create the output file (-23): folder %s does not exist' % missing,
+                         '-o', missing)
+        os.mkdir(self.path('a.txt'))
+        self.assertFails('a.txt: cannot create the output file (-23): is a folder')
+        os.rmdir(self.path('a.txt'))
+        os.mkfifo(self.path('a.txt'))
+        self.assertFails('is a named pipe (FIFO), not a regular file', '-o', self.path('a.txt'))
+
+    def test_a_full_disk(self):
+        disk = self.path('small')
+        os.mkdir(disk)
+        mounted = subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=64k', 'tmpfs', disk],
+                                 capture_output=True).returncode == 0
+        if not mounted:
+            self.skipTest('cannot mount a small tmpfs here')
+        try:
+            columns, rows = 1000, 200
+            images.write_pnm(self.path('big.pgm'), 'P5', columns, rows, images.pattern(columns * rows))
+            proc = run('-q', '-o', disk + '/', self.path('big.pgm'))
+            self.assertEqual(proc.returncode, 1, proc.stderr)
+            self.assertIn(b'big.txt: write error (-20): no space left on device', proc.stderr)
+            self.assertEqual(os.listdir(disk), [])
+        finally:
+            subprocess.run(['umount', disk])
+
+
+class Escaping(Folder):
+    def test_control_characters_are_shown_escaped(self):
+        name = 'e\x1b[31mvil\n.pgm'
+        images.write_pnm(self.path(name), 'P5', 1, 1, [0])
+        proc = run(self.path(name))
+        self.assertExported(proc)
+        self.assertIn(b'e\\x1b[31mvil\\n.pgm -> ', proc.stdout)
+        self.assertNotIn(b'\x1b', proc.stdout)
+        proc = run('-q', self.path('no\x07such.pgm'))
+        self.assertEqual(proc.returncode, 2)
+        self.assertIn(b'no\\x07such.pgm', proc.stderr)
+        self.assertNotIn(b'\x07', proc.stderr)
+
+
+class DialogPrompt(Folder):
+    def test_ctrl_c_at_the_prompt_cancels_at_once(self):
+        images.write_pnm(self.path('doc.pgm'), 'P5', 1, 1, [0])
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(GLYPHWEAVE, [GLYPHWEAVE, '-q', '--dialog', self.path('doc.pgm')])
+        seen = b''
+        try:
+            deadline = time.time() + 20
+            while b'File name [doc]: ' not in seen and time.time() < deadline:
+                if select.select([fd], [], [], 1)[0]:
+                    seen += os.read(fd, 4096)
+            self.assertIn(b'File name [doc]: ', seen)
+            os.write(fd, b'\x03')
+            waited = time.time()
+            while True:
+                done, status = os.waitpid(pid, os.WNOHANG)
+                if done:
+                    break
+                if time.time() - waited > 10:
+                    os.kill(pid, 9)
+                    self.fail('Ctrl-C at the prompt did not end the run')
+                if select.select([fd], [], [], 0.05)[0]:
+                    try:
+                        os.read(fd, 4096)
+                    except OSError:
+                        pass
+            self.assertEqual(os.waitstatus_to_exitcode(status), 130)
+            self.assertFalse(os.path.exists(self.path('doc.txt')))
+            self.assertEqual(self.leftovers(), [])
+        finally:
+            os.close(fd)
+
+
+if __name__ == '__main__':
+    unittest.main()

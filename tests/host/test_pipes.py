@@ -1,0 +1,83 @@
+"""glyphweave on a terminal and in pipes: the text on standard output, a
+reader that goes away, stop signals, and nothing left behind."""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import images  # noqa: E402
+from test_glyphweave import GLYPHWEAVE, Folder, run  # noqa: E402
+
+
+class StandardOutput(Folder):
+    def setUp(self):
+        super().setUp()
+        # The host stages the text in a private folder under TMPDIR.
+        self.tmp = self.path('tmp')
+        os.mkdir(self.tmp)
+        self.env = dict(os.environ, TMPDIR=self.tmp)
+
+    def test_text_in_order_and_nothing_left(self):
+        a, b = images.pattern(12, seed=1), images.pattern(6, seed=2)
+        images.write_pnm(self.path('a.pgm'), 'P5', 4, 3, a)
+        images.write_pnm(self.path('b.pgm'), 'P5', 3, 2, b)
+        proc = run('-o', '-', self.path('a.pgm'), self.path('b.pgm'), env=self.env)
+        self.assertExported(proc)
+        self.assertEqual(proc.stdout, images.text_of(3, 4, 1, a) + images.text_of(2, 3, 1, b))
+        self.assertEqual(os.listdir(self.tmp), [])
+        self.assertEqual(sorted(os.listdir(self.dir)), ['a.pgm', 'b.pgm', 'tmp'])
+
+    def test_a_large_image_streams_whole(self):
+        columns, rows = 2000, 1500
+        samples = images.pattern(columns * rows, seed=3)
+        images.write_pnm(self.path('big.pgm'), 'P5', columns, rows, samples)
+        proc = run('-q', '--max-data', '64k', '-o', '-', self.path('big.pgm'), env=self.env)
+        self.assertExported(proc)
+        self.assertEqual(proc.stdout, images.text_of(rows, columns, 1, samples))
+
+    def test_a_reader_that_goes_away_ends_the_run_quietly(self):
+        columns, rows = 3000, 3000
+        images.write_pnm(self.path('big.pgm'), 'P5', columns, rows, images.pattern(columns * rows, seed=4))
+        images.write_pnm(self.path('next.pgm'), 'P5', 2, 2, [0, 1, 2, 3])
+        proc = subprocess.Popen([GLYPHWEAVE, '--max-data', '64k', '-o', '-', self.path('big.pgm'),
+                                 self.path('next.pgm')], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                env=self.env)
+        self.assertEqual(len(proc.stdout.read(5000)), 5000)
+        proc.stdout.close()
+        err = proc.stderr.read()
+        self.assertEqual(proc.wait(timeout=60), 141)
+        self.assertEqual(err, b'')
+        self.assertEqual(os.listdir(self.tmp), [])
+
+
+class StopSignals(Folder):
+    """SIGTERM and SIGHUP stop an export like Ctrl-C: cancelled, the earlier
+    file kept, no temporary file left, 128 + the signal."""
+
+    def test_each_signal(self):
+        columns, rows = 4000, 2000
+        with open(self.path('long.pgm'), 'wb') as f:
+            f.write(b'P5\n%d %d\n255\n' % (columns, rows))
+            f.write(images.pattern(columns * rows, seed=5))
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig):
+                with open(self.path('long.txt'), 'wb') as f:
+                    f.write(b'earlier export')
+                proc = subprocess.Popen([GLYPHWEAVE, '-q', '--max-data', '1', self.path('long.pgm')],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                deadline = time.time() + 30
+                while time.time() < deadline and not self.leftovers():
+                    time.sleep(0.005)
+                proc.send_signal(sig)
+                out, err = proc.communicate(timeout=60)
+                self.assertEqual(proc.returncode, 128 + sig, err)
+                self.assertEqual(self.read('long.txt'), b'earlier export')
+                self.assertEqual(self.leftovers(), [])
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,61 @@
+"""Batches that never lose a result: every run in which one export would
+destroy another's text, an input or a step file is refused before the first
+export, naming what collides."""
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import images  # noqa: E402
+from test_glyphweave import Folder, run  # noqa: E402
+
+
+class Refusals(Folder):
+    def setUp(self):
+        super().setUp()
+        for sub in ('x', 'y', 'out'):
+            os.mkdir(self.path(sub))
+        for name in ('photo.png', 'x/a.pgm', 'y/a.pgm'):
+            images.write_pnm(self.path(name), 'P5', 2, 1, [0, 255])
+        images.write_pnm(self.path('photo.jpg'), 'P5', 2, 1, [255, 0])
+
+    def assertRefused(self, *args, naming=()):
+        before = sorted(os.walk(self.dir))
+        proc = run('-q', *args)
+        self.assertEqual(proc.returncode, 2, proc.stderr)
+        for name in naming:
+            self.assertIn(name.encode(), proc.stderr)
+        self.assertEqual(sorted(os.walk(self.dir)), before, 'nothing may be written')
+        return proc
+
+    def test_two_images_on_one_output(self):
+        self.assertRefused(self.path('photo.png'), self.path('photo.jpg'), naming=['photo.png', 'photo.jpg'])
+        self.assertRefused('-o', self.path('out') + '/', self.path('x/a.pgm'), self.path('y/a.pgm'),
+                           naming=['x/a.pgm', 'y/a.pgm', 'out/a.txt'])
+        # A folder by another name is the same folder.
+        os.symlink(self.path('x'), self.path('link'))
+        self.assertRefused(self.path('x/a.pgm'), self.path('link/a.pgm'), naming=['x/a.pgm', 'link/a.pgm'])
+
+    def test_an_output_that_is_an_input(self):
+        images.write_pnm(self.path('notes.txt'), 'P5', 1, 1, [7])
+        self.assertRefused(self.path('notes.txt'), naming=['notes.txt'])
+        self.assertRefused('-o', self.path('notes.txt'), self.path('notes.txt'))
+        with open(self.path('notes.txt'), 'rb') as f:
+            self.assertTrue(f.read().startswith(b'P5'))
+
+    def test_step_files_that_are_inputs_or_outputs(self):
+        self.assertRefused('--record', self.path('photo.png'), self.path('photo.png'), naming=['--record'])
+        self.assertRefused('--record', self.path('out', 'a.txt'), '-o', self.path('out') + '/',
+                           self.path('x/a.pgm'), naming=['--record'])
+
+    def test_a_renamed_output_is_announced_once(self):
+        proc = run('-q', '-o', self.path('out', 'art.asc'), self.path('photo.png'))
+        self.assertExported(proc)
+        self.assertEqual(proc.stderr.count(b'art.asc becomes'), 1, proc.stderr)
+        self.assertTrue(os.path.exists(self.path('out', 'art.txt')))
+        proc = run('-q', '-o', self.path('out', 'plain.txt'), self.path('photo.png'))
+        self.assertEqual(proc.stderr, b'')
+
+
+if __name__ == '__main__':
+    unittest.main()
