@@ -15,7 +15,8 @@
 #include <ctime>
 #include <mutex>
 #include <set>
-#include <utility>
+#include <string>
+#include <tuple>
 
 #include "platform/WriteGather.h"
 
@@ -177,13 +178,15 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 // A batch writes thousands of files into one folder: each folder is looked
-// through once per process.
-bool FirstVisit(const struct stat& folder) {
+// through once per process. Known by its name and its inode, since either
+// alone can come back for another folder (a name after a change of the
+// current folder, an inode after a folder is removed and another made).
+bool FirstVisit(const char* path, const struct stat& folder) {
   static std::mutex lock;
-  static std::set<std::pair<dev_t, ino_t>> visited;
+  static std::set<std::tuple<dev_t, ino_t, std::string>> visited;
   std::lock_guard<std::mutex> hold(lock);
   try {
-    return visited.emplace(folder.st_dev, folder.st_ino).second;
+    return visited.emplace(folder.st_dev, folder.st_ino, path).second;
   } catch (...) {
     return false;
   }
@@ -213,7 +216,7 @@ void RemoveStaleTemporaryFiles(const char* folderPath) {
   if (folder < 0) return;
   struct stat st {};
   DIR* listing = nullptr;
-  if (::fstat(folder, &st) == 0 && FirstVisit(st)) listing = ::fdopendir(folder);
+  if (::fstat(folder, &st) == 0 && FirstVisit(folderPath, st)) listing = ::fdopendir(folder);
   if (listing == nullptr) {
     ::close(folder);
     return;
