@@ -7,10 +7,8 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,27 +42,17 @@ std::atomic<int> gFileWrites{0};
 
 void Record(const char* call, int fd) {
   if (!gRecording) return;
-  std::string entry = call;
-  if (fd >= 0) {
-    struct stat st {};
-    entry += fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? " folder" : " file";
-  }
+  struct stat st {};
+  std::string entry = std::string(call) + (fd < 0 ? "" : fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) ? " folder" : " file");
   std::lock_guard<std::mutex> hold(gCallsLock);
   gCalls.push_back(entry);
 }
 
-struct Recording {
-  Recording() {
-    gCalls.clear();
-    gFileWrites = 0;
-    gRecording = true;
-  }
-  ~Recording() { gRecording = false; }
-  std::vector<std::string> Calls() {
-    gRecording = false;
-    return gCalls;
-  }
-};
+void StartRecording() {
+  gCalls.clear();
+  gFileWrites = 0;
+  gRecording = true;
+}
 
 }  // namespace
 
@@ -133,11 +121,12 @@ TEST(OutputFilePosix, AReplacedFileIsOnTheDiskBeforeItTakesTheNameAndANewOneIsNo
     SetUpExport(host, folder.path);
     unlink((folder / "photo.txt").c_str());
     if (replacing) WriteFileBytes(folder / "photo.txt", "earlier\n");
-    Recording recording;
+    StartRecording();
     EXPECT_EQ(host.Export(), 0);
+    gRecording = false;
     std::vector<std::string> expected{"rename"};
     if (replacing) expected.insert(expected.begin(), "fsync file");
-    EXPECT_EQ(recording.Calls(), expected) << (replacing ? "replacing" : "new file");
+    EXPECT_EQ(gCalls, expected) << (replacing ? "replacing" : "new file");
     EXPECT_EQ(ReadFileBytes(folder / "photo.txt"), Lines(2, 3));
   }
 }
@@ -148,8 +137,9 @@ TEST(OutputFilePosix, LinesAreGatheredIntoWritesOfAboutOneMiB) {
   Folder folder;
   TestHost host;
   SetUpExport(host, folder.path, 3000, 1000);
-  Recording recording;
+  StartRecording();
   EXPECT_EQ(host.Export(), 0);
+  gRecording = false;
   EXPECT_EQ(gFileWrites.load(), 3);
   EXPECT_EQ(host.progress.size(), 3000u);
   EXPECT_EQ(ReadFileBytes(folder / "photo.txt"), Lines(3000, 1000));
@@ -191,20 +181,13 @@ TEST(OutputFilePosix, TargetsThatAreNotWritableRegularFilesAreRefusedAndLeftAlon
     const char* what;
     int expectedErrno;
   };
-  for (const Case& c : {Case{"fifo", EPERM}, Case{"socket", EPERM}, Case{"device", EPERM},
+  for (const Case& c : {Case{"fifo", EPERM}, Case{"device", EPERM},
                         Case{"folder", EISDIR}, Case{"read-only", EACCES}, Case{"dangling link", ENOENT}}) {
     Folder folder;
     std::string target = folder / "photo.txt";
     std::string what = c.what;
     if (what == "fifo") {
       ASSERT_EQ(mkfifo(target.c_str(), 0666), 0);
-    } else if (what == "socket") {
-      int s = socket(AF_UNIX, SOCK_STREAM, 0);
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::snprintf(address.sun_path, sizeof address.sun_path, "%s", target.c_str());
-      ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-      close(s);
     } else if (what == "device") {
       // The null device's numbers, as root can make it anywhere.
       if (mknod(target.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
@@ -297,24 +280,22 @@ TEST(OutputFilePosix, StaleTemporaryFilesOfKilledExportsAreRemovedOncePerFolder)
 }
 
 TEST(OutputFilePosix, ExportsOnSeveralThreadsEachGetTheirOwnBytes) {
+  // Four threads write six files each, every other one over an earlier file:
+  // about 1.5 MiB each, in lines of many lengths of the file's own letter.
   Folder folder;
-  const int kThreads = 4;
-  const int kFiles = 6;
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
-      for (int f = 0; f < kFiles; ++f) {
-        std::string target = folder / ("t" + std::to_string(t) + "-" + std::to_string(f) + ".txt");
+      for (int f = 0; f < 6; ++f) {
+        std::string target = folder / ("t" + std::to_string(t * 6 + f) + ".txt");
         if (f % 2 == 1) WriteFileBytes(target, "earlier\n");
-        // About 1.5 MiB in lines of every length from 1 to 4000 bytes, each
-        // made of the thread's and the file's own letter.
         std::string expected;
         char tempPath[kTempPathSize];
         PlatformFile file = PlatformCreateTempFile(target.c_str(), tempPath, sizeof tempPath);
         bool ok = file != 0;
         for (int32_t length = 1; ok && expected.size() < (3u << 19); length = length % 4000 + 997) {
-          std::string line(static_cast<size_t>(length), static_cast<char>('a' + t * kFiles + f));
+          std::string line(static_cast<size_t>(length), static_cast<char>('a' + t * 6 + f));
           int32_t written = 0;
           ok = PlatformWriteFile(file, line.data(), length, &written) && written == length;
           expected += line;
@@ -326,5 +307,5 @@ TEST(OutputFilePosix, ExportsOnSeveralThreadsEachGetTheirOwnBytes) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(ListFolder(folder.path).size(), static_cast<size_t>(kThreads * kFiles)) << "no temporary files left";
+  EXPECT_EQ(ListFolder(folder.path).size(), 24u) << "no temporary files left";
 }
