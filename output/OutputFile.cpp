@@ -47,12 +47,7 @@ bool CreateOutputFile(PluginGlobals* globals) {
     return false;
   }
 
-  char folder[kOutputPathMax + 1];
-  PathSplit split = SplitPath(path, length);
-  std::memcpy(folder, path, split.baseStart);
-  folder[split.baseStart] = '\0';
-
-  PlatformFile file = PlatformCreateTempFile(folder, globals->tempPath, sizeof globals->tempPath);
+  PlatformFile file = PlatformCreateTempFile(path, globals->tempPath, sizeof globals->tempPath);
   if (file == 0) {
     globals->tempPath[0] = '\0';
     *globals->result = kResultFileOpenError;

@@ -1,6 +1,9 @@
 #include "platform/OutputFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +13,20 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "platform/WriteGather.h"
 
 namespace {
+
+// Cleaning up after a failure must not cost the caller the reason for it.
+struct KeepErrno {
+  int saved = errno;
+  ~KeepErrno() { errno = saved; }
+};
 
 // The folder of `path` as the system names it: "." for a bare name. False
 // when it does not fit `folder`.
@@ -29,21 +44,109 @@ bool FolderOf(const char* path, char* folder, size_t size) {
   return true;
 }
 
+// The length of `path` up to and including its last slash.
+size_t FolderPrefixLength(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  return slash == nullptr ? 0 : static_cast<size_t>(slash - path) + 1;
+}
+
 bool IsWritableFolder(const char* folder) {
   struct stat st {};
-  if (::stat(folder, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  if (::stat(folder, &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) {
+    errno = ENOTDIR;
+    return false;
+  }
   return ::faccessat(AT_FDCWD, folder, W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+// The file that writing to `path` would change, the way an editor saves
+// through a symbolic link: the link's final target, whose folder receives the
+// temporary file and whose name it replaces; the link itself stays. `*st`
+// describes that file when `*exists`. False, with the system's reason, for a
+// link that leads nowhere (there is no file the user could mean) or in
+// circles, and for a path the system cannot look at.
+bool ResolveTarget(const char* path, char* target, size_t size, struct stat* st, bool* exists) {
+  *exists = false;
+  size_t length = std::strlen(path);
+  if (length >= size) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  std::memcpy(target, path, length + 1);
+  for (int links = 0;; ++links) {
+    if (::lstat(target, st) != 0) return errno == ENOENT && links == 0;
+    if (!S_ISLNK(st->st_mode)) {
+      *exists = true;
+      return true;
+    }
+    if (links == 40) {
+      errno = ELOOP;
+      return false;
+    }
+    char content[PATH_MAX];
+    ssize_t n = ::readlink(target, content, sizeof content - 1);
+    if (n < 0) return false;
+    content[n] = '\0';
+    size_t keep = content[0] == '/' ? 0 : FolderPrefixLength(target);
+    if (keep + static_cast<size_t>(n) >= size) {
+      errno = ENAMETOOLONG;
+      return false;
+    }
+    std::memcpy(target + keep, content, static_cast<size_t>(n) + 1);
+  }
+}
+
+// Only regular files are replaced: a folder, a device, a FIFO or a socket
+// is never swapped for a file, not even by root. A file the user made
+// read-only is not silently replaced either, which for root only its mode
+// bits tell.
+bool IsReplaceable(const char* target, const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    errno = EPERM;
+    return false;
+  }
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    errno = EACCES;
+    return false;
+  }
+  return ::faccessat(AT_FDCWD, target, W_OK, AT_EACCESS) == 0;
+}
+
+// The replacement gets the permissions of the file it replaces, and its owner
+// and group where the system lets us (root; the group for its members), so
+// that a private file does not become readable by everyone. False only when
+// the new file would be open to more people than the old one.
+bool TakeOwnerAndMode(int fd, const struct stat& old) {
+  // Owner first: a change of owner clears the set-id bits that the mode then
+  // restores.
+  if (::geteuid() == 0) {
+    (void)::fchown(fd, old.st_uid, old.st_gid);
+  } else {
+    (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  }
+  if (::fchmod(fd, old.st_mode & 07777) == 0) return true;
+  // Some file systems have no modes to set; what matters is that nothing is
+  // widened.
+  KeepErrno keep;
+  struct stat now {};
+  return ::fstat(fd, &now) == 0 && (now.st_mode & ~old.st_mode & 0777) == 0;
+}
+
 // Names only need to differ from whatever else is in the folder; exclusive
-// creation settles any clash.
+// creation settles any clash. Each thread runs its own sequence.
 uint64_t NextRandom() {
-  static uint64_t state = 0;
+  thread_local uint64_t state = 0;
   if (state == 0) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     state = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20) ^
-            (static_cast<uint64_t>(getpid()) << 40) ^ 0x9E3779B97F4A7C15ull;
+            (static_cast<uint64_t>(getpid()) << 40) ^ reinterpret_cast<uintptr_t>(&state) ^
+            0x9E3779B97F4A7C15ull;
   }
   state ^= state << 13;
   state ^= state >> 7;
@@ -51,41 +154,161 @@ uint64_t NextRandom() {
   return state;
 }
 
-void RemoveQuietly(const char* path) {
-  if (path != nullptr && path[0] != '\0') ::unlink(path);
+const char kNameDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+const char kNamePrefix[] = ".~gw";
+const char kNameSuffix[] = ".tmp";
+const size_t kNameDigitCount = 6;
+
+// A temporary file left behind by an export killed before it could remove it
+// (SIGKILL, a power cut) is removed by a later export into the same folder
+// once it is this old and no live export holds it.
+const time_t kStaleAfterSeconds = 10 * 60;
+
+bool IsTemporaryName(const char* name) {
+  if (std::strncmp(name, kNamePrefix, 4) != 0) return false;
+  for (size_t i = 0; i < kNameDigitCount; ++i) {
+    char c = name[4 + i];
+    if (c == '\0' || std::strchr(kNameDigits, c) == nullptr) return false;
+  }
+  return std::strcmp(name + 4 + kNameDigitCount, kNameSuffix) == 0;
 }
 
-void CloseQuietly(PlatformFile file) {
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A batch writes thousands of files into one folder: each folder is looked
+// through once per process. Known by its name and its inode, since either
+// alone can come back for another folder (a name after a change of the
+// current folder, an inode after a folder is removed and another made).
+bool FirstVisit(const char* path, const struct stat& folder) {
+  static std::mutex lock;
+  static std::set<std::tuple<dev_t, ino_t, std::string>> visited;
+  std::lock_guard<std::mutex> hold(lock);
+  try {
+    return visited.emplace(folder.st_dev, folder.st_ino, path).second;
+  } catch (...) {
+    return false;
+  }
+}
+
+void RemoveIfStale(int folder, const char* name, time_t now) {
+  struct stat seen {};
+  if (::fstatat(folder, name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode)) return;
+  if (now - seen.st_mtime < kStaleAfterSeconds) return;
+  int fd = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return;
+  // A live export holds its file locked from its creation to its end, so
+  // the lock is ours only when nobody writes the file; and the name must
+  // still lead to the very file that was looked at and locked.
+  struct stat held {};
+  struct stat again {};
+  if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && SameFile(held, seen) &&
+      ::fstatat(folder, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(again, held)) {
+    ::unlinkat(folder, name, 0);
+  }
+  ::close(fd);
+}
+
+void RemoveStaleTemporaryFiles(const char* folderPath) {
+  KeepErrno keep;
+  int folder = ::open(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return;
+  struct stat st {};
+  DIR* listing = nullptr;
+  if (::fstat(folder, &st) == 0 && FirstVisit(folderPath, st)) listing = ::fdopendir(folder);
+  if (listing == nullptr) {
+    ::close(folder);
+    return;
+  }
+  time_t now = std::time(nullptr);
+  while (const dirent* entry = ::readdir(listing)) {
+    if (IsTemporaryName(entry->d_name)) RemoveIfStale(folder, entry->d_name, now);
+  }
+  ::closedir(listing);
+}
+
+// Gives up a temporary file that will not replace anything: removed while
+// still locked, then closed.
+PlatformCommitOutcome Abandon(PlatformFile file, const char* tempPath, PlatformCommitOutcome outcome) {
+  KeepErrno keep;
+  GatherDetach(file, false);
+  if (tempPath != nullptr && tempPath[0] != '\0') ::unlink(tempPath);
   if (file != 0) ::close(file);
+  return outcome;
+}
+
+// Puts a new file where nothing stood. Nothing can be lost there, so the
+// content is not synced first. The rename refuses to replace anything, so a
+// file that appears at the name meanwhile is still replaced only after a sync.
+enum NewFileOutcome { kNewFileDone, kNewFileTaken, kNewFileRenameFailed, kNewFileCloseFailed };
+
+NewFileOutcome PlaceNewFile(PlatformFile file, const char* tempPath, const char* target) {
+  struct stat mine {};
+  if (::fstat(file, &mine) != 0) return kNewFileTaken;
+  if (::renameat2(AT_FDCWD, tempPath, AT_FDCWD, target, RENAME_NOREPLACE) != 0) {
+    // EEXIST: something arrived; EINVAL: the file system cannot promise
+    // not to replace. Either way the careful path follows.
+    return errno == EEXIST || errno == EINVAL || errno == ENOSYS || errno == ENOTSUP
+               ? kNewFileTaken
+               : kNewFileRenameFailed;
+  }
+  // The lock is held until the file has its name. A network file system may
+  // only now report what it could not write: then the name must not stand
+  // for an incomplete file.
+  if (::close(file) == 0) return kNewFileDone;
+  KeepErrno keep;
+  struct stat there {};
+  if (::lstat(target, &there) == 0 && SameFile(there, mine)) ::unlink(target);
+  return kNewFileCloseFailed;
 }
 
 }  // namespace
 
 bool PlatformTargetReplaceable(const char* path) {
-  char folder[PATH_MAX];
-  if (!FolderOf(path, folder, sizeof folder) || !IsWritableFolder(folder)) return false;
+  char target[PATH_MAX];
   struct stat st {};
-  if (::lstat(path, &st) != 0) return errno == ENOENT;
-  if (S_ISDIR(st.st_mode)) return false;
-  // A file the user made read-only is not silently replaced.
-  if (S_ISREG(st.st_mode) && ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return false;
-  return true;
+  bool exists = false;
+  if (!ResolveTarget(path, target, sizeof target, &st, &exists)) return false;
+  char folder[PATH_MAX];
+  if (!FolderOf(target, folder, sizeof folder)) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  if (!IsWritableFolder(folder)) return false;
+  return !exists || IsReplaceable(target, st);
 }
 
-PlatformFile PlatformCreateTempFile(const char* folder, char* tempPath, size_t tempPathSize) {
-  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+PlatformFile PlatformCreateTempFile(const char* path, char* tempPath, size_t tempPathSize) {
+  if (tempPathSize > 0) tempPath[0] = '\0';
+  char target[PATH_MAX];
+  struct stat old {};
+  bool exists = false;
+  if (!ResolveTarget(path, target, sizeof target, &old, &exists)) return 0;
+  if (exists && !IsReplaceable(target, old)) return 0;
+  size_t prefix = FolderPrefixLength(target);
+  const size_t nameLength = 4 + kNameDigitCount + 4;
+  if (prefix + nameLength >= tempPathSize) {
+    errno = ENAMETOOLONG;
+    return 0;
+  }
+  std::memcpy(tempPath, target, prefix);
+  tempPath[prefix] = '\0';
+  RemoveStaleTemporaryFiles(prefix == 0 ? "." : tempPath);
+
   for (int attempt = 0; attempt < 64; ++attempt) {
-    char name[16];
+    char* name = tempPath + prefix;
+    std::memcpy(name, kNamePrefix, 4);
     uint64_t r = NextRandom();
-    for (int i = 0; i < 6; ++i) {
-      name[i] = kDigits[r % 36];
+    for (size_t i = 0; i < kNameDigitCount; ++i) {
+      name[4 + i] = kNameDigits[r % 36];
       r /= 36;
     }
-    name[6] = '\0';
-    int n = std::snprintf(tempPath, tempPathSize, "%s.~gw%s.tmp", folder, name);
-    if (n < 0 || static_cast<size_t>(n) >= tempPathSize) break;
+    std::memcpy(name + 4 + kNameDigitCount, kNameSuffix, sizeof kNameSuffix);
 
-    int fd = ::open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // A replacement starts private and takes the old file's permissions
+    // below; a new file gets the usual ones (the umask applies).
+    int fd = ::open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
     if (fd < 0) {
       if (errno == EEXIST || errno == EINTR) continue;
       break;
@@ -93,46 +316,62 @@ PlatformFile PlatformCreateTempFile(const char* folder, char* tempPath, size_t t
     // Descriptor 0 would read as "no file", and 1 and 2 are for messages.
     if (fd < 3) {
       int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-      ::close(fd);
       if (high < 0) {
+        KeepErrno keep;
         ::unlink(tempPath);
+        ::close(fd);
         break;
       }
+      ::close(fd);
       fd = high;
     }
+    // Tells a later export's clean-up that this file is alive. A file system
+    // without locks still gets its export.
+    (void)::flock(fd, LOCK_EX | LOCK_NB);
+    if (exists) (void)TakeOwnerAndMode(fd, old);
+    GatherAttach(fd, exists);
     return fd;
   }
   if (tempPathSize > 0) tempPath[0] = '\0';
   return 0;
 }
 
-PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath,
-                                         const char* path) {
-  // The content must be on the disk before the name points to it, or a crash
-  // could leave an empty file where the earlier one was.
-  bool flushed = ::fsync(file) == 0;
-  bool closed = ::close(file) == 0;
-  if (!flushed || !closed) {
-    RemoveQuietly(tempPath);
-    return kCommitWriteFailed;
+PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath, const char* path) {
+  if (!GatherDetach(file, true)) return Abandon(file, tempPath, kCommitWriteFailed);
+  char target[PATH_MAX];
+  struct stat old {};
+  bool exists = false;
+  if (!ResolveTarget(path, target, sizeof target, &old, &exists)) {
+    return Abandon(file, tempPath, kCommitReplaceFailed);
   }
-  if (::rename(tempPath, path) != 0) {
-    RemoveQuietly(tempPath);
-    return kCommitReplaceFailed;
+  if (!exists) {
+    switch (PlaceNewFile(file, tempPath, target)) {
+      case kNewFileDone:
+        return kCommitDone;
+      case kNewFileRenameFailed:
+        return Abandon(file, tempPath, kCommitReplaceFailed);
+      case kNewFileCloseFailed:
+        return kCommitWriteFailed;
+      case kNewFileTaken:
+        if (!ResolveTarget(path, target, sizeof target, &old, &exists)) {
+          return Abandon(file, tempPath, kCommitReplaceFailed);
+        }
+        break;
+    }
   }
-  // The new name itself must survive a crash too.
-  char folder[PATH_MAX];
-  int folderFd = FolderOf(path, folder, sizeof folder)
-                     ? ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                     : -1;
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
+  // An earlier file is replaced only by a complete one: the content and the
+  // permissions are on the disk before the name points to them, so that a
+  // crash leaves either the earlier file or the new one, never an empty or
+  // half-written file. The name itself needs no sync: until the rename
+  // reaches the disk, the earlier file stands there complete.
+  if (exists && (!IsReplaceable(target, old) || !TakeOwnerAndMode(file, old))) {
+    return Abandon(file, tempPath, kCommitReplaceFailed);
   }
+  if (::fsync(file) != 0) return Abandon(file, tempPath, kCommitWriteFailed);
+  if (::rename(tempPath, target) != 0) return Abandon(file, tempPath, kCommitReplaceFailed);
+  // Everything is on the disk: the close has nothing left to report.
+  ::close(file);
   return kCommitDone;
 }
 
-void PlatformDiscardFile(PlatformFile file, const char* tempPath) {
-  CloseQuietly(file);
-  RemoveQuietly(tempPath);
-}
+void PlatformDiscardFile(PlatformFile file, const char* tempPath) { Abandon(file, tempPath, kCommitDone); }

@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "platform/WriteGather.h"
 
 namespace {
 
@@ -29,26 +32,76 @@ bool IsFolder(const std::string& folder) {
 }
 
 // Names only need to differ from whatever else is in the folder; exclusive
-// creation settles any clash.
+// creation settles any clash. Threads draw from one sequence, each number
+// once, mixed with the clock.
 uint32_t NextRandom() {
-  static uint32_t state = 0;
-  if (state == 0) {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    state = static_cast<uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 16) ^
-            GetTickCount() ^ 0x9E3779B9u;
-    if (state == 0) state = 1;
+  static std::atomic<uint32_t> sequence{0};
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  uint32_t x = sequence.fetch_add(0x9E3779B9u) ^ static_cast<uint32_t>(counter.QuadPart) ^
+               (GetCurrentProcessId() << 16) ^ (GetCurrentThreadId() << 4);
+  x ^= x >> 16;
+  x *= 0x7FEB352Du;
+  x ^= x >> 15;
+  x *= 0x846CA68Bu;
+  x ^= x >> 16;
+  return x;
+}
+
+// The length of `path` up to its last separator, or its drive ("X:").
+size_t FolderPrefixLength(const char* path) {
+  size_t length = std::strlen(path);
+  size_t prefix = length >= 2 && path[1] == ':' ? 2 : 0;
+  for (size_t i = prefix; i < length; ++i) {
+    if (path[i] == '\\' || path[i] == '/') prefix = i + 1;
   }
-  state ^= state << 13;
-  state ^= state >> 17;
-  state ^= state << 5;
-  return state;
+  return prefix;
 }
 
 HANDLE AsHandle(PlatformFile file) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(file)); }
 
+// Cleaning up after a failure must not cost the caller the reason for it.
 void RemoveQuietly(const char* path) {
+  DWORD error = GetLastError();
   if (path != nullptr && path[0] != '\0') DeleteFileA(path);
+  SetLastError(error);
+}
+
+void CloseQuietly(PlatformFile file) {
+  DWORD error = GetLastError();
+  GatherDetach(file, false);
+  if (file != 0) _lclose(static_cast<HFILE>(file));
+  SetLastError(error);
+}
+
+bool TargetExists(const char* path) {
+  DWORD error = GetLastError();
+  bool exists = GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ||
+                (GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND);
+  SetLastError(error);
+  return exists;
+}
+
+// A new file is put in place without a flush, since nothing can be lost
+// there; the move does not replace, so a file that arrived meanwhile is
+// still replaced only by a flushed one. False when it must take that path.
+bool PlaceNewFile(const char* tempPath, const char* path, bool* failed) {
+  *failed = false;
+  if (MoveFileExA(tempPath, path, MOVEFILE_WRITE_THROUGH)) return true;
+  DWORD error = GetLastError();
+  *failed = error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS;
+  return false;
+}
+
+// A flush of the closed temporary file, through a handle of its own.
+bool FlushByName(const char* tempPath) {
+  HANDLE again = CreateFileA(tempPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (again == INVALID_HANDLE_VALUE) return false;
+  bool flushed = FlushFileBuffers(again) != 0;
+  DWORD error = GetLastError();
+  CloseHandle(again);
+  SetLastError(error);
+  return flushed;
 }
 
 }  // namespace
@@ -67,8 +120,9 @@ bool PlatformTargetReplaceable(const char* path) {
   return true;
 }
 
-PlatformFile PlatformCreateTempFile(const char* folder, char* tempPath, size_t tempPathSize) {
+PlatformFile PlatformCreateTempFile(const char* path, char* tempPath, size_t tempPathSize) {
   static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  size_t prefix = FolderPrefixLength(path);
   for (int attempt = 0; attempt < 64; ++attempt) {
     char name[8];
     uint32_t r = NextRandom();
@@ -77,7 +131,7 @@ PlatformFile PlatformCreateTempFile(const char* folder, char* tempPath, size_t t
       r /= 36;
     }
     name[6] = '\0';
-    int n = std::snprintf(tempPath, tempPathSize, "%s~gw%s.tmp", folder, name);
+    int n = std::snprintf(tempPath, tempPathSize, "%.*s~gw%s.tmp", static_cast<int>(prefix), path, name);
     if (n < 0 || static_cast<size_t>(n) >= tempPathSize) break;
 
     // No sharing: nothing else opens the file while the export writes it.
@@ -90,7 +144,9 @@ PlatformFile PlatformCreateTempFile(const char* folder, char* tempPath, size_t t
     }
     // On 32-bit Windows a file handle is the HFILE that _lwrite and _lclose
     // take.
-    return static_cast<PlatformFile>(reinterpret_cast<intptr_t>(file));
+    PlatformFile handle = static_cast<PlatformFile>(reinterpret_cast<intptr_t>(file));
+    GatherAttach(handle, false);
+    return handle;
   }
   if (tempPathSize > 0) tempPath[0] = '\0';
   return 0;
@@ -98,11 +154,35 @@ PlatformFile PlatformCreateTempFile(const char* folder, char* tempPath, size_t t
 
 PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath,
                                          const char* path) {
-  bool flushed = FlushFileBuffers(AsHandle(file)) != 0;
-  bool closed = _lclose(static_cast<HFILE>(file)) != HFILE_ERROR;
-  if (!flushed || !closed) {
+  if (!GatherDetach(file, true)) {
+    CloseQuietly(file);
     RemoveQuietly(tempPath);
     return kCommitWriteFailed;
+  }
+  // A file that replaces another is flushed first, so that a crash leaves
+  // the earlier file or the new one, each complete.
+  bool replaces = TargetExists(path);
+  bool flushed = !replaces || FlushFileBuffers(AsHandle(file)) != 0;
+  if (!flushed) {
+    CloseQuietly(file);
+    RemoveQuietly(tempPath);
+    return kCommitWriteFailed;
+  }
+  if (_lclose(static_cast<HFILE>(file)) == HFILE_ERROR) {
+    RemoveQuietly(tempPath);
+    return kCommitWriteFailed;
+  }
+  if (!replaces) {
+    bool failed = false;
+    if (PlaceNewFile(tempPath, path, &failed)) return kCommitDone;
+    if (failed) {
+      RemoveQuietly(tempPath);
+      return kCommitReplaceFailed;
+    }
+    if (!FlushByName(tempPath)) {
+      RemoveQuietly(tempPath);
+      return kCommitWriteFailed;
+    }
   }
   if (!MoveFileExA(tempPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     RemoveQuietly(tempPath);
@@ -112,6 +192,6 @@ PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath
 }
 
 void PlatformDiscardFile(PlatformFile file, const char* tempPath) {
-  if (file != 0) _lclose(static_cast<HFILE>(file));
+  CloseQuietly(file);
   RemoveQuietly(tempPath);
 }

@@ -131,3 +131,26 @@ TEST(OutputFile, NoHandleForTheRecordedPathIsNoError) {
   EXPECT_EQ(ReadFileBytes(target), "x\n");
   EXPECT_EQ(step.host.record.dirty, 0);
 }
+
+TEST(OutputFile, LinesBeyondWhatIsGatheredArriveWholeAndInOrder) {
+  // Short lines, a line larger than the gathering buffer between them, and
+  // more short lines: into a new file and over an earlier one.
+  for (bool replacing : {false, true}) {
+    FileStep step;
+    std::string target = JoinPath(step.folder, "photo.txt");
+    if (replacing) WriteFileBytes(target, "earlier\n");
+    step.SetOutputPath(target);
+    ASSERT_TRUE(CreateOutputFile(&step.globals));
+    std::string expected;
+    for (int i = 0; i < 3000; ++i) {
+      std::string line = i == 1500 ? std::string(1200000, '#') : std::string(static_cast<size_t>(i % 700), 'a' + i % 26);
+      line += '\n';
+      ASSERT_TRUE(step.Write(line)) << i;
+      expected += line;
+    }
+    EXPECT_TRUE(CloseOutputFile(&step.globals));
+    EXPECT_EQ(step.host.resultCell, 0);
+    EXPECT_TRUE(ReadFileBytes(target) == expected) << (replacing ? "replacing" : "new file");
+    EXPECT_EQ(ListFolder(step.folder), std::vector<std::string>{"photo.txt"});
+  }
+}
