@@ -65,8 +65,19 @@ std::string DefaultModulePath() {
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return "Glyphweave.so";
+  // /proc/self/exe is the program itself, symbolic links resolved, so a
+  // link to an installed program still finds the installed module.
   std::string exe(self, static_cast<size_t>(n));
-  return exe.substr(0, exe.rfind('/') + 1) + "Glyphweave.so";
+  std::string folder = exe.substr(0, exe.rfind('/') + 1);
+  // The build tree keeps the module beside the program; an installed
+  // program (bin/glyphweave) has it in lib/glyphweave/ of the same prefix.
+  std::string beside = folder + "Glyphweave.so";
+  if (access(beside.c_str(), F_OK) == 0) return beside;
+  // The path is resolved, so its parent folder is the text before the last
+  // separator; messages then name /usr/lib/... rather than /usr/bin/../lib/...
+  size_t parentEnd = folder.size() > 1 ? folder.rfind('/', folder.size() - 2) : std::string::npos;
+  std::string prefix = parentEnd != std::string::npos ? folder.substr(0, parentEnd + 1) : folder + "../";
+  return prefix + "lib/glyphweave/Glyphweave.so";
 }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }

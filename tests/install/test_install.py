@@ -1,0 +1,173 @@
+"""What a user gets from `cmake --install`: the staged program and module,
+the bash completion, and the man page and completion agreeing with --help.
+The environment names the pieces: GLYPHWEAVE (the build tree's program),
+BUILD_DIR, CMAKE, OBJDUMP, VERSION, WINDOWS_MODULE, SOURCE_DIR."""
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+GLYPHWEAVE = os.environ['GLYPHWEAVE']
+SOURCE_DIR = os.environ['SOURCE_DIR']
+MAN_PAGE = os.path.join(SOURCE_DIR, 'doc', 'glyphweave.1')
+COMPLETION = os.path.join(SOURCE_DIR, 'completion', 'glyphweave')
+SAMPLE = os.path.join(SOURCE_DIR, 'host', 'samples', 'sphere.png')
+BASH_COMPLETION = '/usr/share/bash-completion/bash_completion'
+
+
+def run(args, **kwargs):
+    return subprocess.run(args, capture_output=True, text=True, timeout=120, **kwargs)
+
+
+class Staged(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='gw-install-')
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+
+    def stage(self):
+        dest = os.path.join(self.dir, 'stage')
+        # --strip, as the package strips: the module must keep its resources
+        # section and its entry point.
+        proc = run([os.environ['CMAKE'], '--install', os.environ['BUILD_DIR'], '--prefix', '/usr', '--strip'],
+                   env=dict(os.environ, DESTDIR=dest))
+        self.assertEqual(proc.returncode, 0, proc.stdout + proc.stderr)
+        return dest
+
+    def export(self, program, cwd, name):
+        proc = run([program, '-q', '-o', name, SAMPLE], cwd=cwd)
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        with open(os.path.join(cwd, name), 'rb') as f:
+            return f.read()
+
+    def test_installed_program_finds_its_module_and_exports_as_the_build_tree(self):
+        dest = self.stage()
+        files = sorted(os.path.relpath(os.path.join(d, f), dest)
+                       for d, _, names in os.walk(dest) for f in names)
+        expected = ['usr/bin/glyphweave', 'usr/lib/glyphweave/Glyphweave.so',
+                    'usr/share/bash-completion/completions/glyphweave', 'usr/share/man/man1/glyphweave.1.gz']
+        if os.path.isfile(os.environ['WINDOWS_MODULE']):
+            expected += ['usr/share/glyphweave/windows/Glyphweave.8be',
+                         'usr/share/glyphweave/windows/windows-install.txt']
+        self.assertEqual(files, sorted(expected))
+
+        program = os.path.join(dest, 'usr', 'bin', 'glyphweave')
+        module = os.path.join(dest, 'usr', 'lib', 'glyphweave', 'Glyphweave.so')
+        elsewhere = os.path.join(self.dir, 'elsewhere')
+        os.mkdir(elsewhere)
+        built = self.export(GLYPHWEAVE, elsewhere, 'built.txt')
+        self.assertGreater(len(built), 0)
+        self.assertEqual(self.export(program, elsewhere, 'staged.txt'), built)
+        # A link to the program, as /usr/local/bin links often are.
+        os.symlink(program, os.path.join(self.dir, 'glyphweave'))
+        self.assertEqual(self.export(os.path.join(self.dir, 'glyphweave'), elsewhere, 'linked.txt'), built)
+
+        version = run([program, '--version'])
+        self.assertEqual(version.stdout.split(), ['glyphweave', os.environ['VERSION']])
+
+        exports = run([os.path.join(SOURCE_DIR, 'tests', 'check-module-exports'), os.environ['OBJDUMP'],
+                       module, 'PluginMain'])
+        self.assertEqual(exports.returncode, 0, exports.stdout + exports.stderr)
+        for binary in (program, module):
+            headers = run([os.environ['OBJDUMP'], '-p', binary]).stdout
+            self.assertNotRegex(headers, r'\b(RPATH|RUNPATH)\b', binary + ' keeps a build-tree library path')
+
+
+def complete(words, cwd):
+    """The completions bash offers for the last of `words`, through the
+    function the completion file registers for glyphweave."""
+    script = r'''
+        source "$1" && source "$2" || exit 3
+        shift 2
+        func=$(complete -p glyphweave | sed -n 's/.* -F \([^ ]*\) .*/\1/p')
+        [ -n "$func" ] || exit 4
+        COMP_WORDS=("$@")
+        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+        COMP_LINE="${COMP_WORDS[*]}"
+        COMP_POINT=${#COMP_LINE}
+        "$func" glyphweave "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        printf '%s\n' "${COMPREPLY[@]}"
+    '''
+    proc = run(['bash', '-c', script, 'bash', BASH_COMPLETION, COMPLETION, *words], cwd=cwd)
+    if proc.returncode != 0:
+        raise AssertionError('completion failed (%d): %s' % (proc.returncode, proc.stderr))
+    return set(line for line in proc.stdout.split('\n') if line)
+
+
+MODES = {'gray', 'indexed', 'rgb', 'cmyk', 'lab', 'hsb', 'hsl', 'multichannel', 'duotone', 'bitmap'}
+
+
+class Completion(unittest.TestCase):
+    def test_options_and_modes(self):
+        self.assertEqual(complete(['glyphweave', '--mo'], '/'), {'--mode'})
+        self.assertEqual(complete(['glyphweave', '--mode', ''], '/'), MODES)
+        self.assertEqual(complete(['glyphweave', '--mode', 'h'], '/'), {'hsb', 'hsl'})
+        self.assertEqual(complete(['glyphweave', '--width', ''], '/'), set())
+
+    def test_file_names_by_what_the_option_takes(self):
+        with tempfile.TemporaryDirectory(prefix='gw-complete-') as d:
+            for name in ('a.png', 'B.JPG', 'with space.webp', 'notes.txt', 'step.json'):
+                open(os.path.join(d, name), 'w').close()
+            os.mkdir(os.path.join(d, 'sub'))
+            images = {'a.png', 'B.JPG', 'with space.webp', 'sub'}
+            self.assertEqual(complete(['glyphweave', ''], d), images)
+            self.assertEqual(complete(['glyphweave', '-q', '--', ''], d), images)
+            self.assertEqual(complete(['glyphweave', '-o', ''], d), images | {'notes.txt', 'step.json'})
+            self.assertEqual(complete(['glyphweave', '--play', ''], d), {'step.json', 'sub'})
+            self.assertEqual(complete(['glyphweave', '--record', 's'], d), {'step.json', 'sub'})
+
+
+def help_options(text):
+    """The options --help defines: the option names that open an indented line."""
+    found = set()
+    for line in text.splitlines():
+        m = re.match(r'\s+((?:--?[A-Za-z][\w-]*(?:, |,)?)+)', line)
+        if m:
+            found.update(o.strip() for o in m.group(1).split(',') if o.strip())
+    return found
+
+
+def man_options(source):
+    """(documented, mentioned): the options that tag an entry of the OPTIONS
+    section, and every long option named anywhere on the page."""
+    text = re.sub(r'\\f[BIRP]|\\f\(..|\\&|\\\|', '', source).replace('\\-', '-')
+    options = re.compile(r'(?<![\w-])--?[A-Za-z][\w-]*')
+    documented = set()
+    section = None
+    lines = text.splitlines()
+    for i, line in enumerate(lines):
+        if line.startswith('.SH'):
+            section = line[3:].strip().strip('"')
+        elif section == 'OPTIONS' and i > 0 and lines[i - 1].startswith('.TP'):
+            documented.update(options.findall(line))
+    mentioned = set(re.findall(r'(?<![\w-])--[A-Za-z][\w-]*', text))
+    return documented, mentioned
+
+
+class OptionsAgree(unittest.TestCase):
+    """--help, the man page and the completion name the same options."""
+
+    def test_help_man_page_and_completion_agree(self):
+        proc = run([GLYPHWEAVE, '--help'])
+        self.assertEqual(proc.returncode, 0, proc.stderr)
+        listed = help_options(proc.stdout)
+        self.assertIn('--output', listed)
+        with open(os.path.join(os.path.dirname(__file__), 'options-ahead-of-help')) as f:
+            ahead = {line.strip() for line in f if line.strip() and not line.startswith('#')}
+        self.assertEqual(ahead & listed, set(), '--help lists these now: remove them from options-ahead-of-help')
+
+        with open(MAN_PAGE) as f:
+            documented, mentioned = man_options(f.read())
+        offered = complete(['glyphweave', '-'], '/')
+        self.assertEqual(complete(['glyphweave', '--'], '/'), {o for o in offered if o.startswith('--')})
+
+        self.assertEqual(listed - documented, set(), 'options of --help without an entry in the man page')
+        self.assertEqual(listed - offered, set(), 'options of --help that the completion does not offer')
+        self.assertEqual(documented - listed - ahead, set(), 'man page entries unknown to --help')
+        self.assertEqual(mentioned - listed - ahead, set(), 'long options named in the man page unknown to --help')
+        self.assertEqual(offered - listed - ahead, set(), 'completions unknown to --help')
+
+
+if __name__ == '__main__':
+    unittest.main()
