@@ -22,7 +22,8 @@ void* FindModuleFunction(LoadedModule* module, const std::string& name);
 // resources without running any of its code.
 bool ReadModulePropertyList(LoadedModule* module, std::string* bytes, std::string* error);
 
-// Where the plug-in is looked for by default: beside this program.
+// Where the plug-in is looked for by default: beside this program (the build
+// tree), else in ../lib/glyphweave/ from its folder (an installed copy).
 std::string DefaultModulePath();
 
 bool IsTerminal(FILE* stream);
