@@ -465,9 +465,12 @@ std::string DescribeBytes(uint64_t n) {
 
 std::string MemoryLimitMessage(const ImageSource& source, uint64_t needed, const char* what) {
   std::string reason = what != nullptr ? std::string(" (") + what + ")" : std::string();
-  return (needed != 0 ? "needs " + DescribeBytes(needed) : std::string("needs more")) +
-         " to decode the image whole" + reason + ", more than the limit of " +
-         DescribeBytes(source.memoryLimit) + " (--max-memory changes it)";
+  if (needed == 0) {
+    return "needs more than the limit of " + DescribeBytes(source.memoryLimit) +
+           " to decode the image whole" + reason + " (--max-memory changes it)";
+  }
+  return "needs " + DescribeBytes(needed) + " to decode the image whole" + reason +
+         ", more than the limit of " + DescribeBytes(source.memoryLimit) + " (--max-memory changes it)";
 }
 
 std::string OutOfMemoryMessage(uint64_t bytes, const char* what) {

@@ -188,8 +188,8 @@ void ReportError(const JpegState* s, std::string* error) {
   } else if (e.code == JERR_NO_BACKING_STORE) {
     // libjpeg's own count of its memory went past what was left of the
     // budget (it has no backing store to fall back on).
-    const uint64_t needed = s->source->memoryCharged > s->source->memoryLimit ? s->source->memoryCharged : 0;
-    SetImageError(error, *s->source, MemoryLimitMessage(*s->source, needed, "JPEG with several scans"));
+    SetImageError(error, *s->source,
+                  MemoryLimitMessage(*s->source, 0, s->info.progressive_mode ? "progressive JPEG" : "JPEG with several scans"));
   } else if (e.code == JERR_OUT_OF_MEMORY) {
     SetImageError(error, *s->source, OutOfMemoryMessage(s->coefficientBytes, "JPEG with several scans"));
   } else if (e.code == JERR_BAD_PRECISION || e.code == JERR_NOT_COMPILED ||
@@ -271,7 +271,8 @@ bool ReadHeader(JpegState* s, StoredLayout* layout, const char** refusal) {
 }
 
 // A file with several scans keeps every coefficient of the image until the
-// last scan: 64 two-byte coefficients a block, blocks padded to whole MCUs.
+// last scan: 64 two-byte coefficients a block, blocks padded to whole MCUs;
+// and libjpeg counts its working buffers against the same limit.
 uint64_t CoefficientBytes(const jpeg_decompress_struct& d) {
   uint64_t total = 0;
   for (int c = 0; c < d.num_components; ++c) {
@@ -282,7 +283,9 @@ uint64_t CoefficientBytes(const jpeg_decompress_struct& d) {
     const uint64_t down = (comp.height_in_blocks + v - 1) / v * v;
     total += across * down * DCTSIZE2 * sizeof(JCOEF);
   }
-  return total;
+  // libjpeg's working buffers: a few rows of blocks and samples of every
+  // component, tables.
+  return total + static_cast<uint64_t>(d.image_width) * static_cast<uint64_t>(d.num_components) * 64 + (128 << 10);
 }
 
 bool Start(JpegState* s) {
