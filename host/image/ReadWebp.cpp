@@ -173,7 +173,8 @@ bool DecodeInto(WebpState* s, const uint8_t* data, size_t size, int32_t w, int32
   WebPIDelete(decoder);
   ReleaseMemory(*s->source, internal);
   if (status != VP8_STATUS_OK) return DecodeFailed(s, status, internal, error);
-  return true;
+  // A small file can hold a whole frame in one step.
+  return !Interrupted(*s->source, error);
 }
 
 bool Decode(WebpState* s, std::string* error) {
