@@ -163,7 +163,7 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
   // Our own messages, in our own words.
   opterr = 0;
   optind = 0;
-  o->imageOptions.memoryLimit = uint64_t{1} << 30;
+  o->imageOptions.memoryLimit = kDefaultMemoryLimit;
   for (;;) {
     int index = -1;
     int c = getopt_long(argc, argv, "o:j:qhV", kLongOptions, &index);

@@ -3,8 +3,6 @@
 // conversion of each row into the requested mode and planes.
 #include "host/image/ImageInput.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +10,7 @@
 
 #include "host/image/Convert.h"
 #include "host/image/ImageInternal.h"
+#include "host/image/InputFile.h"
 
 struct ImageFile {
   ImageSource source;
@@ -28,6 +27,7 @@ struct ImageFile {
   // the stored layout, once loaded.
   bool holdWhole = false;
   uint8_t* whole = nullptr;
+  uint64_t wholeBytes = 0;     // charged to the budget while `whole` is held
   bool failed = false;
   std::string failure;
 };
@@ -225,10 +225,16 @@ size_t StoredRowBytes(const ImageFile* image) {
 
 bool Rewind(ImageSource* source) { return fseeko(source->file, 0, SEEK_SET) == 0; }
 
-// Starts decoding again from the top of the file.
-bool Restart(ImageFile* image, std::string* error) {
+// Closes the reader; what it took from the budget is given back.
+void CloseReader(ImageFile* image) {
   if (image->state != nullptr) image->reader->close(image->state);
   image->state = nullptr;
+  image->source.memoryCharged = image->wholeBytes;
+}
+
+// Starts decoding again from the top of the file.
+bool Restart(ImageFile* image, std::string* error) {
+  CloseReader(image);
   image->nextRow = 0;
   if (!Rewind(&image->source)) {
     SetImageError(error, image->source, "cannot go back to the start of the file");
@@ -264,10 +270,12 @@ bool LoadWhole(ImageFile* image, std::string* error) {
   }
   image->whole = AllocateImageMemory(image->source, bytes, image->info.decodedWhole, error);
   if (image->whole == nullptr) return false;
+  image->wholeBytes = bytes;
   if (image->nextRow != 0 && !Restart(image, error)) return false;
   const size_t ch = static_cast<size_t>(l.channels);
   const int32_t outWidth = image->info.width;
   for (int32_t y = 0; y < l.height; ++y) {
+    if (Interrupted(image->source, error)) return false;
     uint8_t* row = image->row;
     if (!ReadStoredRows(image, &row, 1, error)) return false;
     for (int32_t x = 0; x < l.width; ++x) {
@@ -277,8 +285,7 @@ bool LoadWhole(ImageFile* image, std::string* error) {
       std::memcpy(image->whole + at, row + static_cast<size_t>(x) * ch, ch);
     }
   }
-  image->reader->close(image->state);
-  image->state = nullptr;
+  CloseReader(image);
   return true;
 }
 
@@ -300,6 +307,32 @@ void DeliverRow(ImageFile* image, const uint8_t* stored, int32_t count, int32_t 
   }
 }
 
+// The reader for a file starting with `head`, or null with the users'
+// message: an unknown format, or one this build does not read.
+const ImageReader* RecogniseFormat(const uint8_t* head, size_t got, const ImageSource& source,
+                                   std::string* error) {
+  const char* known = nullptr;
+  const ImageReader* reader = DetectFormat(head, got, &known);
+  if (reader != nullptr) return reader;
+  if (known != nullptr && (std::strcmp(known, "JPEG") == 0 || std::strcmp(known, "PNG") == 0 ||
+                           std::strcmp(known, "TIFF") == 0 || std::strcmp(known, "GIF") == 0 ||
+                           std::strcmp(known, "WebP") == 0)) {
+    SetImageError(error, source, std::string("a ") + known +
+                                     " file, and this build cannot read " + known +
+                                     " (it reads " + ReadableFormats() + ")");
+  } else if (known != nullptr) {
+    SetImageError(error, source, std::string("a ") + known + " file, which is not supported (readable formats: " +
+                                     ReadableFormats() + ")");
+  } else if (const char* promised = FormatByExtension(source.name)) {
+    SetImageError(error, source, std::string("not a ") + promised + " file (" +
+                                     DescribeStart(head, got) + ")");
+  } else {
+    SetImageError(error, source, "not an image file (" + DescribeStart(head, got) +
+                                     "; readable formats: " + ReadableFormats() + ")");
+  }
+  return nullptr;
+}
+
 bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFile** out,
                     ImageInfo* info, std::string* error) {
   ImageFile* image = new ImageFile;
@@ -307,6 +340,7 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   image->options = options;
   ImageSource& source = image->source;
   source.memoryLimit = options.memoryLimit;
+  source.cancel = options.cancel;
   source.wantsGray = options.mode == kImageModeGray || options.mode == kImageModeDuotone ||
                      options.mode == kImageModeBitmap;
   auto fail = [&]() {
@@ -338,27 +372,8 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
     SetImageError(error, source, std::string("cannot be read (") + std::strerror(errno) + ")");
     return fail();
   }
-  const char* known = nullptr;
-  image->reader = DetectFormat(head, got, &known);
-  if (image->reader == nullptr) {
-    if (known != nullptr && (std::strcmp(known, "JPEG") == 0 || std::strcmp(known, "PNG") == 0 ||
-                             std::strcmp(known, "TIFF") == 0 || std::strcmp(known, "GIF") == 0 ||
-                             std::strcmp(known, "WebP") == 0)) {
-      SetImageError(error, source, std::string("a ") + known +
-                                       " file, and this build cannot read " + known +
-                                       " (it reads " + ReadableFormats() + ")");
-    } else if (known != nullptr) {
-      SetImageError(error, source, std::string("a ") + known + " file, which is not supported (readable formats: " +
-                                       ReadableFormats() + ")");
-    } else if (const char* promised = FormatByExtension(source.name)) {
-      SetImageError(error, source, std::string("not a ") + promised + " file (" +
-                                       DescribeStart(head, got) + ")");
-    } else {
-      SetImageError(error, source, "not an image file (" + DescribeStart(head, got) +
-                                       "; readable formats: " + ReadableFormats() + ")");
-    }
-    return fail();
-  }
+  image->reader = RecogniseFormat(head, got, source, error);
+  if (image->reader == nullptr) return fail();
 
   if (!image->reader->open(&source, &image->state, &image->layout, error)) return fail();
   StoredLayout& l = image->layout;
@@ -448,22 +463,58 @@ std::string DescribeBytes(uint64_t n) {
   return std::to_string(n) + " bytes";
 }
 
+std::string MemoryLimitMessage(const ImageSource& source, uint64_t needed, const char* what) {
+  std::string reason = what != nullptr ? std::string(" (") + what + ")" : std::string();
+  if (needed == 0) {
+    return "needs more than the limit of " + DescribeBytes(source.memoryLimit) +
+           " to decode the image whole" + reason + " (--max-memory changes it)";
+  }
+  return "needs " + DescribeBytes(needed) + " to decode the image whole" + reason +
+         ", more than the limit of " + DescribeBytes(source.memoryLimit) + " (--max-memory changes it)";
+}
+
+std::string OutOfMemoryMessage(uint64_t bytes, const char* what) {
+  std::string reason = what != nullptr ? std::string(" (") + what + ")" : std::string();
+  return "not enough memory to decode the image whole" + reason +
+         (bytes != 0 ? ": " + DescribeBytes(bytes) : std::string());
+}
+
+bool ChargeMemory(const ImageSource& source, uint64_t bytes, const char* what, std::string* error) {
+  uint64_t total = 0;
+  if (__builtin_add_overflow(source.memoryCharged, bytes, &total)) total = UINT64_MAX;
+  if (source.memoryLimit != 0 && total > source.memoryLimit) {
+    SetImageError(error, source, MemoryLimitMessage(source, total, what));
+    return false;
+  }
+  source.memoryCharged = total;
+  return true;
+}
+
+void ReleaseMemory(const ImageSource& source, uint64_t bytes) {
+  source.memoryCharged = bytes < source.memoryCharged ? source.memoryCharged - bytes : 0;
+}
+
+uint64_t MemoryLeft(const ImageSource& source) {
+  if (source.memoryLimit == 0) return UINT64_MAX;
+  return source.memoryCharged < source.memoryLimit ? source.memoryLimit - source.memoryCharged : 0;
+}
+
 uint8_t* AllocateImageMemory(const ImageSource& source, uint64_t bytes, const char* what,
                              std::string* error) {
-  std::string reason = what != nullptr ? std::string(" (") + what + ")" : std::string();
-  if (source.memoryLimit != 0 && bytes > source.memoryLimit) {
-    SetImageError(error, source, "needs " + DescribeBytes(bytes) + " to decode the image whole" +
-                                     reason + ", more than the limit of " +
-                                     DescribeBytes(source.memoryLimit));
-    return nullptr;
-  }
+  if (!ChargeMemory(source, bytes, what, error)) return nullptr;
   void* memory = nullptr;
   if (bytes <= SIZE_MAX) memory = std::malloc(static_cast<size_t>(bytes > 0 ? bytes : 1));
   if (memory == nullptr) {
-    SetImageError(error, source, "not enough memory to decode the image whole" + reason + ": " +
-                                     DescribeBytes(bytes));
+    ReleaseMemory(source, bytes);
+    SetImageError(error, source, OutOfMemoryMessage(bytes, what));
   }
   return static_cast<uint8_t*>(memory);
+}
+
+bool Interrupted(const ImageSource& source, std::string* error) {
+  if (!CancelRequested(source)) return false;
+  SetImageError(error, source, "interrupted");
+  return true;
 }
 
 bool ReadSourceBytes(ImageSource* source, void* buffer, size_t size) {
@@ -480,23 +531,14 @@ bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
                std::string* error) {
   *image = nullptr;
   ImageSource source;
-  source.name = path;
-  struct stat st;
-  if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
-    SetImageError(error, source, "is a folder, not an image file");
-    return false;
-  }
-  errno = 0;
-  source.file = std::fopen(path, "rb");
-  if (source.file == nullptr) {
-    int code = errno;
-    if (code == ENOENT) {
-      SetImageError(error, source, "no such file");
-    } else {
-      SetImageError(error, source, std::string("cannot be opened (") + std::strerror(code) + ")");
-    }
-    return false;
-  }
+  // Input that cannot seek is refused at its first bytes when they are no
+  // image's, before the rest is copied.
+  auto accept = [](const uint8_t* head, size_t n, const std::string& name, std::string* why) {
+    ImageSource named;
+    named.name = name;
+    return RecogniseFormat(head, n, named, why) != nullptr;
+  };
+  if (!OpenInputFile(path, options.cancel, accept, &source.file, &source.name, error)) return false;
   return OpenFromSource(&source, options, image, info, error);
 }
 
@@ -590,7 +632,7 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
 
 void CloseImage(ImageFile* image) {
   if (image == nullptr) return;
-  if (image->state != nullptr) image->reader->close(image->state);
+  CloseReader(image);
   if (image->source.file != nullptr) std::fclose(image->source.file);
   FreeConversion(&image->conversion);
   std::free(image->row);

@@ -127,16 +127,26 @@ struct ImageOptions {
   int16_t mode = kImageModeOwn;
   // Alpha as the last plane instead of compositing it over white.
   bool keepAlpha = false;
-  // Upper bound, in bytes, on memory for an image decoded whole and on
-  // single allocations inside the format libraries; 0 = no bound beyond what
-  // the system gives. Fuzz targets set it so that a small file declaring a
-  // huge image is refused instead of filling memory.
+  // Budget, in bytes, for everything a file makes the decoders take at once:
+  // the image held whole, the decoders' own buffers for it (libjpeg's
+  // coefficients, libwebp's and libtiff's buffers) and the WebP file kept in
+  // memory; 0 = no bound beyond what the system gives. A file that needs
+  // more is refused before the memory is taken, with "needs N MB to decode
+  // the image whole (...), more than the limit of M MB (--max-memory changes
+  // it)". Streamed images take about one row and are not affected.
   uint64_t memoryLimit = 0;
-  // Non-null and non-zero: decodes of whole images give up ("interrupted").
+  // Non-null and non-zero: stop. Looked at between rows, scans, frames,
+  // strips and tiles of every decode of a whole image and while standard
+  // input or a pipe is being read, so that a long decode ends within about
+  // a second; the call then fails with "NAME: interrupted". A signal
+  // handler may set it.
   const volatile std::sig_atomic_t* cancel = nullptr;
   // Every delivered colour sample s becomes 255 - s.
   bool invert = false;
 };
+
+// The budget a host sets unless told otherwise.
+constexpr uint64_t kDefaultMemoryLimit = uint64_t{1} << 30;
 
 struct ImageInfo {
   int32_t width = 0;   // columns, after orientation
@@ -163,6 +173,15 @@ struct ImageInfo {
 // failure `*image` is null and `error` says why (missing file, a folder,
 // unknown or unsupported format, corrupt header, too large, 0 x 0, a mode
 // this build cannot produce...).
+// The path "-" is standard input, called "standard input" in messages.
+// Folders, devices and sockets are refused before anything is read
+// ("/dev/zero: is a character device, not an image file"); a terminal on
+// standard input too. A named pipe is opened without waiting for a writer
+// (none: "no data: a pipe with no writer"). Input that cannot seek (a pipe,
+// standard input) is copied, a fixed-size buffer at a time, into an
+// unlinked temporary file in $TMPDIR (or /tmp) and read from there, so
+// memory stays bounded whatever its size; input that does not start like
+// an image is refused before the rest is copied.
 bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
                ImageInfo* info, std::string* error);
 

@@ -1,9 +1,11 @@
 // GIF through giflib: the first image of the file on its logical screen, as
 // palette indices. Rows of a non-interlaced image are decoded as they are
-// asked for; an interlaced image is gathered whole (one byte a pixel).
+// asked for; an interlaced image is gathered whole (one byte a pixel), only
+// the part of it on the screen: a frame may be larger than its screen.
 // Pixels of the screen outside the image take the transparent index when
 // the image has one, else the screen's background index. A file without any
 // colour table gets a grey ramp (index i = grey i).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -23,10 +25,12 @@ struct GifState {
   int32_t top = 0;
   int32_t frameWidth = 0;
   int32_t frameHeight = 0;
+  int32_t visibleWidth = 0;   // the image's columns and rows on the screen
+  int32_t visibleHeight = 0;
   bool interlaced = false;
   uint8_t background = 0;
   uint8_t* line = nullptr;   // one row of the image
-  uint8_t* whole = nullptr;  // interlaced: the image's rows, once decoded
+  uint8_t* whole = nullptr;  // interlaced: the visible rows, once decoded
   int32_t next = 0;          // the next screen row
 };
 
@@ -100,6 +104,8 @@ bool Describe(GifState* s, StoredLayout* layout, std::string* error) {
   s->frameWidth = d.Width;
   s->frameHeight = d.Height;
   s->interlaced = d.Interlace;
+  s->visibleWidth = s->left < s->width ? std::min(s->frameWidth, s->width - s->left) : 0;
+  s->visibleHeight = s->top < s->height ? std::min(s->frameHeight, s->height - s->top) : 0;
   const ColorMapObject* map = d.ColorMap != nullptr ? d.ColorMap : gif->SColorMap;
   if (map != nullptr && map->Colors != nullptr && map->ColorCount > 0) {
     const int count = map->ColorCount < 256 ? map->ColorCount : 256;
@@ -153,22 +159,30 @@ bool GifOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   return true;
 }
 
-// The interlaced image's rows, in their passes, into s->whole.
+// The visible part of the interlaced image, its rows in their passes, into
+// s->whole; decoding stops once every visible row has come.
 bool LoadInterlaced(GifState* s, std::string* error) {
-  const size_t width = static_cast<size_t>(s->frameWidth);
-  const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(s->frameHeight);
+  const uint64_t frameBytes = static_cast<uint64_t>(s->frameWidth) * static_cast<uint64_t>(s->frameHeight);
   // A code stands for at most one more pixel than the table has entries, and
   // a table of 4096 entries has 12-bit codes: at most 4096 pixels in 1.5
   // bytes, 2731 a byte.
-  if (!CheckDeclaredSize(*s->source, bytes, 2731, "GIF", error)) return false;
+  if (!CheckDeclaredSize(*s->source, frameBytes, 2731, "GIF", error)) return false;
+  const size_t width = static_cast<size_t>(s->visibleWidth);
+  const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(s->visibleHeight);
   s->whole = AllocateImageMemory(*s->source, bytes, "interlaced GIF", error);
   if (s->whole == nullptr) return false;
   static const int32_t start[4] = {0, 4, 2, 1};
   static const int32_t step[4] = {8, 8, 4, 2};
-  for (int pass = 0; pass < 4; ++pass) {
-    for (int32_t r = start[pass]; r < s->frameHeight; r += step[pass]) {
-      if (DGifGetLine(s->gif, s->whole + static_cast<size_t>(r) * width, s->frameWidth) == GIF_ERROR) {
+  int32_t missing = s->visibleHeight;
+  for (int pass = 0; pass < 4 && missing > 0; ++pass) {
+    for (int32_t r = start[pass]; r < s->frameHeight && missing > 0; r += step[pass]) {
+      if (Interrupted(*s->source, error)) return false;
+      if (DGifGetLine(s->gif, s->line, s->frameWidth) == GIF_ERROR) {
         return Failure(*s->source, s->gif->Error, error);
+      }
+      if (r < s->visibleHeight) {
+        std::memcpy(s->whole + static_cast<size_t>(r) * width, s->line, width);
+        --missing;
       }
     }
   }
@@ -181,17 +195,15 @@ bool GifReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
     uint8_t* out = rows[r];
     std::memset(out, s->background, static_cast<size_t>(s->width));
     const int32_t frameRow = s->next - s->top;
-    if (s->frameWidth <= 0 || frameRow < 0 || frameRow >= s->frameHeight) continue;
+    if (s->visibleWidth <= 0 || frameRow < 0 || frameRow >= s->visibleHeight) continue;
     const uint8_t* line = s->line;
     if (s->interlaced) {
       if (s->whole == nullptr && !LoadInterlaced(s, error)) return false;
-      line = s->whole + static_cast<size_t>(frameRow) * static_cast<size_t>(s->frameWidth);
+      line = s->whole + static_cast<size_t>(frameRow) * static_cast<size_t>(s->visibleWidth);
     } else if (DGifGetLine(s->gif, s->line, s->frameWidth) == GIF_ERROR) {
       return Failure(*s->source, s->gif->Error, error);
     }
-    if (s->left >= s->width) continue;
-    const int32_t visible = s->width - s->left < s->frameWidth ? s->width - s->left : s->frameWidth;
-    std::memcpy(out + s->left, line, static_cast<size_t>(visible));
+    std::memcpy(out + s->left, line, static_cast<size_t>(s->visibleWidth));
   }
   return true;
 }

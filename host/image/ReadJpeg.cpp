@@ -9,6 +9,7 @@
 // middle of the data) stop decoding too: they mean damaged pixels. The end
 // of the file in the middle of the data is an error, not the grey fill
 // libjpeg would insert.
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -22,7 +23,14 @@
 
 namespace {
 
-constexpr int kMaxScans = 1000;  // far beyond any real file; bounds crafted ones
+// Encoders write about ten scans (libjpeg's progressive script: 10 for
+// YCbCr, 6 for grey, 18 for CMYK; mozjpeg's optimised ones 8 to 12), and
+// every scan is a pass over the whole image's coefficients: hundreds of
+// scans make a small file take minutes.
+constexpr int kMaxScans = 40;
+// Codes of our own for the error we longjmp with.
+constexpr int kCodeTooManyScans = -1;
+constexpr int kCodeInterrupted = -2;
 
 struct JpegErrors {
   jpeg_error_mgr manager;  // first, so that libjpeg's pointer is ours
@@ -37,6 +45,7 @@ struct JpegState {
   jpeg_source_mgr input;
   jpeg_progress_mgr progress;
   ImageSource* source;
+  uint64_t coefficientBytes;  // charged for a file with several scans
   bool created;
   bool started;
   bool invert;  // plain CMYK: inks as the host has them (255 = none)
@@ -102,29 +111,87 @@ void SkipInput(j_decompress_ptr info, long count) {
 
 void TermSource(j_decompress_ptr) {}
 
+// Called for every row of every pass, and while a file with several scans
+// is being absorbed, for every row of blocks of every scan.
 void Progress(j_common_ptr info) {
   j_decompress_ptr d = reinterpret_cast<j_decompress_ptr>(info);
-  if (d->input_scan_number > kMaxScans) {
-    JpegErrors* e = &StateOf(info)->errors;
-    e->code = -1;
-    std::snprintf(e->message, sizeof e->message, "more than %d scans", kMaxScans);
+  JpegState* s = StateOf(info);
+  JpegErrors* e = &s->errors;
+  if (CancelRequested(*s->source)) {
+    e->code = kCodeInterrupted;
     std::longjmp(e->jump, 1);
   }
+  if (d->input_scan_number > kMaxScans) {
+    e->code = kCodeTooManyScans;
+    std::snprintf(e->message, sizeof e->message, "more than %d", kMaxScans);
+    std::longjmp(e->jump, 1);
+  }
+}
+
+std::string TooManyScans(const char* count) {
+  return std::string("a JPEG file with ") + count + " scans, more than the " +
+         std::to_string(kMaxScans) +
+         " this reader decodes (encoders write about 10; every scan is another pass over the "
+         "whole image)";
+}
+
+// Counts the scans (SOS markers) of the file, walking the marker segments
+// and skipping the entropy-coded data after each SOS; the file position is
+// kept. -1 when the file cannot be walked (libjpeg will say why).
+int CountScans(ImageSource* source) {
+  FILE* f = source->file;
+  const off_t at = ftello(f);
+  if (at < 0 || fseeko(f, 0, SEEK_SET) != 0) return -1;
+  int scans = 0;
+  bool ok = getc(f) == 0xFF && getc(f) == 0xD8;
+  while (ok) {
+    int c = getc(f);
+    if (c != 0xFF) break;
+    int marker = getc(f);
+    while (marker == 0xFF) marker = getc(f);  // fill bytes
+    if (marker == EOF || marker == 0xD9) break;
+    if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+    int hi = getc(f), lo = getc(f);
+    if (hi == EOF || lo == EOF || (hi << 8 | lo) < 2) break;
+    if (fseeko(f, (hi << 8 | lo) - 2, SEEK_CUR) != 0) break;
+    if (marker != 0xDA) continue;
+    ++scans;
+    // Entropy-coded data: up to a marker that is neither a stuffed 0xFF
+    // nor a restart marker; step back onto it.
+    for (;;) {
+      c = getc(f);
+      if (c == EOF) break;
+      if (c != 0xFF) continue;
+      int next = getc(f);
+      while (next == 0xFF) next = getc(f);
+      if (next == 0 || (next >= 0xD0 && next <= 0xD7)) continue;
+      if (next == EOF || fseeko(f, -2, SEEK_CUR) != 0) ok = false;
+      break;
+    }
+    if (c == EOF) break;
+  }
+  clearerr(f);
+  return fseeko(f, at, SEEK_SET) == 0 ? scans : -1;
 }
 
 // The user's message for what libjpeg stopped with.
 void ReportError(const JpegState* s, std::string* error) {
   const JpegErrors& e = s->errors;
-  if (e.code == JERR_INPUT_EOF) {
+  if (e.code == kCodeInterrupted) {
+    SetImageError(error, *s->source, "interrupted");
+  } else if (e.code == kCodeTooManyScans) {
+    SetImageError(error, *s->source, TooManyScans(e.message));
+  } else if (e.code == JERR_INPUT_EOF) {
     SetImageError(error, *s->source, TruncatedMessage("JPEG"));
   } else if (e.code == JERR_EMPTY_IMAGE) {
     SetImageError(error, *s->source, "empty image: the JPEG header declares no pixels");
-  } else if (e.code == JERR_NO_BACKING_STORE || e.code == JERR_OUT_OF_MEMORY) {
+  } else if (e.code == JERR_NO_BACKING_STORE) {
+    // libjpeg's own count of its memory went past what was left of the
+    // budget (it has no backing store to fall back on).
     SetImageError(error, *s->source,
-                  "not enough memory to decode this JPEG file with several scans whole" +
-                      (s->source->memoryLimit != 0
-                           ? " within the limit of " + DescribeBytes(s->source->memoryLimit)
-                           : std::string()));
+                  MemoryLimitMessage(*s->source, 0, s->info.progressive_mode ? "progressive JPEG" : "JPEG with several scans"));
+  } else if (e.code == JERR_OUT_OF_MEMORY) {
+    SetImageError(error, *s->source, OutOfMemoryMessage(s->coefficientBytes, "JPEG with several scans"));
   } else if (e.code == JERR_BAD_PRECISION || e.code == JERR_NOT_COMPILED ||
              e.code == JERR_COMPONENT_COUNT || e.code == JERR_CCIR601_NOTIMPL) {
     SetImageError(error, *s->source, std::string("unsupported JPEG file: ") + e.message);
@@ -203,6 +270,24 @@ bool ReadHeader(JpegState* s, StoredLayout* layout, const char** refusal) {
   return true;
 }
 
+// A file with several scans keeps every coefficient of the image until the
+// last scan: 64 two-byte coefficients a block, blocks padded to whole MCUs;
+// and libjpeg counts its working buffers against the same limit.
+uint64_t CoefficientBytes(const jpeg_decompress_struct& d) {
+  uint64_t total = 0;
+  for (int c = 0; c < d.num_components; ++c) {
+    const jpeg_component_info& comp = d.comp_info[c];
+    const uint64_t h = static_cast<uint64_t>(comp.h_samp_factor > 0 ? comp.h_samp_factor : 1);
+    const uint64_t v = static_cast<uint64_t>(comp.v_samp_factor > 0 ? comp.v_samp_factor : 1);
+    const uint64_t across = (comp.width_in_blocks + h - 1) / h * h;
+    const uint64_t down = (comp.height_in_blocks + v - 1) / v * v;
+    total += across * down * DCTSIZE2 * sizeof(JCOEF);
+  }
+  // libjpeg's working buffers: a few rows of blocks and samples of every
+  // component, tables.
+  return total + static_cast<uint64_t>(d.image_width) * static_cast<uint64_t>(d.num_components) * 64 + (128 << 10);
+}
+
 bool Start(JpegState* s) {
   if (setjmp(s->errors.jump) != 0) return false;
   jpeg_start_decompress(&s->info);
@@ -263,9 +348,13 @@ bool JpegOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
     JpegClose(s);
     return false;
   }
-  if (source->memoryLimit != 0) {
-    const uint64_t most = static_cast<uint64_t>(0x7fffffff);
-    s->info.mem->max_memory_to_use = static_cast<long>(source->memoryLimit < most ? source->memoryLimit : most);
+  if (jpeg_has_multiple_scans(&s->info)) {
+    const int scans = CountScans(source);
+    if (scans > kMaxScans) {
+      SetImageError(error, *source, TooManyScans(std::to_string(scans).c_str()));
+      JpegClose(s);
+      return false;
+    }
   }
   *state = s;
   return true;
@@ -273,9 +362,23 @@ bool JpegOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
 
 bool JpegReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* error) {
   JpegState* s = static_cast<JpegState*>(state);
-  if (!s->started && !Start(s)) {
-    ReportError(s, error);
-    return false;
+  if (!s->started) {
+    if (jpeg_has_multiple_scans(&s->info)) {
+      // Charged before libjpeg takes it, so that the refusal names the
+      // size; libjpeg then counts its own memory within what is left.
+      const uint64_t before = MemoryLeft(*s->source);
+      s->coefficientBytes = CoefficientBytes(s->info);
+      const char* what = s->info.progressive_mode ? "progressive JPEG" : "JPEG with several scans";
+      if (!ChargeMemory(*s->source, s->coefficientBytes, what, error)) return false;
+      if (s->source->memoryLimit != 0) {
+        const uint64_t most = static_cast<uint64_t>(LONG_MAX);
+        s->info.mem->max_memory_to_use = static_cast<long>(before < most ? (before > 0 ? before : 1) : most);
+      }
+    }
+    if (!Start(s)) {
+      ReportError(s, error);
+      return false;
+    }
   }
   if (!ReadScanlines(s, rows, count)) {
     ReportError(s, error);

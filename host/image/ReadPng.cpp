@@ -20,6 +20,7 @@ struct PngState {
   ImageSource* source = nullptr;
   char message[256] = {};
   bool truncated = false;
+  bool interrupted = false;
   bool interlaced = false;
   size_t rowBytes = 0;        // a delivered row
   size_t storedRowBytes = 0;  // a row as the file holds it
@@ -44,8 +45,19 @@ void PngRead(png_structp png, png_bytep data, size_t length) {
   }
 }
 
+// After every row libpng decodes, of every pass.
+void PngRowDone(png_structp png, png_uint_32, int) {
+  PngState* s = static_cast<PngState*>(png_get_io_ptr(png));
+  if (CancelRequested(*s->source)) {
+    s->interrupted = true;
+    png_error(png, "interrupted");
+  }
+}
+
 void ReportError(const PngState* s, std::string* error) {
-  if (s->truncated) {
+  if (s->interrupted) {
+    SetImageError(error, *s->source, "interrupted");
+  } else if (s->truncated) {
     SetImageError(error, *s->source, TruncatedMessage("PNG"));
   } else if (std::strcmp(s->message, "Not enough image data") == 0) {
     SetImageError(error, *s->source, "truncated PNG image data: the IDAT chunks end before the image does");
@@ -61,6 +73,14 @@ bool ReadHeader(PngState* s, StoredLayout* layout) {
   png_structp png = s->png;
   png_infop info = s->info;
   png_set_read_fn(png, s, PngRead);
+  png_set_read_status_fn(png, PngRowDone);
+  // Ancillary chunks (profiles, text) within the budget as well.
+  // (0 is libpng's "no limit".)
+  const uint64_t left = MemoryLeft(*s->source);
+  const png_alloc_size_t chunkMost = png_get_chunk_malloc_max(png);
+  if (left != UINT64_MAX && (chunkMost == 0 || left < chunkMost)) {
+    png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(left > 0 ? left : 1));
+  }
   // Sizes are ours to judge, with a clearer message.
   png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
   png_read_info(png, info);

@@ -59,7 +59,22 @@ int OnError(TIFF*, void* user, const char*, const char* format, va_list args) {
   return 1;
 }
 
-int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+// libjpeg calls damaged data a warning and goes on with grey; inside a
+// TIFF as in a JPEG file, that is damage, and reading stops there.
+int OnWarning(TIFF* tif, void* user, const char* module, const char* format, va_list args) {
+  if (module == nullptr || std::strcmp(module, "JPEGLib") != 0) return 1;
+  char text[512];
+  va_list copy;
+  va_copy(copy, args);
+  std::vsnprintf(text, sizeof text, format, copy);
+  va_end(copy);
+  const bool damage = (std::strncmp(text, "Corrupt JPEG data", 17) == 0 &&
+                       std::strstr(text, "extraneous bytes") == nullptr) ||
+                      std::strncmp(text, "Premature end of JPEG", 21) == 0 ||
+                      std::strncmp(text, "Invalid SOS parameters", 22) == 0 ||
+                      std::strncmp(text, "Inconsistent progression", 24) == 0;
+  return damage ? OnError(tif, user, module, format, args) : 1;
+}
 
 // --- the source as libtiff sees it ---------------------------------------------
 
@@ -365,7 +380,9 @@ bool PrepareStreaming(TiffState* s, std::string* error) {
 bool LoadTileRow(TiffState* s, uint32_t top, std::string* error) {
   const size_t tileRow = s->rawBytes / s->tileHeight;
   for (uint32_t x = 0, column = 0; x < s->width; x += s->tileWidth, ++column) {
-    if (TIFFReadTile(s->tif, s->raw, x, top, 0, 0) < 0) return Failure(s, "cannot read a tile", error);
+    if (TIFFReadTile(s->tif, s->raw, x, top, 0, 0) < 0 || s->message[0] != '\0') {
+      return Failure(s, "cannot read a tile", error);
+    }
     for (uint32_t r = 0; r < s->tileHeight; ++r) {
       std::memcpy(s->tileRows + r * s->tileRowBytes + column * tileRow, s->raw + r * tileRow, tileRow);
     }
@@ -380,7 +397,9 @@ bool ReadRow(TiffState* s, uint8_t* out, std::string* error) {
     // Plain 8-bit rows go straight into the caller's row.
     const bool direct = s->bits == 8;
     uint8_t* into = direct ? out : s->raw;
-    if (TIFFReadScanline(s->tif, into, s->next, 0) < 0) return Failure(s, "cannot read a row", error);
+    if (TIFFReadScanline(s->tif, into, s->next, 0) < 0 || s->message[0] != '\0') {
+      return Failure(s, "cannot read a row", error);
+    }
     if (!direct) Unpack(s->raw, count, s->bits, out, 1);
   } else {
     const uint32_t top = s->next - s->next % s->tileHeight;
@@ -407,7 +426,10 @@ bool LoadPlanes(TiffState* s, std::string* error) {
     if (s->raw == nullptr) return Failure(s, "out of memory", error);
     for (uint16_t p = 0; p < s->samples; ++p) {
       for (uint32_t y = 0; y < s->height; ++y) {
-        if (TIFFReadScanline(s->tif, s->raw, y, p) < 0) return Failure(s, "cannot read a row", error);
+        if (Interrupted(*s->source, error)) return false;
+        if (TIFFReadScanline(s->tif, s->raw, y, p) < 0 || s->message[0] != '\0') {
+          return Failure(s, "cannot read a row", error);
+        }
         Unpack(s->raw, s->width, s->bits, s->whole + y * rowBytes + p, ch);
       }
     }
@@ -425,7 +447,10 @@ bool LoadPlanes(TiffState* s, std::string* error) {
     for (uint16_t p = 0; p < s->samples; ++p) {
       for (uint32_t y = 0; y < s->height; y += th) {
         for (uint32_t x = 0; x < s->width; x += tw) {
-          if (TIFFReadTile(s->tif, s->raw, x, y, 0, p) < 0) return Failure(s, "cannot read a tile", error);
+          if (Interrupted(*s->source, error)) return false;
+          if (TIFFReadTile(s->tif, s->raw, x, y, 0, p) < 0 || s->message[0] != '\0') {
+            return Failure(s, "cannot read a tile", error);
+          }
           const uint32_t rows = s->height - y < th ? s->height - y : th;
           const uint32_t cols = s->width - x < tw ? s->width - x : tw;
           for (uint32_t r = 0; r < rows; ++r) {
@@ -440,21 +465,51 @@ bool LoadPlanes(TiffState* s, std::string* error) {
   return true;
 }
 
+// Through libtiff's RGBA interface, a strip or a row of tiles at a time
+// (libtiff's raster is bottom-up unless told otherwise, and orientation is
+// applied by the caller, like every other file's), stopping at the first
+// damaged strip or tile: libtiff would go on and fill it with whatever its
+// buffer held.
 bool LoadRgba(TiffState* s, std::string* error) {
   uint64_t bytes = 0;
   CheckedProduct(static_cast<uint64_t>(s->width) * s->height, 4, &bytes);
-  s->whole = AllocateImageMemory(*s->source, bytes, "TIFF read through libtiff's RGBA interface", error);
+  const char* what = "TIFF read through libtiff's RGBA interface";
+  s->whole = AllocateImageMemory(*s->source, bytes, what, error);
   if (s->whole == nullptr) return false;
+  // libtiff's own buffer: one decoded strip or tile, and its raw bytes.
+  const bool tiled = TIFFIsTiled(s->tif) != 0;
+  uint32_t step = 0;
+  uint64_t buffer = 0;
+  if (tiled) {
+    TIFFGetField(s->tif, TIFFTAG_TILELENGTH, &step);
+    buffer = TIFFTileSize64(s->tif);
+  } else {
+    TIFFGetFieldDefaulted(s->tif, TIFFTAG_ROWSPERSTRIP, &step);
+    buffer = TIFFStripSize64(s->tif);
+  }
+  if (step == 0) return Failure(s, tiled ? "bad tile size" : "bad strip size", error);
+  if (step > s->height) step = s->height;
+  if (!ChargeMemory(*s->source, buffer * 2, what, error)) return false;
   TIFFRGBAImage image;
   char why[1024] = {};
-  if (TIFFRGBAImageBegin(&image, s->tif, 0, why) == 0) return Unsupported(s, why, error);
-  // Orientation is applied by the caller, like every other file's.
+  if (TIFFRGBAImageBegin(&image, s->tif, 1, why) == 0) return Unsupported(s, why, error);
   image.req_orientation = ORIENTATION_TOPLEFT;
   image.orientation = ORIENTATION_TOPLEFT;
   uint32_t* raster = reinterpret_cast<uint32_t*>(s->whole);
-  int ok = TIFFRGBAImageGet(&image, raster, s->width, s->height);
+  bool ok = true;
+  for (uint32_t top = 0; ok && top < s->height; top += step) {
+    if (Interrupted(*s->source, error)) {
+      TIFFRGBAImageEnd(&image);
+      return false;
+    }
+    const uint32_t rows = s->height - top < step ? s->height - top : step;
+    image.row_offset = static_cast<int>(top);
+    image.col_offset = 0;
+    ok = TIFFRGBAImageGet(&image, raster + static_cast<size_t>(top) * s->width, s->width, rows) != 0 &&
+         s->message[0] == '\0';
+  }
   TIFFRGBAImageEnd(&image);
-  if (ok == 0) return Failure(s, "cannot decode the image", error);
+  if (!ok) return Failure(s, "cannot decode the image", error);
   // ABGR words into bytes R, G, B (and A) in place.
   const size_t pixels = static_cast<size_t>(s->width) * s->height;
   const size_t ch = static_cast<size_t>(s->channels);

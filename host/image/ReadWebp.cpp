@@ -1,6 +1,7 @@
 // WebP through libwebp, decoded whole: the file is read into memory and
-// decoded at the first request. An animation gives its first frame on the
-// canvas. The EXIF chunk's orientation is honoured like any other file's.
+// decoded at the first request, by libwebp's incremental decoder a step at
+// a time. An animation gives its first frame on the canvas. The EXIF
+// chunk's orientation is honoured like any other file's.
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -109,43 +110,111 @@ bool WebpOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
   return true;
 }
 
+// How much of the file each step of the incremental decoder is given: the
+// cancel flag is looked at between steps.
+constexpr size_t kDecodeStep = 16 * 1024;
+
+// Memory libwebp takes of its own to decode a frame of w x h: a lossless
+// frame is decoded whole into 32-bit pixels first; a lossy one keeps its
+// alpha plane; both keep a few rows (the lossy decoder's cache is 16 rows
+// of Y, U and V plus filtering context).
+uint64_t DecoderBytes(const uint8_t* data, size_t size, int32_t w, int32_t h) {
+  WebPBitstreamFeatures features;
+  const uint64_t pixels = static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
+  uint64_t bytes = static_cast<uint64_t>(w) * 64 + 65536;
+  if (WebPGetFeatures(data, size, &features) != VP8_STATUS_OK || features.format != 1) {
+    bytes += pixels * 4;  // lossless, or not known: the larger
+  } else if (features.has_alpha != 0) {
+    bytes += pixels;
+  }
+  return bytes;
+}
+
+bool DecodeFailed(const WebpState* s, VP8StatusCode status, uint64_t bytes, std::string* error) {
+  if (status == VP8_STATUS_NOT_ENOUGH_DATA || status == VP8_STATUS_SUSPENDED) {
+    SetImageError(error, *s->source, TruncatedMessage("WebP"));
+    return false;
+  }
+  if (status == VP8_STATUS_OUT_OF_MEMORY) {
+    SetImageError(error, *s->source, OutOfMemoryMessage(bytes, "WebP"));
+    return false;
+  }
+  return Corrupt(s, "the bitstream is damaged", error);
+}
+
+// Decodes the bitstream `data` (a still image, or a frame) into `out`, rows
+// `stride` apart, in steps, looking at the cancel flag between them.
+bool DecodeInto(WebpState* s, const uint8_t* data, size_t size, int32_t w, int32_t h,
+                WEBP_CSP_MODE mode, uint8_t* out, size_t stride, std::string* error) {
+  const uint64_t internal = DecoderBytes(data, size, w, h);
+  if (!ChargeMemory(*s->source, internal, s->animated ? "animated WebP" : "WebP", error)) return false;
+  const size_t channels = mode == MODE_RGB ? 3 : 4;
+  WebPDecoderConfig config;
+  if (WebPInitDecoderConfig(&config) == 0) return Corrupt(s, "cannot decode", error);
+  config.output.colorspace = mode;
+  config.output.is_external_memory = 1;
+  config.output.u.RGBA.rgba = out;
+  config.output.u.RGBA.stride = static_cast<int>(stride);
+  config.output.u.RGBA.size = stride * static_cast<size_t>(h - 1) + static_cast<size_t>(w) * channels;
+  WebPIDecoder* decoder = WebPINewDecoder(&config.output);
+  if (decoder == nullptr) {
+    SetImageError(error, *s->source, OutOfMemoryMessage(0, "WebP"));
+    return false;
+  }
+  VP8StatusCode status = VP8_STATUS_SUSPENDED;
+  for (size_t given = 0; status == VP8_STATUS_SUSPENDED && given < size;) {
+    if (Interrupted(*s->source, error)) {
+      WebPIDelete(decoder);
+      return false;
+    }
+    given = size - given > kDecodeStep ? given + kDecodeStep : size;
+    status = WebPIUpdate(decoder, data, given);
+  }
+  WebPIDelete(decoder);
+  ReleaseMemory(*s->source, internal);
+  if (status != VP8_STATUS_OK) return DecodeFailed(s, status, internal, error);
+  // A small file can hold a whole frame in one step.
+  return !Interrupted(*s->source, error);
+}
+
 bool Decode(WebpState* s, std::string* error) {
   const size_t stride = static_cast<size_t>(s->width) * static_cast<size_t>(s->channels);
   const uint64_t bytes = static_cast<uint64_t>(stride) * static_cast<uint64_t>(s->height);
-  s->pixels = AllocateImageMemory(*s->source, bytes, "WebP", error);
+  s->pixels = AllocateImageMemory(*s->source, bytes, s->animated ? "animated WebP" : "WebP", error);
   if (s->pixels == nullptr) return false;
   if (s->animated) {
+    // The first frame on a transparent canvas, as libwebp's animation
+    // decoder composes it; decoded straight into the canvas rather than
+    // through that decoder, which keeps two more canvases of its own.
+    std::memset(s->pixels, 0, static_cast<size_t>(bytes));
     WebPData whole = {s->data, s->size};
-    WebPAnimDecoderOptions options;
-    if (WebPAnimDecoderOptionsInit(&options) == 0) return Corrupt(s, "cannot decode", error);
-    options.color_mode = MODE_RGBA;
-    options.use_threads = 0;
-    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&whole, &options);
-    if (decoder == nullptr) return Corrupt(s, "cannot decode the animation", error);
-    uint8_t* frame = nullptr;
-    int timestamp = 0;
-    bool ok = WebPAnimDecoderGetNext(decoder, &frame, &timestamp) != 0 && frame != nullptr;
-    if (ok) std::memcpy(s->pixels, frame, static_cast<size_t>(bytes));
-    WebPAnimDecoderDelete(decoder);
-    if (!ok) return Corrupt(s, "cannot decode the first frame", error);
-  } else {
-    WebPDecoderConfig config;
-    if (WebPInitDecoderConfig(&config) == 0) return Corrupt(s, "cannot decode", error);
-    config.output.colorspace = s->channels == 4 ? MODE_RGBA : MODE_RGB;
-    config.output.is_external_memory = 1;
-    config.output.u.RGBA.rgba = s->pixels;
-    config.output.u.RGBA.stride = static_cast<int>(stride);
-    config.output.u.RGBA.size = static_cast<size_t>(bytes);
-    VP8StatusCode status = WebPDecode(s->data, s->size, &config);
-    WebPFreeDecBuffer(&config.output);
-    if (status == VP8_STATUS_NOT_ENOUGH_DATA) {
-      SetImageError(error, *s->source, TruncatedMessage("WebP"));
-      return false;
+    WebPDemuxer* demux = WebPDemux(&whole);
+    if (demux == nullptr) return Corrupt(s, "cannot decode the animation", error);
+    WebPIterator frame;
+    if (WebPDemuxGetFrame(demux, 1, &frame) == 0) {
+      WebPDemuxDelete(demux);
+      return Corrupt(s, "the animation has no frame", error);
     }
-    if (status != VP8_STATUS_OK) return Corrupt(s, "the bitstream is damaged", error);
+    bool ok = false;
+    if (frame.width < 1 || frame.height < 1 || frame.x_offset < 0 || frame.y_offset < 0 ||
+        frame.x_offset + frame.width > s->width || frame.y_offset + frame.height > s->height) {
+      Corrupt(s, "the first frame lies outside the canvas", error);
+    } else {
+      uint8_t* at = s->pixels + static_cast<size_t>(frame.y_offset) * stride +
+                    static_cast<size_t>(frame.x_offset) * 4;
+      ok = DecodeInto(s, frame.fragment.bytes, frame.fragment.size, frame.width, frame.height,
+                      MODE_RGBA, at, stride, error);
+    }
+    WebPDemuxReleaseIterator(&frame);
+    WebPDemuxDelete(demux);
+    if (!ok) return false;
+  } else if (!DecodeInto(s, s->data, s->size, s->width, s->height,
+                         s->channels == 4 ? MODE_RGBA : MODE_RGB, s->pixels, stride, error)) {
+    return false;
   }
   std::free(s->data);
   s->data = nullptr;
+  ReleaseMemory(*s->source, s->size);
   return true;
 }
 

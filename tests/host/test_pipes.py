@@ -54,6 +54,31 @@ class StandardOutput(Folder):
         self.assertEqual(os.listdir(self.tmp), [])
 
 
+class StandardInput(Folder):
+    def test_an_image_from_a_pipe(self):
+        samples = images.pattern(5 * 4 * 3, seed=6)
+        images.write_png(self.path('c.png'), 5, 4, 2, samples)
+        with open(self.path('c.png'), 'rb') as f:
+            data = f.read()
+        # A pipe cannot seek; without -o the text comes back on standard output.
+        proc = run('-', input=data)
+        self.assertExported(proc)
+        self.assertEqual(proc.stdout, images.text_of(4, 5, 3, samples))
+        os.mkdir(self.path('out'))
+        with open(self.path('c.png'), 'rb') as f:
+            proc = run('-q', '-o', self.path('out') + '/', '-', stdin=f)
+        self.assertExported(proc)
+        self.assertEqual(self.read('out', 'stdin.txt'), images.text_of(4, 5, 3, samples))
+
+    def test_special_files_are_refused_at_once(self):
+        os.mkfifo(self.path('fifo'))
+        for path, reason in [('/dev/zero', b'device'), (self.path('fifo'), b'no writer')]:
+            with self.subTest(path=path):
+                proc = run('-q', '-o', self.dir + '/', path)
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertIn(reason, proc.stderr)
+
+
 class StopSignals(Folder):
     """SIGTERM and SIGHUP stop an export like Ctrl-C: cancelled, the earlier
     file kept, no temporary file left, 128 + the signal."""

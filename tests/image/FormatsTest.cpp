@@ -146,7 +146,7 @@ TEST(PngFiles, InterlacedIsDecodedWholeWithTheSamePixels) {
   tight.memoryLimit = 100;
   std::string error;
   EXPECT_TRUE(DecodeBytes(png, tight, &info, &error, "big.png").empty());
-  EXPECT_EQ(error, "big.png: needs 297 bytes to decode the image whole (interlaced PNG), more than the limit of 100 bytes");
+  EXPECT_EQ(error, "big.png: needs 297 bytes to decode the image whole (interlaced PNG), more than the limit of 100 bytes (--max-memory changes it)");
 }
 
 TEST(PngFiles, TruncatedDataFailsWhileReadingNotAtOpen) {

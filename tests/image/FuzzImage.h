@@ -5,10 +5,15 @@
 // message-less failure) is a finding.
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/image/ImageInput.h"
@@ -27,14 +32,60 @@ inline bool StartsWithAny(const uint8_t* data, size_t size, const char* const* m
   return false;
 }
 
+// The host's budget, unless GW_FUZZ_MEMORY_LIMIT_MB (set by run-fuzzer on
+// machines with less memory) says otherwise.
+inline uint64_t FuzzMemoryLimit() {
+  static const uint64_t limit = [] {
+    const char* text = std::getenv("GW_FUZZ_MEMORY_LIMIT_MB");
+    return text != nullptr && *text != '\0' ? std::strtoull(text, nullptr, 10) << 20 : kDefaultMemoryLimit;
+  }();
+  return limit;
+}
+
+// Within the budget a small file can still ask for seconds of decoding; the
+// cancel flag ends every input after two seconds, as Ctrl-C would, so that
+// the fuzzer's own timeout finds only decodes that do not look at it.
+struct FuzzWatchdog {
+  std::atomic<int64_t> deadline{0};  // steady-clock milliseconds, 0: none
+  volatile std::sig_atomic_t cancel = 0;
+  FuzzWatchdog() {
+    std::thread([this] {
+      for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const int64_t until = deadline.load();
+        if (until != 0 && Now() > until) cancel = 1;
+      }
+    }).detach();
+  }
+  static int64_t Now() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch()).count();
+  }
+  void Start() {
+    cancel = 0;
+    deadline = Now() + 2000;
+  }
+  void Stop() { deadline = 0; }
+};
+
+inline FuzzWatchdog& Watchdog() {
+  static FuzzWatchdog* watchdog = new FuzzWatchdog;
+  return *watchdog;
+}
+
 inline void FuzzImage(const uint8_t* data, size_t size, int16_t mode, bool keepAlpha) {
   if (size == 0) return;
+  struct Watch {
+    Watch() { Watchdog().Start(); }
+    ~Watch() { Watchdog().Stop(); }
+  } watch;
   FILE* stream = fmemopen(const_cast<uint8_t*>(data), size, "rb");
   if (stream == nullptr) return;
   ImageOptions options;
   options.mode = mode;
   options.keepAlpha = keepAlpha;
-  options.memoryLimit = uint64_t{64} << 20;  // a small file declaring a huge whole image is refused
+  options.memoryLimit = FuzzMemoryLimit();
+  options.cancel = &Watchdog().cancel;
   ImageFile* image = nullptr;
   ImageInfo info;
   std::string error;

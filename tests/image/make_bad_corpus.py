@@ -6,10 +6,22 @@ after what it breaks, from the valid images gw_image_fixtures writes:
     tests/image/make_bad_corpus.py /tmp/fixtures tests/data/bad
 
 The expected message of each file lives in tests/data/bad/expected-messages.txt
-(kept by hand: the messages are the point of the corpus)."""
+(kept by hand: the messages are the point of the corpus).
+
+    tests/image/make_bad_corpus.py --seeds tests/fuzz/corpus
+
+adds small hostile seeds to the fuzz corpora (a huge animated WebP canvas, a
+GIF frame far larger than its screen, TIFF strips sharing one deflate block,
+subsampled YCbCr TIFF, a progressive JPEG with hundreds of scans), and
+
+    tests/image/make_bad_corpus.py --bombs DIR
+
+writes them at full size, for measuring time and memory (cjpeg and jpegtran
+make the JPEG)."""
 import os
 import struct
 import sys
+import tempfile
 import zlib
 
 
@@ -102,6 +114,181 @@ def gif_image_descriptor(data):
     return pos
 
 
+class Bits:
+    def __init__(self): self.v = 0; self.n = 0
+    def put(self, value, count):
+        self.v |= value << self.n; self.n += count
+    def bytes(self): return self.v.to_bytes((self.n + 7) // 8, 'little')
+
+def vp8l_flat(width, height, argb=(255, 0, 0, 0)):
+    a, r, g, b = argb
+    bits = Bits()
+    bits.put(0x2f, 8); bits.put(width - 1, 14); bits.put(height - 1, 14); bits.put(1, 1); bits.put(0, 3)
+    bits.put(0, 1); bits.put(0, 1); bits.put(0, 1)
+    for sym in (g, r, b, a, 0):
+        bits.put(1, 1); bits.put(0, 1); bits.put(1, 1); bits.put(sym, 8)
+    return bits.bytes()
+
+def chunk(kind, body):
+    return kind + struct.pack('<I', len(body)) + body + (b'\0' if len(body) & 1 else b'')
+
+def riff(body): return b'RIFF' + struct.pack('<I', 4 + len(body)) + b'WEBP' + body
+
+def u24(v): return struct.pack('<I', v)[:3]
+
+def webp_animated(cw, ch, fw=1, fh=1, x=0, y=0):
+    frame = chunk(b'VP8L', vp8l_flat(fw, fh))
+    anmf = u24(x // 2) + u24(y // 2) + u24(fw - 1) + u24(fh - 1) + u24(100) + b'\0' + frame
+    return riff(chunk(b'VP8X', bytes([0x12, 0, 0, 0]) + u24(cw - 1) + u24(ch - 1)) +
+                chunk(b'ANIM', b'\0\0\0\0\0\0') + chunk(b'ANMF', anmf))
+
+def webp_still(w, h): return riff(chunk(b'VP8L', vp8l_flat(w, h)))
+
+def lzw_run(pixels, value=1, min_size=2):
+    """GIF LZW codes for `pixels` copies of `value`: each new code is the last
+    string and one more pixel, and once the table is full (4096 codes, no
+    clear) its longest string over and over, about 2730 pixels a byte."""
+    clear = 1 << min_size
+    out, acc, nacc, size = bytearray(), 0, 0, min_size + 1
+    def put(code):
+        nonlocal acc, nacc
+        acc |= code << nacc
+        nacc += size
+        while nacc >= 8:
+            out.append(acc & 255)
+            acc >>= 8
+            nacc -= 8
+    put(clear)
+    put(value)
+    left, nxt, length = pixels - 1, clear + 2, 1
+    while left > 0:
+        if nxt < 4096:
+            code = nxt if length + 1 <= left else value
+            length = length + 1 if code == nxt else 1
+            nxt += 1
+        else:
+            code, length = (4095, 4095 - (clear + 2) + 2) if left >= 4095 - clear else (value, 1)
+        put(code)
+        left -= length
+        if nxt >= (1 << size) and size < 12:
+            size += 1
+    put(clear + 1)
+    if nacc:
+        out.append(acc & 255)
+    return bytes(out)
+
+
+def gif_blocks(data):
+    out = bytearray()
+    for i in range(0, len(data), 255):
+        part = data[i:i + 255]; out.append(len(part)); out += part
+    return bytes(out) + b'\0'
+
+def gif(sw, sh, fw, fh, interlaced=True, x=0, y=0):
+    head = b'GIF89a' + struct.pack('<HHBBB', sw, sh, 0x80, 0, 0) + b'\0\0\0\xff\xff\xff'
+    desc = b',' + struct.pack('<HHHHB', x, y, fw, fh, 0x40 if interlaced else 0)
+    return head + desc + bytes([2]) + gif_blocks(lzw_run(fw * fh)) + b';'
+
+def tiff(width, height, rows_per_strip, strips, photometric=2, samples=3, compression=8,
+         orientation=1, subsampling=None, extra=()):
+    """A little-endian TIFF, its directory first (as many writers put it), then
+    the tag arrays, then the strips: `strips` holds each strip's bytes (the
+    same object twice is stored once) or an (offset, count) pair."""
+    tags = {256: (4, [width]), 257: (4, [height]), 258: (3, [8] * samples), 259: (3, [compression]),
+            262: (3, [photometric]), 273: (4, [0] * len(strips)), 274: (3, [orientation]),
+            277: (3, [samples]), 278: (4, [rows_per_strip]), 279: (4, [0] * len(strips)), 284: (3, [1])}
+    if subsampling: tags[530] = (3, list(subsampling))
+    for t, kind, values in extra: tags[t] = (kind, list(values))
+    def packed(kind, values): return struct.pack('<%d%s' % (len(values), {3: 'H', 4: 'I'}[kind]), *values)
+    data_at = 8 + 2 + 12 * len(tags) + 4
+    def layout():
+        blobs, at, placed = bytearray(), data_at, {}
+        arrays = {}
+        for t in sorted(tags):
+            body = packed(*tags[t])
+            if len(body) > 4:
+                arrays[t] = at + len(blobs); blobs += body + (b'\0' if len(body) & 1 else b'')
+        offsets, counts = [], []
+        for s in strips:
+            if isinstance(s, tuple): offsets.append(s[0]); counts.append(s[1]); continue
+            if id(s) not in placed:
+                placed[id(s)] = at + len(blobs); blobs += s + (b'\0' if len(s) & 1 else b'')
+            offsets.append(placed[id(s)]); counts.append(len(s))
+        return blobs, arrays, offsets, counts
+    blobs, arrays, offsets, counts = layout()
+    tags[273] = (4, offsets); tags[279] = (4, counts)
+    blobs, arrays, _, _ = layout()
+    ifd = struct.pack('<H', len(tags))
+    for t in sorted(tags):
+        kind, values = tags[t]; body = packed(kind, values)
+        ifd += struct.pack('<HHI', t, kind, len(values))
+        ifd += body.ljust(4, b'\0') if len(body) <= 4 else struct.pack('<I', arrays[t])
+    return b'II*\0' + struct.pack('<I', 8) + ifd + b'\0\0\0\0' + bytes(blobs)
+
+def tiff_shared_strip_bomb(side=32767, rows=16, orientation=6):
+    block = zlib.compress(bytes(side * 3 * rows), 9)
+    n = (side + rows - 1) // rows
+    return tiff(side, side, rows, [block] * n, orientation=orientation)
+
+def ycbcr420(width, height, rows_per_strip=4, compression=8):
+    """A deflate YCbCr 4:2:0 TIFF, its strips of 2 x 2 blocks (Y00 Y01 Y10 Y11 Cb Cr)."""
+    strips = []
+    for top in range(0, height, rows_per_strip):
+        raw = bytearray()
+        for by in range(top, min(top + rows_per_strip, height), 2):
+            for bx in range(0, width, 2):
+                raw += bytes([(bx * 8 + by * 4 + k * 3) & 255 for k in range(4)]) + bytes([90 + bx, 160 - by])
+        strips.append(zlib.compress(bytes(raw), 9) if compression == 8 else bytes(raw))
+    return tiff(width, height, rows_per_strip, strips, photometric=6, compression=compression,
+                subsampling=(2, 2))
+
+def jpeg_segments(data):
+    """(marker, bytes) of each segment; a scan's entropy-coded data stays with its SOS."""
+    out, pos = [(0xD8, data[:2])], 2
+    while pos < len(data):
+        marker = data[pos + 1]
+        if marker == 0xD9:
+            out.append((marker, data[pos:pos + 2])); break
+        length = int.from_bytes(data[pos + 2:pos + 4], 'big')
+        end = pos + 2 + length
+        if marker == 0xDA:
+            while not (data[end] == 0xFF and data[end + 1] not in (0,) and not 0xD0 <= data[end + 1] <= 0xD7):
+                end += 1
+        out.append((marker, data[pos:end])); pos = end
+    return out
+
+def jpeg_many_scans(width, height, workdir, per_file=9):
+    """A valid grey progressive JPEG with 1 + 63 * 11 = 694 scans (every AC
+    coefficient in its own scans, a bit at a time from bit 10), spliced from
+    jpegtran's outputs, since jpegtran writes at most 100 scans a file."""
+    import subprocess
+    pgm = os.path.join(workdir, 'scans.pgm')
+    with open(pgm, 'wb') as f:
+        f.write(b'P5 %d %d 255\n' % (width, height))
+        for y in range(height):  # flat grey with a small pattern in the corner
+            f.write(bytes((x * 16 + y * 8) & 255 if x < 32 and y < 32 else 128 for x in range(width)))
+    base = subprocess.run(['cjpeg', '-grayscale', '-quality', '90', pgm], check=True, capture_output=True).stdout
+    head, scans = [], []
+    for first in range(1, 64, per_file):
+        lines = ['0: 0 0 0 0;']
+        for k in range(first, min(first + per_file, 64)):
+            lines.append('0: %d %d 0 10;' % (k, k))
+            lines += ['0: %d %d %d %d;' % (k, k, al + 1, al) for al in range(9, -1, -1)]
+        script = os.path.join(workdir, 'scans.txt')
+        with open(script, 'w') as f: f.write('\n'.join(lines) + '\n')
+        out = subprocess.run(['jpegtran', '-scans', script], input=base, check=True, capture_output=True).stdout
+        segs = jpeg_segments(out)
+        body = [s for s in segs if s[0] not in (0xD8, 0xD9)]
+        first_scan = next(i for i, s in enumerate(body) if s[0] in (0xC4, 0xDA))
+        if not head: head = body[:first_scan]
+        groups, current = [], []
+        for m, b in body[first_scan:]:
+            current.append(b)
+            if m == 0xDA: groups.append(b''.join(current)); current = []
+        scans += groups if not scans else groups[1:]
+    return b'\xff\xd8' + b''.join(b for m, b in head) + b''.join(scans) + b'\xff\xd9'
+
+
 def garble(data, start, length):
     out = bytearray(data)
     for i in range(start, min(start + length, len(out))):
@@ -192,6 +379,22 @@ def main():
     files["gif-interlaced-declares-20000x20000.gif"] = bytes(inter_gif)
     files["gif-corrupt-lzw.gif"] = garble(tallgif, gif_image_descriptor(tallgif) + 12, 30)
 
+    # YCbCr 4:2:0 through libtiff's RGBA interface (its directory first, so
+    # that cutting the file cuts strips), and JPEG-in-TIFF cut short: both
+    # once decoded to garbage without complaint.
+    ycc = ycbcr420(64, 48, rows_per_strip=8)
+    files["tiff-ycbcr-truncated-strip.tif"] = ycc[:len(ycc) * 2 // 3]
+    strips = [zlib.compress(bytes(64 * 8 * 3 // 2), 9)] * 6
+    strips[3] = b"not deflate data at all" * 4
+    files["tiff-ycbcr-strip-not-deflate.tif"] = tiff(64, 48, 8, strips, photometric=6, subsampling=(2, 2))
+    strips[3] = (len(strips[0]) * 50, 400)
+    files["tiff-ycbcr-strip-past-the-end.tif"] = tiff(64, 48, 8, strips, photometric=6, subsampling=(2, 2))
+    jpeg_tif = src("tiff/jpeg-ycbcr.tif")
+    files["tiff-jpeg-strip-cut-short.tif"] = tiff_patch(jpeg_tif, 279, 150)
+
+    # A progressive JPEG with far more scans than encoders write.
+    files["jpeg-694-scans.jpg"] = jpeg_many_scans(8, 8, tempfile.mkdtemp())
+
     # WebP.
     lossy, lossless = src("webp/lossy.webp"), src("webp/lossless.webp")
     files["webp-header-only.webp"] = lossy[:12]
@@ -227,5 +430,43 @@ def main():
         f.write("A folder named like an image: opening it must say it is a folder.\n")
 
 
+def seeds(corpus):
+    """Small hostile inputs for the fuzz corpora."""
+    work = tempfile.mkdtemp()
+    out = {
+        "image_webp/hostile-animated-canvas-32767.webp": webp_animated(32767, 32767),
+        "image_webp/hostile-animated-frame-on-canvas.webp": webp_animated(6, 5, 2, 2, 2, 2),
+        "image_webp/hostile-lossless-4000x4000.webp": webp_still(4000, 4000),
+        "image_gif/hostile-frame-4096-on-1x1-screen.gif": gif(1, 1, 4096, 4096, True),
+        "image_gif/hostile-frame-larger-than-screen.gif": gif(20, 10, 40, 30, True, 3, 2),
+        "image_tiff/hostile-strips-share-one-block-turned.tif": tiff_shared_strip_bomb(4096, 16, 6),
+        "image_tiff/hostile-ycbcr-420-deflate.tif": ycbcr420(32, 24, rows_per_strip=8),
+        "image_tiff/hostile-ycbcr-420-raw.tif": ycbcr420(16, 8, rows_per_strip=4, compression=1),
+        "image_jpeg/hostile-694-scans.jpg": jpeg_many_scans(8, 8, work),
+    }
+    for name, data in out.items():
+        with open(os.path.join(corpus, name), "wb") as f:
+            f.write(data)
+
+
+def bombs(folder):
+    """The hostile inputs at full size."""
+    os.makedirs(folder, exist_ok=True)
+    out = {
+        "webp-animated-canvas-32767.webp": webp_animated(32767, 32767),
+        "gif-frame-65535-on-1x1-screen.gif": gif(1, 1, 65535, 65535, True),
+        "tiff-strips-share-one-block-orientation-6.tif": tiff_shared_strip_bomb(),
+        "jpeg-8192x8192-694-scans.jpg": jpeg_many_scans(8192, 8192, folder),
+    }
+    for name, data in out.items():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
 if __name__ == "__main__":
-    main()
+    if sys.argv[1] == "--seeds":
+        seeds(sys.argv[2])
+    elif sys.argv[1] == "--bombs":
+        bombs(sys.argv[2])
+    else:
+        main()

@@ -3,6 +3,7 @@
 // --band-bytes bytes) and prints what it got and a checksum of every byte,
 // so that time and peak memory can be measured on the library alone:
 //   /usr/bin/time -v build/gw_image_stream --mode rgb big.jpg
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,20 +15,43 @@
 
 namespace {
 
+volatile std::sig_atomic_t gInterrupted = 0;
+
+void OnInterrupt(int) { gInterrupted = 1; }
+
 int Usage() {
   std::fprintf(stderr,
                "usage: gw_image_stream [--mode MODE] [--keep-alpha] [--band-bytes N] "
-               "[--memory-limit MB] [--dump | --no-checksum] FILE\n\n"
-               "--dump prints every delivered byte, a row a line; --no-checksum\n"
-               "leaves the bytes alone, for timing the decoding alone.\n\n%s",
+               "[--max-memory SIZE] [--dump | --no-checksum] FILE\n\n"
+               "FILE - is standard input. --max-memory takes bytes or K, M, G (default 1G,\n"
+               "0: none). --dump prints every delivered byte, a row a line; --no-checksum\n"
+               "leaves the bytes alone, for timing the decoding alone. Ctrl-C interrupts.\n\n%s",
                ImageInputHelp());
   return 2;
+}
+
+// "1G", "512M", "100000": bytes.
+bool ParseSize(const char* text, uint64_t* bytes) {
+  char* end = nullptr;
+  unsigned long long value = std::strtoull(text, &end, 10);
+  if (end == text) return false;
+  int shift = 0;
+  if (*end == 'K' || *end == 'k') shift = 10;
+  if (*end == 'M' || *end == 'm') shift = 20;
+  if (*end == 'G' || *end == 'g') shift = 30;
+  if (shift != 0) ++end;
+  if (*end != '\0' || value > (UINT64_MAX >> shift)) return false;
+  *bytes = static_cast<uint64_t>(value) << shift;
+  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   ImageOptions options;
+  options.memoryLimit = kDefaultMemoryLimit;
+  options.cancel = &gInterrupted;
+  std::signal(SIGINT, OnInterrupt);
   long bandBytes = 524288;
   const char* path = nullptr;
   bool dump = false;
@@ -44,9 +68,9 @@ int main(int argc, char** argv) {
       options.keepAlpha = true;
     } else if (a == "--band-bytes" && i + 1 < argc) {
       bandBytes = std::atol(argv[++i]);
-    } else if (a == "--memory-limit" && i + 1 < argc) {
-      options.memoryLimit = static_cast<uint64_t>(std::atol(argv[++i])) << 20;
-    } else if (path == nullptr && a.size() > 0 && a[0] != '-') {
+    } else if (a == "--max-memory" && i + 1 < argc) {
+      if (!ParseSize(argv[++i], &options.memoryLimit)) return Usage();
+    } else if (path == nullptr && (a == "-" || (a.size() > 0 && a[0] != '-'))) {
       path = argv[i];
     } else {
       return Usage();

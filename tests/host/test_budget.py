@@ -1,0 +1,78 @@
+"""Small files that declare huge images: each is refused, or exported,
+within the command-line host's default memory budget; and a stop signal
+ends a long whole-image decode at once."""
+import os
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'image'))
+import make_bad_corpus as corpus  # noqa: E402
+from test_glyphweave import GLYPHWEAVE, Folder  # noqa: E402
+
+BAD = os.path.join(os.path.dirname(__file__), '..', 'data', 'bad')
+
+
+def run_measured(*args):
+    """Exit status, peak memory in MB and standard error of one run."""
+    proc = subprocess.Popen([GLYPHWEAVE, *args], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    err = proc.stderr.read()
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, usage.ru_maxrss / 1024, err
+
+
+class Bombs(Folder):
+    def write(self, name, data):
+        with open(self.path(name), 'wb') as f:
+            f.write(data)
+        return self.path(name)
+
+    def test_each_bomb_is_refused_or_small(self):
+        out = self.path('out') + '/'
+        os.mkdir(out)
+        cases = [
+            (self.write('canvas.webp', corpus.webp_animated(32767, 32767)), 2, b'needs 4096 MB'),
+            (self.write('strips.tif', corpus.tiff_shared_strip_bomb()), 2, b'needs 3072 MB'),
+            (self.write('frame.gif', corpus.gif(1, 1, 65535, 65535, True)), 0, b''),
+            (os.path.join(BAD, 'jpeg-694-scans.jpg'), 2, b'694 scans'),
+        ]
+        for path, status, message in cases:
+            with self.subTest(path=os.path.basename(path)):
+                code, peak, err = run_measured('-q', '-o', out, path)
+                self.assertEqual(code, status, err)
+                self.assertIn(message, err)
+                if status == 2 and b'MB' in message:
+                    self.assertIn(b'--max-memory', err)
+                self.assertLess(peak, 200, 'peak memory in MB')
+        self.assertEqual(os.listdir(out), ['frame.txt'])
+        # A smaller budget is the user's to set, and holds too.
+        code, _, err = run_measured('-q', '--max-memory', '1M', '-o', out, self.write('wide.gif', corpus.gif(
+            2048, 2048, 2048, 2048, True)))
+        self.assertEqual(code, 2, err)
+        self.assertIn(b'more than the limit of 1024 KB (--max-memory changes it)', err)
+
+    def test_a_stop_signal_ends_a_long_whole_decode(self):
+        # An interlaced GIF is decoded whole: this one takes seconds.
+        image = self.write('long.gif', corpus.gif(8192, 8192, 65535, 65535, True))
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            with self.subTest(signal=sig):
+                proc = subprocess.Popen([GLYPHWEAVE, '-q', '-o', self.dir + '/', image],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                time.sleep(0.3)
+                sent = time.monotonic()
+                proc.send_signal(sig)
+                out, err = proc.communicate(timeout=60)
+                waited = time.monotonic() - sent
+                self.assertEqual(proc.returncode, 128 + sig, err)
+                self.assertIn(b'cancelled (-128)', err)
+                self.assertLess(waited, 3, 'the decode went on after the signal')
+                self.assertEqual(self.leftovers(), [])
+                self.assertFalse(os.path.exists(self.path('long.txt')))
+
+
+if __name__ == '__main__':
+    unittest.main()
