@@ -131,6 +131,47 @@ TEST(PngFiles, PalettesKeepTheirIndicesAndComposeTheirTable) {
             (std::vector<uint8_t>{10, 20, 30, 200, 100, 0, 255, 255, 255, 200, 100, 0}));
 }
 
+// Palette pixels, converted through their table, give in every mode what
+// the same colours do in an RGB image; with alpha kept, the entry's alpha
+// follows as the last plane.
+TEST(PngFiles, PaletteImagesConvertLikeTheirColoursInEveryMode) {
+  PngOptions o;
+  std::vector<uint8_t> indices(256);
+  for (int i = 0; i < 256; ++i) {
+    for (int k = 0; k < 3; ++k) o.palette.push_back(static_cast<uint8_t>(i * (k + 3) + 17 * k));
+    o.alpha.push_back(static_cast<uint8_t>(i < 200 ? 255 : i));  // some opaque, some not
+    indices[static_cast<size_t>(i)] = static_cast<uint8_t>((i * 37) & 255);
+  }
+  const std::string png = EncodePng(16, 16, PNG_COLOR_TYPE_PALETTE, indices, o);
+  std::vector<uint8_t> raw, over, alpha;
+  for (uint8_t index : indices) {
+    const int a = o.alpha[index];
+    for (int k = 0; k < 3; ++k) {
+      const int v = o.palette[3 * index + k];
+      raw.push_back(static_cast<uint8_t>(v));
+      over.push_back(static_cast<uint8_t>((v * a + 255 * (255 - a) + 127) / 255));
+    }
+    alpha.push_back(static_cast<uint8_t>(a));
+  }
+  const std::string rawPpm = Pnm("P6 16 16 255\n", raw), overPpm = Pnm("P6 16 16 255\n", over);
+  ImageInfo info, rgbInfo;
+  for (int16_t mode : {kImageModeBitmap, kImageModeGray, kImageModeRGB, kImageModeCMYK, kImageModeHSL,
+                       kImageModeHSB, kImageModeDuotone, kImageModeLab}) {
+    if (mode == kImageModeLab && !ColourTransformsAvailable()) continue;
+    SCOPED_TRACE(ImageModeName(mode));
+    EXPECT_EQ(Decode(png, &info, Mode(mode)), Decode(overPpm, &rgbInfo, Mode(mode)));
+    if (mode == kImageModeBitmap) continue;
+    std::vector<uint8_t> kept = Decode(rawPpm, &rgbInfo, Mode(mode)), withAlpha;
+    const size_t planes = kept.size() / 256;
+    for (size_t i = 0; i < 256; ++i) {
+      withAlpha.insert(withAlpha.end(), kept.begin() + static_cast<long>(i * planes),
+                       kept.begin() + static_cast<long>((i + 1) * planes));
+      withAlpha.push_back(alpha[i]);
+    }
+    EXPECT_EQ(Decode(png, &info, Mode(mode, true)), withAlpha);
+  }
+}
+
 TEST(PngFiles, InterlacedIsDecodedWholeWithTheSamePixels) {
   const std::vector<uint8_t> rgb = Pattern(11, 9);
   PngOptions o;
