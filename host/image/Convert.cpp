@@ -211,6 +211,16 @@ uint8_t Quantise(const Quantiser& q, int r, int g, int b) {
   return std::min(cube, greyEntry);
 }
 
+GW_INLINE int Max3(int a, int b, int c) {
+  const int bc = b > c ? b : c;
+  return a > bc ? a : bc;
+}
+
+GW_INLINE int Min3(int a, int b, int c) {
+  const int bc = b < c ? b : c;
+  return a < bc ? a : bc;
+}
+
 // ratio[den][num] = (num * 255 + den / 2) / den for num <= den, and 0 for
 // den = 0: saturation in HSB and HSL and the inks of RGB to CMYK all scale a
 // difference by a maximum, rounded; a table of 64 KB answers without the
@@ -265,8 +275,7 @@ void ToHsb(const uint8_t* rgb, int32_t count, uint8_t* out) {
   const HueScales& scales = GetHueScales();
   for (int32_t i = 0; i < count; ++i, rgb += 3, out += 3) {
     const int r = rgb[0], g = rgb[1], b = rgb[2];
-    const int max = std::max(r, std::max(g, b)), min = std::min(r, std::min(g, b));
-    const int d = max - min;
+    const int max = Max3(r, g, b), d = max - Min3(r, g, b);
     out[0] = Hue(scales, r, g, b, max, d);
     out[1] = ratio.v[max][d];
     out[2] = Byte(max);
@@ -281,7 +290,7 @@ void ToHsl(const uint8_t* rgb, int32_t count, uint8_t* out) {
   const HueScales& scales = GetHueScales();
   for (int32_t i = 0; i < count; ++i, rgb += 3, out += 3) {
     const int r = rgb[0], g = rgb[1], b = rgb[2];
-    const int max = std::max(r, std::max(g, b)), min = std::min(r, std::min(g, b));
+    const int max = Max3(r, g, b), min = Min3(r, g, b);
     const int d = max - min, sum = max + min;
     out[0] = Hue(scales, r, g, b, max, d);
     out[1] = ratio.v[sum <= 255 ? sum : 510 - sum][d];
@@ -490,7 +499,7 @@ const uint8_t (*QuantisePalette())[3] { return GetQuantiser().palette; }
 void RgbToCmyk(const uint8_t* rgb, int32_t count, uint8_t* cmyk) {
   const Ratios& ratio = GetRatios();
   for (int32_t i = 0; i < count; ++i, rgb += 3, cmyk += 4) {
-    const int max = std::max(rgb[0], std::max(rgb[1], rgb[2]));
+    const int max = Max3(rgb[0], rgb[1], rgb[2]);
     const uint8_t* inks = ratio.v[max];
     for (int k = 0; k < 3; ++k) cmyk[k] = Byte(255 - inks[max - rgb[k]]);
     cmyk[3] = Byte(max);

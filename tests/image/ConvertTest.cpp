@@ -4,15 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "host/image/Convert.h"
 
 namespace {
 
-int Hue(int r, int g, int b) {
-  const int max = std::max(r, std::max(g, b)), d = max - std::min(r, std::min(g, b));
+int Hue(int r, int g, int b, int max, int d) {
   if (d == 0) return 0;
   int num = max == r ? (g - b + 6 * d) % (6 * d) : max == g ? 2 * d + b - r : 4 * d + r - g;
   return (num * 255 + 3 * d) / (6 * d);
@@ -21,58 +20,69 @@ int Hue(int r, int g, int b) {
 // Rounded (num / den) * 255, as saturations and inks use it.
 int Scaled(int num, int den) { return den == 0 ? 0 : (num * 255 + den / 2) / den; }
 
-// The first colour whose conversion differs, as "r g b: got x, want y".
-struct Mismatch {
-  std::string what;
-  void Check(const char* name, int r, int g, int b, int got, int want) {
-    if (got == want || !what.empty()) return;
-    char text[96];
-    std::snprintf(text, sizeof text, "%s of %d %d %d: %d, not %d", name, r, g, b, got, want);
-    what = text;
-  }
-};
+std::string Describe(const char* what, int r, int g, int b, const uint8_t* got, const int* want, int n) {
+  std::string text = std::string(what) + " of " + std::to_string(r) + " " + std::to_string(g) + " " +
+                     std::to_string(b) + ":";
+  for (int k = 0; k < n; ++k) text += " " + std::to_string(got[k]);
+  text += ", not";
+  for (int k = 0; k < n; ++k) text += " " + std::to_string(want[k]);
+  return text;
+}
 
 TEST(PixelKernels, EveryColourConvertsExactlyAsDefined) {
   // One red level at a time: 65536 colours.
-  std::vector<uint8_t> rgb(3 << 16), grey(1 << 16), hsb(3 << 16), hsl(3 << 16), cmyk(4 << 16);
+  // Plain arrays and no helpers in the inner loops, which run 2^24 times
+  // in sanitizer builds too.
+  std::vector<uint8_t> buffers(15 << 16);
+  uint8_t* const rgb = buffers.data();
+  uint8_t* const grey = rgb + (3 << 16);
+  uint8_t* const hsb = grey + (1 << 16);
+  uint8_t* const hsl = hsb + (3 << 16);
+  uint8_t* const cmyk = hsl + (3 << 16);
   std::vector<const PixelKernels*> versions;
   for (int k = 0; k < PixelKernelsCount(); ++k) {
     if (PixelKernelsAt(k) != nullptr) versions.push_back(PixelKernelsAt(k));
   }
   ASSERT_FALSE(versions.empty());
-  Mismatch m;
-  for (int r = 0; r < 256 && m.what.empty(); ++r) {
+  std::string mismatch;
+  for (int r = 0; r < 256 && mismatch.empty(); ++r) {
     for (int i = 0; i < 1 << 16; ++i) {
       rgb[3 * i] = static_cast<uint8_t>(r);
       rgb[3 * i + 1] = static_cast<uint8_t>(i >> 8);
       rgb[3 * i + 2] = static_cast<uint8_t>(i);
     }
-    RgbToHsb(rgb.data(), 1 << 16, hsb.data());
-    RgbToHsl(rgb.data(), 1 << 16, hsl.data());
-    RgbToCmyk(rgb.data(), 1 << 16, cmyk.data());
-    for (int i = 0; i < 1 << 16; ++i) {
+    RgbToHsb(rgb, 1 << 16, hsb);
+    RgbToHsl(rgb, 1 << 16, hsl);
+    RgbToCmyk(rgb, 1 << 16, cmyk);
+    for (int i = 0; i < 1 << 16 && mismatch.empty(); ++i) {
       const int g = i >> 8, b = i & 255;
-      const int max = std::max(r, std::max(g, b)), min = std::min(r, std::min(g, b));
-      const int sum = max + min;
-      m.Check("hue", r, g, b, hsb[3 * i], Hue(r, g, b));
-      m.Check("HSB saturation", r, g, b, hsb[3 * i + 1], Scaled(max - min, max));
-      m.Check("brightness", r, g, b, hsb[3 * i + 2], max);
-      m.Check("HSL hue", r, g, b, hsl[3 * i], Hue(r, g, b));
-      m.Check("HSL saturation", r, g, b, hsl[3 * i + 1], Scaled(max - min, sum <= 255 ? sum : 510 - sum));
-      m.Check("lightness", r, g, b, hsl[3 * i + 2], (sum + 1) / 2);
-      const int rgbValues[3] = {r, g, b};
-      for (int k = 0; k < 3; ++k) m.Check("ink", r, g, b, cmyk[4 * i + k], 255 - Scaled(max - rgbValues[k], max));
-      m.Check("black", r, g, b, cmyk[4 * i + 3], max);
+      const int gb = g > b ? g : b, max = r > gb ? r : gb;
+      const int lgb = g < b ? g : b, min = r < lgb ? r : lgb;
+      const int d = max - min, sum = max + min, hue = Hue(r, g, b, max, d);
+      const int wantHsb[3] = {hue, Scaled(d, max), max};
+      const int wantHsl[3] = {hue, Scaled(d, sum <= 255 ? sum : 510 - sum), (sum + 1) / 2};
+      const int wantCmyk[4] = {255 - Scaled(max - r, max), 255 - Scaled(max - g, max), 255 - Scaled(max - b, max), max};
+      const uint8_t* gotHsb = hsb + 3 * i;
+      const uint8_t* gotHsl = hsl + 3 * i;
+      const uint8_t* gotCmyk = cmyk + 4 * i;
+      if (gotHsb[0] != wantHsb[0] || gotHsb[1] != wantHsb[1] || gotHsb[2] != wantHsb[2]) {
+        mismatch = Describe("HSB", r, g, b, gotHsb, wantHsb, 3);
+      } else if (gotHsl[0] != wantHsl[0] || gotHsl[1] != wantHsl[1] || gotHsl[2] != wantHsl[2]) {
+        mismatch = Describe("HSL", r, g, b, gotHsl, wantHsl, 3);
+      } else if (gotCmyk[0] != wantCmyk[0] || gotCmyk[1] != wantCmyk[1] || gotCmyk[2] != wantCmyk[2] ||
+                 gotCmyk[3] != wantCmyk[3]) {
+        mismatch = Describe("CMYK", r, g, b, gotCmyk, wantCmyk, 4);
+      }
     }
     for (const PixelKernels* v : versions) {
-      v->rgbToGray(rgb.data(), 1 << 16, grey.data());
-      for (int i = 0; i < 1 << 16; ++i) {
-        const int g = i >> 8, b = i & 255;
-        m.Check(v->name, r, g, b, grey[i], (299 * r + 587 * g + 114 * b + 500) / 1000);
+      v->rgbToGray(rgb, 1 << 16, grey);
+      for (int i = 0; i < 1 << 16 && mismatch.empty(); ++i) {
+        const int want = (299 * r + 587 * (i >> 8) + 114 * (i & 255) + 500) / 1000;
+        if (grey[i] != want) mismatch = Describe(v->name, r, i >> 8, i & 255, grey + i, &want, 1);
       }
     }
   }
-  EXPECT_EQ(m.what, "");
+  EXPECT_EQ(mismatch, "");
 }
 
 TEST(PixelKernels, InksAndAlphaOverWhiteForEveryPairOfBytes) {
