@@ -440,7 +440,7 @@ void MakeEntryTable(Conversion* c) {
     for (int i = 0; i < 256; ++i) EntryColour(*c, i, colours + 3 * i);
     converted = ConvertColour(c, StoredSpace::RGB, colours, 256, planes);
   }
-  const int32_t mp = c->mode == kImageModeBitmap ? 1 : c->modePlanes;
+  const int32_t mp = c->modePlanes;  // 1 in bitmap mode: the grey
   for (int i = 0; i < 256; ++i) {
     std::memcpy(c->entryPlanes[i], converted + i * mp, static_cast<size_t>(mp));
     if (c->alphaPlane) c->entryPlanes[i][mp] = c->palette[i][3];
