@@ -318,7 +318,8 @@ void ChooseInflation(PngState* s) {
 bool LoadInflated(PngState* s) {
   ImageSource* source = s->source;
   StoredStream& t = s->stored;
-  const uint64_t room = std::min(source->size - t.fileBytes, kWholeCompressedBudget);
+  uint64_t room = std::min(source->size - t.fileBytes, kWholeCompressedBudget);
+  if (source->memoryLimit != 0) room = std::min(room, source->memoryLimit);
   uint8_t* compressed = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(room > 0 ? room : 1)));
   if (compressed == nullptr) return false;
   uint64_t held = 0;
