@@ -397,6 +397,9 @@ bool PrepareRows(PngState* s, std::string* error) {
   s->loaded = true;
   if (LoadInflated(s) && IgnoreIdatCrcs(s)) return true;
   s->inflateWhole = false;
+  std::free(s->inflated);
+  s->inflated = nullptr;
+  s->stored.inflated = nullptr;
   if (fseeko(s->source->file, 0, SEEK_SET) != 0) {
     SetImageError(error, *s->source, "cannot be read");
     return false;
