@@ -4,9 +4,106 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(__x86_64__)
+#define GW_VECTOR_KERNELS 1
+#endif
+
 namespace {
 
 uint8_t Byte(int v) { return static_cast<uint8_t>(v); }
+
+// ---- per-pixel kernels -------------------------------------------------------------
+// Plain loops that the compiler vectorises for whatever target the function
+// that inlines them is built for. `Wide` is the arithmetic type: 16 bits
+// where every intermediate fits, which doubles the lanes of a vector, 32
+// where the baseline instruction set does better in scalar code.
+
+#define GW_INLINE inline __attribute__((always_inline))
+
+// (299 R + 587 G + 114 B + 500) / 1000 without a division the vector units
+// lack: the sum s is at most 255500, s / 1000 = (s / 8) / 125, and
+// t * 33555 / 2^22 (33555 = 2^22 / 125 rounded up) is t / 125 for every t
+// up to 31937. A 32-bit product, exact for all 2^24 colours.
+GW_INLINE void RgbToGrayBody(const uint8_t* rgb, int32_t count, uint8_t* grey) {
+  for (int32_t i = 0; i < count; ++i) {
+    const uint32_t s = 299u * rgb[3 * i] + 587u * rgb[3 * i + 1] + 114u * rgb[3 * i + 2] + 500u;
+    grey[i] = static_cast<uint8_t>(((s >> 3) * 33555u) >> 22);
+  }
+}
+
+GW_INLINE void GrayToRgbBody(const uint8_t* grey, int32_t count, uint8_t* rgb) {
+  for (int32_t i = 0; i < count; ++i) rgb[3 * i] = rgb[3 * i + 1] = rgb[3 * i + 2] = grey[i];
+}
+
+// C K + 127 is at most 65152: 16 bits hold it.
+template <typename Wide>
+GW_INLINE void CmykToRgbBody(const uint8_t* cmyk, int32_t count, uint8_t* rgb) {
+  for (int32_t i = 0; i < count; ++i) {
+    const Wide k = cmyk[4 * i + 3];
+    for (int c = 0; c < 3; ++c) {
+      rgb[3 * i + c] = static_cast<uint8_t>(static_cast<Wide>(cmyk[4 * i + c] * k + 127) / 255);
+    }
+  }
+}
+
+// v a + 255 (255 - a) + 127 is at most 65152 as well; a = 255 gives v back.
+template <int kColours, typename Wide>
+GW_INLINE void OverWhiteBody(const uint8_t* in, int32_t count, uint8_t* out) {
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t* p = in + i * (kColours + 1);
+    const Wide a = p[kColours];
+    const Wide white = static_cast<Wide>(255 * (255 - a) + 127);
+    for (int k = 0; k < kColours; ++k) {
+      out[i * kColours + k] = static_cast<uint8_t>(static_cast<Wide>(p[k] * a + white) / 255);
+    }
+  }
+}
+
+void RgbToGrayPlain(const uint8_t* rgb, int32_t count, uint8_t* grey) { RgbToGrayBody(rgb, count, grey); }
+void GrayToRgbPlain(const uint8_t* grey, int32_t count, uint8_t* rgb) { GrayToRgbBody(grey, count, rgb); }
+void CmykToRgbPlain(const uint8_t* cmyk, int32_t count, uint8_t* rgb) {
+  CmykToRgbBody<uint32_t>(cmyk, count, rgb);
+}
+void Over1Plain(const uint8_t* in, int32_t count, uint8_t* out) { OverWhiteBody<1, uint32_t>(in, count, out); }
+void Over3Plain(const uint8_t* in, int32_t count, uint8_t* out) { OverWhiteBody<3, uint32_t>(in, count, out); }
+void Over4Plain(const uint8_t* in, int32_t count, uint8_t* out) { OverWhiteBody<4, uint32_t>(in, count, out); }
+
+#if defined(GW_VECTOR_KERNELS)
+
+#define GW_AVX2 __attribute__((target("avx2")))
+
+GW_AVX2 void RgbToGrayAvx2(const uint8_t* rgb, int32_t count, uint8_t* grey) { RgbToGrayBody(rgb, count, grey); }
+GW_AVX2 void GrayToRgbAvx2(const uint8_t* grey, int32_t count, uint8_t* rgb) { GrayToRgbBody(grey, count, rgb); }
+GW_AVX2 void CmykToRgbAvx2(const uint8_t* cmyk, int32_t count, uint8_t* rgb) {
+  CmykToRgbBody<uint16_t>(cmyk, count, rgb);
+}
+GW_AVX2 void Over1Avx2(const uint8_t* in, int32_t count, uint8_t* out) { OverWhiteBody<1, uint16_t>(in, count, out); }
+GW_AVX2 void Over3Avx2(const uint8_t* in, int32_t count, uint8_t* out) { OverWhiteBody<3, uint16_t>(in, count, out); }
+GW_AVX2 void Over4Avx2(const uint8_t* in, int32_t count, uint8_t* out) { OverWhiteBody<4, uint16_t>(in, count, out); }
+
+bool CanRun(int index) {
+  __builtin_cpu_init();
+  return index == 0 || __builtin_cpu_supports("avx2");
+}
+
+#else
+
+bool CanRun(int) { return true; }
+
+#endif
+
+const PixelKernels kKernels[] = {
+    {"plain", RgbToGrayPlain, GrayToRgbPlain, CmykToRgbPlain,
+     {nullptr, Over1Plain, nullptr, Over3Plain, Over4Plain}},
+#if defined(GW_VECTOR_KERNELS)
+    {"avx2", RgbToGrayAvx2, GrayToRgbAvx2, CmykToRgbAvx2,
+     {nullptr, Over1Avx2, nullptr, Over3Avx2, Over4Avx2}},
+#endif
+};
+
+const int kKernelsCount = static_cast<int>(sizeof kKernels / sizeof kKernels[0]);
+
+// ---- modes ---------------------------------------------------------------------------
 
 int ColourChannelsOf(StoredSpace space, int32_t channels) {
   switch (space) {
@@ -29,10 +126,6 @@ int ModePlanes(int16_t mode) {
     case kImageModeCMYK: return 4;
     default: return 1;
   }
-}
-
-uint8_t Luma(const uint8_t* rgb) {
-  return Byte((299 * rgb[0] + 587 * rgb[1] + 114 * rgb[2] + 500) / 1000);
 }
 
 // The fixed table of quantised images, sorted by luminance, and what finds
@@ -118,76 +211,121 @@ uint8_t Quantise(const Quantiser& q, int r, int g, int b) {
   return std::min(cube, greyEntry);
 }
 
-// Hue 0..255 over 0..360 degrees, from the channel holding the maximum.
-uint8_t Hue(int r, int g, int b, int max, int d) {
-  if (d == 0) return 0;
-  int num;  // hue in units of d, 0 .. 6d
-  if (max == r) {
-    num = g - b;
-    if (num < 0) num += 6 * d;
-  } else if (max == g) {
-    num = 2 * d + b - r;
-  } else {
-    num = 4 * d + r - g;
-  }
-  return Byte((num * 255 + 3 * d) / (6 * d));
+GW_INLINE int Max3(int a, int b, int c) {
+  const int bc = b > c ? b : c;
+  return a > bc ? a : bc;
 }
 
-void ToHsb(const uint8_t* rgb, int32_t count, uint8_t* out, int32_t stride) {
-  for (int32_t i = 0; i < count; ++i, rgb += 3, out += stride) {
-    int r = rgb[0], g = rgb[1], b = rgb[2];
-    int max = std::max(r, std::max(g, b)), min = std::min(r, std::min(g, b));
-    int d = max - min;
-    out[0] = Hue(r, g, b, max, d);
-    out[1] = max == 0 ? 0 : Byte((d * 255 + max / 2) / max);
+GW_INLINE int Min3(int a, int b, int c) {
+  const int bc = b < c ? b : c;
+  return a < bc ? a : bc;
+}
+
+// ratio[den][num] = (num * 255 + den / 2) / den for num <= den, and 0 for
+// den = 0: saturation in HSB and HSL and the inks of RGB to CMYK all scale a
+// difference by a maximum, rounded; a table of 64 KB answers without the
+// division.
+struct Ratios {
+  uint8_t v[256][256];
+};
+
+Ratios MakeRatios() {
+  Ratios r{};
+  for (int den = 1; den < 256; ++den) {
+    for (int num = 0; num <= den; ++num) r.v[den][num] = Byte((num * 255 + den / 2) / den);
+  }
+  return r;
+}
+
+const Ratios& GetRatios() {
+  static const Ratios r = MakeRatios();
+  return r;
+}
+
+// Hue as (num * 255 + 3 d) / (6 d), num in 0..6d, d in 1..255: the
+// numerator stays below 2^19 and 6 d below 2^11, so a multiplication by
+// 2^32 / (6 d), rounded up, and a shift by 32 give the quotient exactly.
+struct HueScales {
+  uint64_t v[256];
+};
+
+HueScales MakeHueScales() {
+  HueScales h{};
+  for (uint64_t d = 1; d < 256; ++d) h.v[d] = ((uint64_t{1} << 32) + 6 * d - 1) / (6 * d);
+  return h;
+}
+
+const HueScales& GetHueScales() {
+  static const HueScales h = MakeHueScales();
+  return h;
+}
+
+// Hue 0..255 over 0..360 degrees, from the channel holding the maximum; 0
+// for a grey (d = 0, whose scale is 0).
+GW_INLINE uint8_t Hue(const HueScales& scales, int r, int g, int b, int max, int d) {
+  const int fromRed = g - b + (g < b ? 6 * d : 0);  // in units of d, 0 .. 6d
+  const int fromGreen = 2 * d + b - r;
+  const int fromBlue = 4 * d + r - g;
+  const int num = max == r ? fromRed : max == g ? fromGreen : fromBlue;
+  return static_cast<uint8_t>((static_cast<uint64_t>(num * 255 + 3 * d) * scales.v[d]) >> 32);
+}
+
+void ToHsb(const uint8_t* rgb, int32_t count, uint8_t* out) {
+  const Ratios& ratio = GetRatios();
+  const HueScales& scales = GetHueScales();
+  for (int32_t i = 0; i < count; ++i, rgb += 3, out += 3) {
+    const int r = rgb[0], g = rgb[1], b = rgb[2];
+    const int max = Max3(r, g, b), d = max - Min3(r, g, b);
+    out[0] = Hue(scales, r, g, b, max, d);
+    out[1] = ratio.v[max][d];
     out[2] = Byte(max);
   }
 }
 
-void ToHsl(const uint8_t* rgb, int32_t count, uint8_t* out, int32_t stride) {
-  for (int32_t i = 0; i < count; ++i, rgb += 3, out += stride) {
-    int r = rgb[0], g = rgb[1], b = rgb[2];
-    int max = std::max(r, std::max(g, b)), min = std::min(r, std::min(g, b));
-    int d = max - min, sum = max + min;
-    out[0] = Hue(r, g, b, max, d);
-    if (d == 0) {
-      out[1] = 0;
-    } else if (sum <= 255) {
-      out[1] = Byte((d * 255 + sum / 2) / sum);
-    } else {
-      out[1] = Byte((d * 255 + (510 - sum) / 2) / (510 - sum));
-    }
+// Saturation over the sum of maximum and minimum, or over what is left of
+// 510 when that is less; d never exceeds either, and a grey gives 0 either
+// way.
+void ToHsl(const uint8_t* rgb, int32_t count, uint8_t* out) {
+  const Ratios& ratio = GetRatios();
+  const HueScales& scales = GetHueScales();
+  for (int32_t i = 0; i < count; ++i, rgb += 3, out += 3) {
+    const int r = rgb[0], g = rgb[1], b = rgb[2];
+    const int max = Max3(r, g, b), min = Min3(r, g, b);
+    const int d = max - min, sum = max + min;
+    out[0] = Hue(scales, r, g, b, max, d);
+    out[1] = ratio.v[sum <= 255 ? sum : 510 - sum][d];
     out[2] = Byte((sum + 1) / 2);
   }
 }
 
-// The stored colour of each pixel in the work space, alpha composited over
-// white (or alpha kept aside); returns where it is.
-const uint8_t* Composite(Conversion* c, const uint8_t* in, int32_t count) {
-  const bool expand = c->from == StoredSpace::Indexed && c->mode != kImageModeIndexed;
-  if (c->from == StoredSpace::Indexed) {
-    uint8_t* out = c->work;
-    for (int32_t i = 0; i < count; ++i) {
-      const uint8_t* entry = c->palette[in[i * c->channels]];
-      c->alpha[i] = entry[3];
-      if (!expand) {
-        out[i] = in[i * c->channels];
-        continue;
-      }
-      for (int k = 0; k < 3; ++k) {
-        int v = entry[k];
-        if (!c->keepAlpha && entry[3] != 255) v = (v * entry[3] + 255 * (255 - entry[3]) + 127) / 255;
-        out[3 * i + k] = Byte(v);
-      }
-    }
-    return out;
+// A palette entry's colour as the pixels of that index show it: composited
+// over white unless alpha is kept.
+void EntryColour(const Conversion& c, int index, uint8_t rgb[3]) {
+  const uint8_t* e = c.palette[index];
+  for (int k = 0; k < 3; ++k) {
+    int v = e[k];
+    if (!c.keepAlpha && e[3] != 255) v = (v * e[3] + 255 * (255 - e[3]) + 127) / 255;
+    rgb[k] = Byte(v);
   }
+}
+
+// The stored colour of each pixel in the work space, alpha composited over
+// white (or alpha kept aside); returns where it is. Not for palette
+// indices, which go through the entry table.
+const uint8_t* Composite(Conversion* c, const uint8_t* in, int32_t count) {
   const int cc = c->colourChannels;
   if (c->alphaChannel < 0) {
     if (c->channels == cc) return in;
     for (int32_t i = 0; i < count; ++i) {
       std::memcpy(c->work + i * cc, in + i * c->channels, static_cast<size_t>(cc));
     }
+    return c->work;
+  }
+  // The usual layout, colour then alpha, over white.
+  if (!c->keepAlpha && !c->premultiplied && c->from != StoredSpace::Lab &&
+      c->alphaChannel == cc && c->channels == cc + 1 && cc <= 4 &&
+      c->kernels->overWhite[cc] != nullptr) {
+    c->kernels->overWhite[cc](in, count, c->work);
     return c->work;
   }
   // White in the work space: 255 everywhere but Lab's a and b.
@@ -224,12 +362,10 @@ const uint8_t* AsRgb(Conversion* c, StoredSpace work, const uint8_t* colour, int
   switch (work) {
     case StoredSpace::RGB: return colour;
     case StoredSpace::Gray:
-      for (int32_t i = 0; i < count; ++i) {
-        c->rgb[3 * i] = c->rgb[3 * i + 1] = c->rgb[3 * i + 2] = colour[i];
-      }
+      c->kernels->grayToRgb(colour, count, c->rgb);
       return c->rgb;
     case StoredSpace::CMYK:
-      CmykToRgb(colour, count, c->rgb);
+      c->kernels->cmykToRgb(colour, count, c->rgb);
       return c->rgb;
     default:
       RunColourTransform(c->fromLab, colour, c->rgb, count);
@@ -237,29 +373,147 @@ const uint8_t* AsRgb(Conversion* c, StoredSpace work, const uint8_t* colour, int
   }
 }
 
+// Work-space colour into the mode's planes at `target` (modePlanes bytes a
+// pixel; in bitmap mode the grey, a byte a pixel). Returns where they are:
+// `target`, or `colour` itself when nothing changes.
+const uint8_t* ConvertColour(Conversion* c, StoredSpace work, const uint8_t* colour, int32_t count,
+                             uint8_t* target) {
+  switch (c->mode) {
+    case kImageModeGray:
+    case kImageModeDuotone:
+    case kImageModeBitmap:
+      if (work == StoredSpace::Gray) return colour;
+      c->kernels->rgbToGray(AsRgb(c, work, colour, count), count, target);
+      return target;
+    case kImageModeRGB:
+      return AsRgb(c, work, colour, count);
+    case kImageModeCMYK:
+      if (work == StoredSpace::CMYK) return colour;
+      RgbToCmyk(AsRgb(c, work, colour, count), count, target);
+      return target;
+    case kImageModeLab:
+      if (work == StoredSpace::Lab) return colour;
+      RunColourTransform(c->toLab, AsRgb(c, work, colour, count), target, count);
+      return target;
+    case kImageModeHSB:
+      ToHsb(AsRgb(c, work, colour, count), count, target);
+      return target;
+    case kImageModeHSL:
+      ToHsl(AsRgb(c, work, colour, count), count, target);
+      return target;
+    case kImageModeIndexed: {
+      if (work == StoredSpace::Gray || work == StoredSpace::Indexed) return colour;
+      const Quantiser& q = GetQuantiser();
+      const uint8_t* rgb = AsRgb(c, work, colour, count);
+      for (int32_t i = 0; i < count; ++i) target[i] = Quantise(q, rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+      return target;
+    }
+    default:
+      return colour;
+  }
+}
+
+// Greys into bits, 1 = black (below 128), from the top bit of out[0] on.
+void PackBits(const uint8_t* grey, int32_t count, uint8_t* out) {
+  int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    unsigned bits = 0;
+    for (int k = 0; k < 8; ++k) bits = bits << 1 | (grey[i + k] < 128 ? 1u : 0u);
+    out[i >> 3] = static_cast<uint8_t>(bits);
+  }
+  if (i < count) {
+    unsigned bits = 0;
+    for (int k = 0; k < 8; ++k) bits = bits << 1 | (i + k < count && grey[i + k] < 128 ? 1u : 0u);
+    out[i >> 3] = static_cast<uint8_t>(bits);
+  }
+}
+
+// Each entry's planes, made once: the table's colours go through the same
+// conversion as pixels of that colour would.
+void MakeEntryTable(Conversion* c) {
+  uint8_t colours[256 * 3];
+  uint8_t planes[256 * 4];
+  const uint8_t* converted = planes;
+  if (c->mode == kImageModeIndexed) {
+    for (int i = 0; i < 256; ++i) planes[i] = Byte(i);
+  } else {
+    for (int i = 0; i < 256; ++i) EntryColour(*c, i, colours + 3 * i);
+    converted = ConvertColour(c, StoredSpace::RGB, colours, 256, planes);
+  }
+  const int32_t mp = c->modePlanes;  // 1 in bitmap mode: the grey
+  for (int i = 0; i < 256; ++i) {
+    std::memcpy(c->entryPlanes[i], converted + i * mp, static_cast<size_t>(mp));
+    if (c->alphaPlane) c->entryPlanes[i][mp] = c->palette[i][3];
+  }
+  c->lookup = true;
+}
+
+template <int kPlanes>
+void CopyEntries(const Conversion* c, const uint8_t* in, int32_t count, uint8_t* out) {
+  const int32_t step = c->channels;
+  for (int32_t i = 0; i < count; ++i) {
+    std::memcpy(out + i * kPlanes, c->entryPlanes[in[i * step]], kPlanes);
+  }
+}
+
+void LookUpEntries(Conversion* c, const uint8_t* in, int32_t count, uint8_t* out) {
+  if (c->mode == kImageModeBitmap) {
+    CopyEntries<1>(c, in, count, c->target);
+    PackBits(c->target, count, out);
+    return;
+  }
+  switch (c->planes) {
+    case 1: CopyEntries<1>(c, in, count, out); return;
+    case 2: CopyEntries<2>(c, in, count, out); return;
+    case 3: CopyEntries<3>(c, in, count, out); return;
+    case 4: CopyEntries<4>(c, in, count, out); return;
+    default: CopyEntries<5>(c, in, count, out); return;
+  }
+}
+
 }  // namespace
+
+const PixelKernels& ChoosePixelKernels() {
+  static const PixelKernels* const chosen = [] {
+    for (int index = kKernelsCount - 1; index > 0; --index) {
+      if (CanRun(index)) return &kKernels[index];
+    }
+    return &kKernels[0];
+  }();
+  return *chosen;
+}
+
+int PixelKernelsCount() { return kKernelsCount; }
+
+const PixelKernels* PixelKernelsAt(int index) {
+  if (index < 0 || index >= kKernelsCount || !CanRun(index)) return nullptr;
+  return &kKernels[index];
+}
 
 const uint8_t (*QuantisePalette())[3] { return GetQuantiser().palette; }
 
 // Full grey-component replacement on gamma-encoded values: K = 1 - max,
 // C = (max - R) / max and so on (the textbook (1 - R - K) / (1 - K)); in the
-// host's convention K's byte is max itself and C's is 255 - ink.
+// host's convention K's byte is max itself and C's is 255 - ink, where the
+// ink is the rounded ratio of max - R to max (255 for black, max = 0).
 void RgbToCmyk(const uint8_t* rgb, int32_t count, uint8_t* cmyk) {
+  const Ratios& ratio = GetRatios();
   for (int32_t i = 0; i < count; ++i, rgb += 3, cmyk += 4) {
-    const int max = std::max(rgb[0], std::max(rgb[1], rgb[2]));
-    for (int k = 0; k < 3; ++k) {
-      cmyk[k] = max == 0 ? 255 : Byte(255 - ((max - rgb[k]) * 255 + max / 2) / max);
-    }
+    const int max = Max3(rgb[0], rgb[1], rgb[2]);
+    const uint8_t* inks = ratio.v[max];
+    for (int k = 0; k < 3; ++k) cmyk[k] = Byte(255 - inks[max - rgb[k]]);
     cmyk[3] = Byte(max);
   }
 }
 
 // R = (1 - C)(1 - K): in the host's convention, C's byte times K's byte.
 void CmykToRgb(const uint8_t* cmyk, int32_t count, uint8_t* rgb) {
-  for (int32_t i = 0; i < count; ++i, rgb += 3, cmyk += 4) {
-    for (int k = 0; k < 3; ++k) rgb[k] = Byte((cmyk[k] * cmyk[3] + 127) / 255);
-  }
+  ChoosePixelKernels().cmykToRgb(cmyk, count, rgb);
 }
+
+void RgbToHsb(const uint8_t* rgb, int32_t count, uint8_t* hsb) { ToHsb(rgb, count, hsb); }
+
+void RgbToHsl(const uint8_t* rgb, int32_t count, uint8_t* hsl) { ToHsl(rgb, count, hsl); }
 
 uint8_t QuantiseColour(uint8_t r, uint8_t g, uint8_t b) {
   return Quantise(GetQuantiser(), r, g, b);
@@ -280,6 +534,7 @@ int16_t OwnMode(const StoredLayout& layout) {
 bool PrepareConversion(const StoredLayout& layout, int16_t mode, bool keepAlpha,
                        int32_t maxPixels, Conversion* c, std::string* whyNot) {
   *c = Conversion();
+  c->kernels = &ChoosePixelKernels();
   c->from = layout.space;
   c->channels = layout.channels;
   c->colourChannels = ColourChannelsOf(layout.space, layout.channels);
@@ -344,6 +599,7 @@ bool PrepareConversion(const StoredLayout& layout, int16_t mode, bool keepAlpha,
     *whyNot = "out of memory";
     return false;
   }
+  if (layout.space == StoredSpace::Indexed && !c->identity) MakeEntryTable(c);
   return true;
 }
 
@@ -352,75 +608,28 @@ void ConvertPixels(Conversion* c, const uint8_t* in, int32_t count, uint8_t* out
     std::memcpy(out, in, static_cast<size_t>(count) * static_cast<size_t>(c->planes));
     return;
   }
+  if (c->lookup) {
+    LookUpEntries(c, in, count, out);
+    return;
+  }
   const StoredSpace work = WorkSpace(*c);
   const uint8_t* colour = Composite(c, in, count);
+  if (c->mode == kImageModeBitmap) {
+    PackBits(ConvertColour(c, work, colour, count, c->target), count, out);
+    return;
+  }
   // Without an alpha plane the mode's planes go straight to `out`.
   uint8_t* target = c->alphaPlane ? c->target : out;
+  const uint8_t* planes = ConvertColour(c, work, colour, count, target);
   const int32_t mp = c->modePlanes;
-  switch (c->mode) {
-    case kImageModeGray:
-    case kImageModeDuotone:
-    case kImageModeBitmap: {
-      const uint8_t* grey = colour;
-      if (work != StoredSpace::Gray) {
-        const uint8_t* rgb = AsRgb(c, work, colour, count);
-        for (int32_t i = 0; i < count; ++i) c->target[i] = Luma(rgb + 3 * i);
-        grey = c->target;
-      }
-      if (c->mode == kImageModeBitmap) {
-        std::memset(out, 0, static_cast<size_t>((count + 7) / 8));
-        for (int32_t i = 0; i < count; ++i) {
-          if (grey[i] < 128) out[i >> 3] = Byte(out[i >> 3] | (0x80 >> (i & 7)));
-        }
-        return;
-      }
-      if (grey != target) std::memcpy(target, grey, static_cast<size_t>(count));
-      break;
-    }
-    case kImageModeRGB: {
-      const uint8_t* rgb = AsRgb(c, work, colour, count);
-      if (rgb != target) std::memcpy(target, rgb, 3 * static_cast<size_t>(count));
-      break;
-    }
-    case kImageModeCMYK:
-      if (work == StoredSpace::CMYK) {
-        if (colour != target) std::memcpy(target, colour, 4 * static_cast<size_t>(count));
-      } else {
-        RgbToCmyk(AsRgb(c, work, colour, count), count, target);
-      }
-      break;
-    case kImageModeLab:
-      if (work == StoredSpace::Lab) {
-        if (colour != target) std::memcpy(target, colour, 3 * static_cast<size_t>(count));
-      } else {
-        RunColourTransform(c->toLab, AsRgb(c, work, colour, count), target, count);
-      }
-      break;
-    case kImageModeHSB:
-      ToHsb(AsRgb(c, work, colour, count), count, target, 3);
-      break;
-    case kImageModeHSL:
-      ToHsl(AsRgb(c, work, colour, count), count, target, 3);
-      break;
-    case kImageModeIndexed: {
-      if (work == StoredSpace::Gray || work == StoredSpace::Indexed) {
-        if (colour != target) std::memcpy(target, colour, static_cast<size_t>(count));
-      } else {
-        const Quantiser& q = GetQuantiser();
-        const uint8_t* rgb = AsRgb(c, work, colour, count);
-        for (int32_t i = 0; i < count; ++i) target[i] = Quantise(q, rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
-      }
-      break;
-    }
-    default:
-      break;
+  if (!c->alphaPlane) {
+    if (planes != out) std::memcpy(out, planes, static_cast<size_t>(count) * static_cast<size_t>(mp));
+    return;
   }
-  if (c->alphaPlane) {
-    const int32_t planes = c->planes;
-    for (int32_t i = 0; i < count; ++i) {
-      std::memcpy(out + i * planes, c->target + i * mp, static_cast<size_t>(mp));
-      out[i * planes + mp] = c->alpha[i];
-    }
+  const int32_t all = c->planes;
+  for (int32_t i = 0; i < count; ++i) {
+    std::memcpy(out + i * all, planes + i * mp, static_cast<size_t>(mp));
+    out[i * all + mp] = c->alpha[i];
   }
 }
 

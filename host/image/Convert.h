@@ -10,6 +10,28 @@
 #include "host/image/ImageInput.h"
 #include "host/image/ImageInternal.h"
 
+// The per-pixel arithmetic of the conversions, in versions for processors
+// with wider vector units; every version gives the same bytes.
+struct PixelKernels {
+  const char* name;
+  // (299 R + 587 G + 114 B + 500) / 1000.
+  void (*rgbToGray)(const uint8_t* rgb, int32_t count, uint8_t* grey);
+  void (*grayToRgb)(const uint8_t* grey, int32_t count, uint8_t* rgb);
+  // R = (C K + 127) / 255 and so on, in the host's convention (255 = no ink).
+  void (*cmykToRgb)(const uint8_t* cmyk, int32_t count, uint8_t* rgb);
+  // Pixels of n colour bytes and an alpha byte over white:
+  // (v a + 255 (255 - a) + 127) / 255; overWhite[n] for n = 1, 3, 4 (null
+  // for the others).
+  void (*overWhite[5])(const uint8_t* in, int32_t count, uint8_t* out);
+};
+
+// The fastest version this processor runs.
+const PixelKernels& ChoosePixelKernels();
+// Every version built in, for tests and benchmarks; null where this
+// processor cannot run it.
+int PixelKernelsCount();
+const PixelKernels* PixelKernelsAt(int index);
+
 struct Conversion {
   // The stored side.
   StoredSpace from = StoredSpace::Gray;
@@ -28,6 +50,12 @@ struct Conversion {
   bool keepAlpha = false;
   // Rows that need no change at all: the stored bytes are the delivered ones.
   bool identity = false;
+  const PixelKernels* kernels = nullptr;
+  // Stored palette indices into any mode but multichannel: each table
+  // entry's delivered planes (alpha plane included), worked out once, so a
+  // pixel is a lookup. In bitmap mode the entry's grey.
+  bool lookup = false;
+  uint8_t entryPlanes[256][8] = {};
   // lcms2 steps (owned by ColourTransform.h's cache), where needed.
   ColourTransform* toLab = nullptr;
   ColourTransform* fromLab = nullptr;
@@ -69,3 +97,8 @@ uint8_t QuantiseColour(uint8_t r, uint8_t g, uint8_t b);
 // RGB <-> CMYK (the host's convention, 255 = no ink), `count` pixels.
 void RgbToCmyk(const uint8_t* rgb, int32_t count, uint8_t* cmyk);
 void CmykToRgb(const uint8_t* cmyk, int32_t count, uint8_t* rgb);
+
+// RGB to HSB and HSL (hue 0..255 for 0..360 degrees), `count` pixels of 3
+// bytes each.
+void RgbToHsb(const uint8_t* rgb, int32_t count, uint8_t* hsb);
+void RgbToHsl(const uint8_t* rgb, int32_t count, uint8_t* hsl);

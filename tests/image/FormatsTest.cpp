@@ -11,10 +11,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 #include "Encoders.h"
 #include "ImageTestSupport.h"
 #include "host/image/ColourTransform.h"
+#include "host/image/WholeInflate.h"
 
 namespace {
 
@@ -129,6 +131,155 @@ TEST(PngFiles, PalettesKeepTheirIndicesAndComposeTheirTable) {
   EXPECT_EQ(info.palette[2][0], 0);
   EXPECT_EQ(Decode(png, &info, Mode(kImageModeRGB)),
             (std::vector<uint8_t>{10, 20, 30, 200, 100, 0, 255, 255, 255, 200, 100, 0}));
+}
+
+// Palette pixels, converted through their table, give in every mode what
+// the same colours do in an RGB image; with alpha kept, the entry's alpha
+// follows as the last plane.
+TEST(PngFiles, PaletteImagesConvertLikeTheirColoursInEveryMode) {
+  PngOptions o;
+  std::vector<uint8_t> indices(256);
+  for (int i = 0; i < 256; ++i) {
+    for (int k = 0; k < 3; ++k) o.palette.push_back(static_cast<uint8_t>(i * (k + 3) + 17 * k));
+    o.alpha.push_back(static_cast<uint8_t>(i < 200 ? 255 : i));  // some opaque, some not
+    indices[static_cast<size_t>(i)] = static_cast<uint8_t>((i * 37) & 255);
+  }
+  const std::string png = EncodePng(16, 16, PNG_COLOR_TYPE_PALETTE, indices, o);
+  std::vector<uint8_t> raw, over, alpha;
+  for (uint8_t index : indices) {
+    const int a = o.alpha[index];
+    for (int k = 0; k < 3; ++k) {
+      const int v = o.palette[3 * index + k];
+      raw.push_back(static_cast<uint8_t>(v));
+      over.push_back(static_cast<uint8_t>((v * a + 255 * (255 - a) + 127) / 255));
+    }
+    alpha.push_back(static_cast<uint8_t>(a));
+  }
+  const std::string rawPpm = Pnm("P6 16 16 255\n", raw), overPpm = Pnm("P6 16 16 255\n", over);
+  ImageInfo info, rgbInfo;
+  for (int16_t mode : {kImageModeBitmap, kImageModeGray, kImageModeRGB, kImageModeCMYK, kImageModeHSL,
+                       kImageModeHSB, kImageModeDuotone, kImageModeLab}) {
+    if (mode == kImageModeLab && !ColourTransformsAvailable()) continue;
+    SCOPED_TRACE(ImageModeName(mode));
+    EXPECT_EQ(Decode(png, &info, Mode(mode)), Decode(overPpm, &rgbInfo, Mode(mode)));
+    if (mode == kImageModeBitmap) continue;
+    std::vector<uint8_t> kept = Decode(rawPpm, &rgbInfo, Mode(mode)), withAlpha;
+    const size_t planes = kept.size() / 256;
+    for (size_t i = 0; i < 256; ++i) {
+      withAlpha.insert(withAlpha.end(), kept.begin() + static_cast<long>(i * planes),
+                       kept.begin() + static_cast<long>((i + 1) * planes));
+      withAlpha.push_back(alpha[i]);
+    }
+    EXPECT_EQ(Decode(png, &info, Mode(mode, true)), withAlpha);
+  }
+}
+
+// What reading a whole file gives: its bytes, or its message.
+std::string Outcome(const std::string& bytes, uint64_t memoryLimit) {
+  ImageOptions options;
+  options.memoryLimit = memoryLimit;
+  ImageInfo info;
+  std::string error;
+  std::vector<uint8_t> out = DecodeBytes(bytes, options, &info, &error, "damaged.png");
+  return out.empty() ? "error: " + error : std::string(out.begin(), out.end());
+}
+
+// A PNG's chunks: where each starts, its length and type.
+struct Chunk {
+  size_t at;
+  size_t length;
+  std::string type;
+};
+
+std::vector<Chunk> Chunks(const std::string& png) {
+  std::vector<Chunk> chunks;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const auto* p = reinterpret_cast<const uint8_t*>(png.data() + at);
+    const size_t length = size_t{p[0]} << 24 | size_t{p[1]} << 16 | size_t{p[2]} << 8 | p[3];
+    chunks.push_back(Chunk{at, length, png.substr(at + 4, 4)});
+    at += 12 + length;
+  }
+  return chunks;
+}
+
+void FixCrc(std::string* png, const Chunk& c) {
+  const uint32_t crc = Crc32(0, reinterpret_cast<const uint8_t*>(png->data() + c.at + 4), c.length + 4);
+  for (int k = 0; k < 4; ++k) (*png)[c.at + 8 + c.length + k] = static_cast<char>(crc >> (24 - 8 * k));
+}
+
+std::string MakeChunk(const std::string& type, const std::string& data) {
+  std::string chunk(4, '\0');
+  for (int k = 0; k < 4; ++k) chunk[k] = static_cast<char>(data.size() >> (24 - 8 * k));
+  chunk += type + data + std::string(4, '\0');
+  FixCrc(&chunk, Chunk{0, data.size(), type});
+  return chunk;
+}
+
+// Images inflated whole must fail, or not, exactly as libpng streaming
+// them does: the same bytes or the same message, whatever the damage.
+TEST(PngFiles, InflatingWholeChangesNothingButTheSpeed) {
+  // Noise, every other row a copy of the one two above: matches 770 bytes
+  // back, beyond a small window.
+  std::vector<uint8_t> noise(128 * 64 * 3);
+  uint32_t seed = 7;
+  for (size_t i = 0; i < noise.size(); ++i) {
+    const size_t row = i / 384;
+    noise[i] = row % 2 == 1 && row >= 2 ? noise[i - 768]
+                                        : static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  }
+  const std::string png = EncodePng(128, 64, PNG_COLOR_TYPE_RGB, noise);
+  const std::vector<Chunk> chunks = Chunks(png);
+  std::vector<Chunk> idat;
+  for (const Chunk& c : chunks) {
+    if (c.type == "IDAT") idat.push_back(c);
+  }
+  ASSERT_GE(idat.size(), 2u);
+  const Chunk& last = idat.back();
+  const size_t afterIdat = last.at + 12 + last.length;
+
+  std::map<std::string, std::string> damaged;
+  damaged["intact"] = png;
+  std::string s = png;
+  s[idat[1].at + 8 + idat[1].length] ^= 0x10;  // the CRC itself
+  damaged["IDAT CRC"] = s;
+  s = png;
+  s[idat[1].at + 8 + idat[1].length / 2] ^= 0x10;
+  FixCrc(&s, idat[1]);
+  damaged["deflate data"] = s;
+  s = png;
+  s[last.at + 8 + last.length - 1] ^= 1;
+  FixCrc(&s, last);
+  damaged["Adler-32"] = s;
+  s = png;
+  s[idat[0].at + 8] = 0x48;  // a 512-byte window (FCHECK still right)
+  s[idat[0].at + 9] = static_cast<char>(31 - (0x48 * 256 % 31));
+  FixCrc(&s, idat[0]);
+  damaged["small window"] = s;
+  damaged["cut inside IDAT"] = png.substr(0, idat[1].at + 20);
+  damaged["cut between IDATs"] = png.substr(0, idat[1].at);
+  damaged["no IEND"] = png.substr(0, afterIdat);
+  damaged["empty IDAT between"] = png.substr(0, idat[1].at) + MakeChunk("IDAT", "") + png.substr(idat[1].at);
+  damaged["tEXt between IDATs"] = png.substr(0, idat[1].at) + MakeChunk("tEXt", "a\0b") + png.substr(idat[1].at);
+  s = png.substr(0, afterIdat - 4) + "xyz" + png.substr(afterIdat - 4);
+  s[last.at + 3] = static_cast<char>(s[last.at + 3] + 3);
+  FixCrc(&s, Chunk{last.at, last.length + 3, "IDAT"});
+  damaged["data after the stream"] = s;
+
+  for (const auto& [what, bytes] : damaged) {
+    SCOPED_TRACE(what);
+    const uint64_t before = PngImagesInflatedWhole();
+    const std::string whole = Outcome(bytes, 0);
+    const bool wasWhole = PngImagesInflatedWhole() > before;
+    const std::string streamed = Outcome(bytes, 1000);  // too little to inflate whole
+    EXPECT_EQ(whole, streamed);
+    if (what == "intact" || what == "no IEND" || what == "empty IDAT between") {
+      EXPECT_TRUE(wasWhole);
+      EXPECT_EQ(whole, std::string(noise.begin(), noise.end()));
+    }
+  }
+  EXPECT_NE(Outcome(damaged["IDAT CRC"], 0).find("CRC error"), std::string::npos);
+  EXPECT_NE(Outcome(damaged["Adler-32"], 0).find("incorrect data check"), std::string::npos);
+  EXPECT_NE(Outcome(damaged["cut inside IDAT"], 0).find("truncated"), std::string::npos);
 }
 
 TEST(PngFiles, InterlacedIsDecodedWholeWithTheSamePixels) {
