@@ -93,14 +93,17 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
   r->mid.assign(static_cast<size_t>(r->midW) * c, 0);
   r->scale = r->midW != dstWidth || r->midH != dstHeight;
   if (r->scale) {
-    // Rows one source row can complete: about the upscaling factor, and a
-    // few more where the filter meets the top and bottom edges.
-    const int32_t up = (dstHeight + r->midH - 1) / r->midH;
-    r->capacity = 2 * up + 16 < dstHeight ? 2 * up + 16 : dstHeight;
+    // Rows one source row can complete: about the upscaling factor, but
+    // where the filter (6 rows for Lanczos 3, 8 once aligned) is clamped at
+    // the top and bottom edges, every output row centred within its half
+    // width of the edge comes at once.
+    const int64_t up = (dstHeight + r->midH - 1) / r->midH;
+    r->capacity = static_cast<int32_t>(10 * up + 16 < dstHeight ? 10 * up + 16 : dstHeight);
     r->inStride = Aligned(r->midW);
     r->outStride = Aligned(dstWidth);
-    r->planeIn = AllocateAligned(r->inStride * c);
-    r->planeOut = AllocateAligned(r->outStride * static_cast<size_t>(r->capacity) * c);
+    // With room past the last row for the library's vector loads and stores.
+    r->planeIn = AllocateAligned(r->inStride * c + 64);
+    r->planeOut = AllocateAligned(r->outStride * static_cast<size_t>(r->capacity) * c + 64);
     if (r->planeIn == nullptr || r->planeOut == nullptr) {
       *error = "out of memory for resampling";
       FreeResampler(r);
@@ -109,7 +112,7 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
     for (int32_t k = 0; k < channels; ++k) {
       SwsContext* context = sws_getContext(r->midW, r->midH, AV_PIX_FMT_GRAY8, dstWidth, dstHeight,
                                            AV_PIX_FMT_GRAY8,
-                                           SWS_AREA | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr,
+                                           SWS_LANCZOS | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr,
                                            nullptr, nullptr);
       if (context == nullptr) {
         *error = "libswscale cannot resample " + std::to_string(r->midW) + " x " +
