@@ -865,6 +865,17 @@ const char* ImageInputHelp() {
     std::string s = "Input formats (recognised by content): " + ReadableFormats() + ".\n";
     s += "Decoded a band at a time, however tall: " + streamed + ".\n";
     if (!whole.empty()) s += "Decoded whole, in memory: " + whole + ".\n";
+    s += "Each image opens in its own mode: gray, rgb, cmyk or lab as stored. Palette images\n"
+         "(GIF, palette PNG and TIFF) open as rgb, or gray when every colour of the palette is\n"
+         "grey; --mode indexed gives their indices. Grey with alpha and 1-bit images open as\n"
+         "gray; alpha is composited over white unless kept; channels beyond colour and alpha\n"
+         "show only in multichannel mode, as do images whose channels have no known colour.\n";
+    if (ResamplingAvailable()) {
+      s += "Resizing averages colour before converting it (Lanczos 3, libswscale), a band at a\n"
+           "time; a JPEG at 1/2, 1/4 or 1/8 of its size or less is first shrunk by its decoder.\n";
+    } else {
+      s += "This build cannot resize images (it was built without libswscale).\n";
+    }
     return s;
   }();
   return text.c_str();

@@ -76,8 +76,10 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
              " pixels to " + std::to_string(dstWidth) + " x " + std::to_string(dstHeight);
     return nullptr;
   }
-  // The library would fill the terminal with its notes on alignment.
-  av_log_set_level(AV_LOG_QUIET);
+  // The library would fill the terminal with its notes on alignment; what
+  // goes wrong is reported here, in the users' words.
+  static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
+  (void)quiet;
   Resampler* r = new Resampler;
   r->srcW = srcWidth;
   r->srcH = srcHeight;
@@ -182,6 +184,32 @@ bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
   return true;
 }
 
+// Adds each block of bx pixels of `row` to its sums; C channels, or any
+// number for C = 0 (the common counts get loops the compiler unrolls).
+template <int C>
+void SumBlocks(Resampler* r, const uint8_t* row) {
+  const size_t c = C > 0 ? static_cast<size_t>(C) : static_cast<size_t>(r->channels);
+  for (int32_t i = 0; i < r->midW; ++i) {
+    const int32_t x0 = i * r->bx;
+    const int32_t x1 = x0 + r->bx < r->srcW ? x0 + r->bx : r->srcW;
+    uint64_t* sum = &r->sums[static_cast<size_t>(i) * c];
+    if (C > 0) {
+      // A row of one block fits 32 bits: at most 8191 pixels of 255.
+      uint32_t part[C > 0 ? C : 1] = {};
+      for (int32_t x = x0; x < x1; ++x) {
+        const uint8_t* p = row + static_cast<size_t>(x) * c;
+        for (size_t k = 0; k < c; ++k) part[k] += p[k];
+      }
+      for (size_t k = 0; k < c; ++k) sum[k] += part[k];
+    } else {
+      for (int32_t x = x0; x < x1; ++x) {
+        const uint8_t* p = row + static_cast<size_t>(x) * c;
+        for (size_t k = 0; k < c; ++k) sum[k] += p[k];
+      }
+    }
+  }
+}
+
 }  // namespace
 
 bool ResamplerPush(Resampler* r, const uint8_t* row, std::string* error) {
@@ -194,16 +222,14 @@ bool ResamplerPush(Resampler* r, const uint8_t* row, std::string* error) {
     ++r->midRows;
     return Scale(r, row, error);
   }
-  const size_t c = static_cast<size_t>(r->channels);
-  for (int32_t i = 0; i < r->midW; ++i) {
-    const int32_t x0 = i * r->bx;
-    const int32_t x1 = x0 + r->bx < r->srcW ? x0 + r->bx : r->srcW;
-    uint64_t* sum = &r->sums[static_cast<size_t>(i) * c];
-    for (int32_t x = x0; x < x1; ++x) {
-      const uint8_t* p = row + static_cast<size_t>(x) * c;
-      for (size_t k = 0; k < c; ++k) sum[k] += p[k];
-    }
+  switch (r->channels) {
+    case 1: SumBlocks<1>(r, row); break;
+    case 2: SumBlocks<2>(r, row); break;
+    case 3: SumBlocks<3>(r, row); break;
+    case 4: SumBlocks<4>(r, row); break;
+    default: SumBlocks<0>(r, row); break;
   }
+  const size_t c = static_cast<size_t>(r->channels);
   ++r->rowsInBlock;
   if (r->rowsInBlock < r->by && r->rowsIn < r->srcH) return true;
   for (int32_t i = 0; i < r->midW; ++i) {
