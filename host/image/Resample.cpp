@@ -53,7 +53,6 @@ struct Resampler {
   int32_t capacity = 0;
   // Output rows first..made - 1, interleaved.
   std::vector<uint8_t> out;
-  std::vector<uint8_t> line;  // scratch: one output row
   int32_t first = 0;
   int32_t made = 0;
 };
@@ -137,6 +136,26 @@ void Append(Resampler* r, const uint8_t* row) {
   ++r->made;
 }
 
+// Interleaved pixels to one plane a channel and back; C channels, or any
+// number for C = 0 (the common counts get loops the compiler vectorises).
+template <int C>
+void Split(const uint8_t* row, int32_t width, int32_t channels, uint8_t* planes, size_t stride) {
+  const size_t c = C > 0 ? static_cast<size_t>(C) : static_cast<size_t>(channels);
+  for (int32_t x = 0; x < width; ++x) {
+    const uint8_t* p = row + static_cast<size_t>(x) * c;
+    for (size_t k = 0; k < c; ++k) planes[k * stride + static_cast<size_t>(x)] = p[k];
+  }
+}
+
+template <int C>
+void Join(const uint8_t* planes, size_t stride, int32_t width, int32_t channels, uint8_t* row) {
+  const size_t c = C > 0 ? static_cast<size_t>(C) : static_cast<size_t>(channels);
+  for (size_t k = 0; k < c; ++k) {
+    const uint8_t* plane = planes + k * stride;
+    for (int32_t x = 0; x < width; ++x) row[static_cast<size_t>(x) * c + k] = plane[x];
+  }
+}
+
 // One row of the box stage's output into the library stage, and what comes
 // out of it into the held rows.
 bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
@@ -146,9 +165,11 @@ bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
   }
   const int32_t channels = r->channels;
   const size_t c = static_cast<size_t>(channels);
-  for (int32_t k = 0; k < channels; ++k) {
-    uint8_t* plane = r->planeIn + static_cast<size_t>(k) * r->inStride;
-    for (int32_t x = 0; x < r->midW; ++x) plane[x] = row[static_cast<size_t>(x) * c + static_cast<size_t>(k)];
+  switch (channels) {
+    case 1: Split<1>(row, r->midW, channels, r->planeIn, r->inStride); break;
+    case 3: Split<3>(row, r->midW, channels, r->planeIn, r->inStride); break;
+    case 4: Split<4>(row, r->midW, channels, r->planeIn, r->inStride); break;
+    default: Split<0>(row, r->midW, channels, r->planeIn, r->inStride); break;
   }
   int got = -1;
   const int inStride = static_cast<int>(r->inStride), outStride = static_cast<int>(r->outStride);
@@ -171,16 +192,21 @@ bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
     }
     got = n;
   }
-  r->line.resize(static_cast<size_t>(r->dstW) * c);
-  uint8_t* line = r->line.data();
+  const size_t rowBytes = static_cast<size_t>(r->dstW) * c;
+  const size_t at = r->out.size();
+  r->out.resize(at + rowBytes * static_cast<size_t>(got));
+  const size_t planeStride = r->outStride * static_cast<size_t>(r->capacity);
   for (int32_t y = 0; y < got; ++y) {
-    for (int32_t k = 0; k < channels; ++k) {
-      const uint8_t* plane = r->planeOut + (static_cast<size_t>(k) * static_cast<size_t>(r->capacity) +
-                                            static_cast<size_t>(y)) * r->outStride;
-      for (int32_t x = 0; x < r->dstW; ++x) line[static_cast<size_t>(x) * c + static_cast<size_t>(k)] = plane[x];
+    const uint8_t* planes = r->planeOut + static_cast<size_t>(y) * r->outStride;
+    uint8_t* line = r->out.data() + at + static_cast<size_t>(y) * rowBytes;
+    switch (channels) {
+      case 1: Join<1>(planes, planeStride, r->dstW, channels, line); break;
+      case 3: Join<3>(planes, planeStride, r->dstW, channels, line); break;
+      case 4: Join<4>(planes, planeStride, r->dstW, channels, line); break;
+      default: Join<0>(planes, planeStride, r->dstW, channels, line); break;
     }
-    Append(r, line);
   }
+  r->made += got;
   return true;
 }
 
