@@ -13,8 +13,9 @@ extern "C" {
 namespace {
 
 // libswscale's filters for factors much beyond this need a cascade of its
-// contexts, which cannot take the image in slices (and crash when given
-// one); an exact box takes the image down to within it first.
+// contexts, which cannot take the image in slices (Lanczos crashes from a
+// factor of about 30, its area filter from about 170); an exact box takes
+// the image down to within it first.
 constexpr int32_t kMostLibraryFactor = 8;
 
 // Row distance of the library's planes: its SIMD code likes aligned rows.
