@@ -758,30 +758,30 @@ bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* inf
       }
     }
   }
-  std::string message;
-  if (scale != image->source.scaleDenominator) {
-    image->source.scaleDenominator = scale;
-    l.width = (image->fullWidth + scale - 1) / scale;
-    l.height = (image->fullHeight + scale - 1) / scale;
-    if (!Restart(image, &message)) return Fail(image, message, error);
-  }
-  const int32_t sourceW = swap ? l.height : l.width;
-  const int32_t sourceH = swap ? l.width : l.height;
+  // What the reader will store at that scale (libjpeg rounds up).
+  StoredLayout scaled = l;
+  scaled.width = (image->fullWidth + scale - 1) / scale;
+  scaled.height = (image->fullHeight + scale - 1) / scale;
+  const int32_t sourceW = swap ? scaled.height : scaled.width;
+  const int32_t sourceH = swap ? scaled.width : scaled.height;
   if (sourceW != width || sourceH != height) {
     std::string why;
-    image->resize = NewResizeStage(l, sourceW, sourceH, width, height, image->plain,
+    image->resize = NewResizeStage(scaled, sourceW, sourceH, width, height, image->plain,
                                    image->options.keepAlpha, &why);
     if (image->resize == nullptr) {
       SetImageError(error, image->source, "cannot be resized: " + why);
       return false;
     }
   }
+  std::string message;
+  if (scale != image->source.scaleDenominator) {
+    image->source.scaleDenominator = scale;
+    l = scaled;
+    if (!Restart(image, &message)) return Fail(image, message, error);
+  }
   uint8_t* selected = static_cast<uint8_t*>(std::realloc(
       image->selected, static_cast<size_t>(width) * static_cast<size_t>(image->info.planes)));
-  if (selected == nullptr) {
-    SetImageError(error, image->source, "out of memory");
-    return false;
-  }
+  if (selected == nullptr) return Fail(image, image->source.name + ": out of memory", error);
   image->selected = selected;
   image->info.width = width;
   image->info.height = height;
