@@ -28,7 +28,7 @@ uint8_t* AllocateAligned(size_t bytes) {
 }
 
 // The integer box factor for `from` -> `to`: 1 while the library can go all
-// the way, else the factor that leaves it a factor of 4 to 8.
+// the way, else the factor that leaves it a factor of 4 to 6.
 int32_t BoxFactor(int32_t from, int32_t to) {
   if (from <= static_cast<int64_t>(kMostLibraryFactor) * to) return 1;
   return from / (4 * to);

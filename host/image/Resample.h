@@ -6,7 +6,7 @@
 // or range quirk of the library touches the values: a flat image stays
 // exactly flat. The library takes no more than a factor of about 30 in one
 // step when it is fed in slices, so a larger shrinking factor is first
-// brought down to 4..8 by an exact integer box (whole blocks of pixels
+// brought down to 4..6 by an exact integer box (whole blocks of pixels
 // averaged, a partial block at the right and bottom edges over its own
 // pixels), as libvips does. Lanczos rather than the library's area filter:
 // on one-pixel stripes shrunk by factors that are no integer, its rms

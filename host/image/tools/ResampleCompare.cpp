@@ -12,7 +12,7 @@
 //       decoded band by band and resampled as the rows come, for peak
 //       memory under /usr/bin/time -v
 //
-// LIBRARY: swscale (this library's Resampler: box, then libswscale's area
+// LIBRARY: swscale (this library's Resampler: box, then libswscale's Lanczos
 // filter), swscale-lanczos (libswscale alone, whole image), pixman-box,
 // pixman-lanczos (separable convolution), vips (vips_resize, Lanczos 3).
 #include <chrono>
