@@ -8,6 +8,7 @@
 #include "host/BandReader.h"
 #include "host/Messages.h"
 #include "host/Progress.h"
+#include "host/image/Sizing.h"
 #include "host/platform/HostSystem.h"
 #include "hostsupport/CheckedSize.h"
 #include "scripting/RecordedParameters.h"

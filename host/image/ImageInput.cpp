@@ -11,6 +11,8 @@
 #include "host/image/Convert.h"
 #include "host/image/ImageInternal.h"
 #include "host/image/InputFile.h"
+#include "host/image/Resample.h"
+#include "host/image/Resize.h"
 
 struct ImageFile {
   ImageSource source;
@@ -30,6 +32,16 @@ struct ImageFile {
   uint64_t wholeBytes = 0;     // charged to the budget while `whole` is held
   bool failed = false;
   std::string failure;
+  bool readStarted = false;
+  // The stored size before the decoder was asked to shrink the image.
+  int32_t fullWidth = 0;
+  int32_t fullHeight = 0;
+  // What the image delivers before inversion (the colour table as stored).
+  ImageInfo plain;
+  // A resized image: the stage that resamples it, and the next oriented
+  // source row it takes.
+  ResizeStage* resize = nullptr;
+  int32_t sourceRow = 0;
 };
 
 namespace {
@@ -210,6 +222,61 @@ void MirrorRow(uint8_t* row, int32_t width, int32_t channels) {
   }
 }
 
+// ---- modes and inversion ---------------------------------------------------------
+
+// The mode an image opens in: its stored colour, except that a palette is
+// only a way of storing colour: such images open as RGB, or as gray when
+// every entry that can show (not fully transparent) is grey.
+int16_t DefaultMode(const StoredLayout& l) {
+  if (l.space != StoredSpace::Indexed) return OwnMode(l);
+  for (int32_t i = 0; i < l.paletteCount && i < 256; ++i) {
+    const uint8_t* e = l.palette[i];
+    if (e[3] != 0 && (e[0] != e[1] || e[1] != e[2])) return kImageModeRGB;
+  }
+  return kImageModeGray;
+}
+
+// The delivered plane that holds alpha (kept alpha, or a multichannel
+// image's stored alpha), which inversion leaves alone; -1 for none.
+int32_t AlphaPlaneOf(const ImageFile* image) {
+  if (image->info.alphaPlane) return image->info.planes - 1;
+  if (image->info.mode == kImageModeMultichannel) return image->layout.alphaChannel;
+  return -1;
+}
+
+// 255 - s for every sample of `count` delivered pixels (all planes) but
+// alpha; in bitmap mode the first `count` bits flip.
+void Invert(const ImageFile* image, uint8_t* pixels, int32_t count) {
+  if (image->info.mode == kImageModeBitmap) {
+    for (int32_t i = 0; i < count / 8; ++i) pixels[i] = static_cast<uint8_t>(~pixels[i]);
+    if (count % 8 != 0) pixels[count / 8] = static_cast<uint8_t>(pixels[count / 8] ^ (0xFF00 >> (count % 8)));
+    return;
+  }
+  const int32_t planes = image->info.planes;
+  const int32_t alpha = AlphaPlaneOf(image);
+  const size_t n = static_cast<size_t>(count) * static_cast<size_t>(planes);
+  if (alpha < 0) {
+    for (size_t i = 0; i < n; ++i) pixels[i] = static_cast<uint8_t>(255 - pixels[i]);
+    return;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (static_cast<int32_t>(i % static_cast<size_t>(planes)) != alpha) pixels[i] = static_cast<uint8_t>(255 - pixels[i]);
+  }
+}
+
+// Inverted indices keep meaning the same picture, inverted: entry i of the
+// table moves to 255 - i as its inverse colour.
+void InvertPalette(ImageInfo* info) {
+  if (info->mode != kImageModeIndexed || info->paletteCount <= 0) return;
+  uint8_t table[256][3] = {};
+  for (int32_t i = 0; i < info->paletteCount; ++i) {
+    for (int k = 0; k < 3; ++k) table[255 - i][k] = static_cast<uint8_t>(255 - info->palette[i][k]);
+  }
+  std::memcpy(info->palette, table, sizeof table);
+  info->paletteCount = 256;
+  if (info->transparentIndex >= 0) info->transparentIndex = 255 - info->transparentIndex;
+}
+
 // ---- the reader's position ---------------------------------------------------
 
 bool Fail(ImageFile* image, const std::string& message, std::string* error) {
@@ -273,7 +340,7 @@ bool LoadWhole(ImageFile* image, std::string* error) {
   image->wholeBytes = bytes;
   if (image->nextRow != 0 && !Restart(image, error)) return false;
   const size_t ch = static_cast<size_t>(l.channels);
-  const int32_t outWidth = image->info.width;
+  const int32_t outWidth = l.orientation >= 5 ? l.height : l.width;
   for (int32_t y = 0; y < l.height; ++y) {
     if (Interrupted(image->source, error)) return false;
     uint8_t* row = image->row;
@@ -295,9 +362,11 @@ void DeliverRow(ImageFile* image, const uint8_t* stored, int32_t count, int32_t 
   const int32_t planes = image->conversion.planes;
   if (image->info.mode == kImageModeBitmap || (loPlane == 0 && hiPlane == planes - 1)) {
     ConvertPixels(&image->conversion, stored, count, dest);
+    if (image->options.invert) Invert(image, dest, count);
     return;
   }
   ConvertPixels(&image->conversion, stored, count, image->selected);
+  if (image->options.invert) Invert(image, image->selected, count);
   const size_t take = static_cast<size_t>(hiPlane - loPlane + 1);
   for (int32_t i = 0; i < count; ++i) {
     std::memcpy(dest + static_cast<size_t>(i) * take,
@@ -331,6 +400,59 @@ const ImageReader* RecogniseFormat(const uint8_t* head, size_t got, const ImageS
                                      "; readable formats: " + ReadableFormats() + ")");
   }
   return nullptr;
+}
+
+// The next oriented source row of a resized image.
+bool NextSourceRow(ImageFile* image, const uint8_t** row, std::string* error) {
+  if (image->holdWhole) {
+    if (image->whole == nullptr && !LoadWhole(image, error)) return false;
+    const bool swap = image->layout.orientation >= 5;
+    const size_t width = static_cast<size_t>(swap ? image->layout.height : image->layout.width);
+    *row = image->whole + static_cast<size_t>(image->sourceRow) * width *
+                              static_cast<size_t>(image->layout.channels);
+  } else {
+    uint8_t* stored = image->row;
+    if (!ReadStoredRows(image, &stored, 1, error)) return false;
+    if (image->layout.orientation == 2) MirrorRow(stored, image->layout.width, image->layout.channels);
+    *row = stored;
+  }
+  ++image->sourceRow;
+  return true;
+}
+
+bool ReadResizedRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, int32_t right,
+                     int32_t loPlane, int32_t hiPlane, uint8_t* dest, size_t stride,
+                     std::string* error) {
+  ResizeStage* stage = image->resize;
+  if (top < ResizeStageFirstRow(stage)) {
+    if (!ResetResizeStage(stage, error)) return false;
+    image->sourceRow = 0;
+    if (!image->holdWhole && image->nextRow != 0 && !Restart(image, error)) return false;
+  }
+  // Rows from `top` on stay, so that a band asked for again needs no restart.
+  ResizeStageDrop(stage, top);
+  const int32_t count = right - left;
+  const int32_t planes = image->info.planes;
+  const bool all = image->info.mode == kImageModeBitmap || (loPlane == 0 && hiPlane == planes - 1);
+  const size_t take = static_cast<size_t>(hiPlane - loPlane + 1);
+  for (int32_t r = top; r < bottom; ++r) {
+    while (ResizeStageEndRow(stage) <= r) {
+      const uint8_t* row = nullptr;
+      if (!NextSourceRow(image, &row, error) || !ResizeStagePush(stage, row, error)) return false;
+      ResizeStageDrop(stage, top);
+    }
+    uint8_t* out = dest + static_cast<size_t>(r - top) * stride;
+    uint8_t* pixels = all ? out : image->selected;
+    ResizeStageDeliver(stage, r, left, count, pixels);
+    if (image->options.invert) Invert(image, pixels, count);
+    if (all) continue;
+    for (int32_t i = 0; i < count; ++i) {
+      std::memcpy(out + static_cast<size_t>(i) * take,
+                  pixels + static_cast<size_t>(i) * static_cast<size_t>(planes) + static_cast<size_t>(loPlane),
+                  take);
+    }
+  }
+  return true;
 }
 
 bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFile** out,
@@ -392,7 +514,7 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   i.height = swap ? l.width : l.height;
   image->holdWhole = OrientationReason(l.orientation) != nullptr;
   i.decodedWhole = image->holdWhole ? OrientationReason(l.orientation) : l.wholeReason;
-  i.ownMode = OwnMode(l);
+  i.ownMode = DefaultMode(l);
   i.mode = options.mode == kImageModeOwn ? i.ownMode : options.mode;
   std::string why;
   if (!PrepareConversion(l, i.mode, options.keepAlpha, i.width, &image->conversion, &why)) {
@@ -404,6 +526,10 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   i.depth = i.mode == kImageModeBitmap ? 1 : 8;
   i.alphaPlane = image->conversion.alphaPlane;
   DeliveredPalette(image->conversion, i.palette, &i.paletteCount, &i.transparentIndex);
+  image->plain = i;
+  if (options.invert) InvertPalette(&i);
+  image->fullWidth = l.width;
+  image->fullHeight = l.height;
 
   image->row = static_cast<uint8_t*>(std::malloc(StoredRowBytes(image)));
   image->selected = static_cast<uint8_t*>(
@@ -589,6 +715,14 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
   const size_t stride = static_cast<size_t>(rowBytes);
   const size_t ch = static_cast<size_t>(image->layout.channels);
   std::string message;
+  image->readStarted = true;
+
+  if (image->resize != nullptr) {
+    if (!ReadResizedRows(image, top, bottom, left, right, loPlane, hiPlane, dest, stride, &message)) {
+      return Fail(image, message, error);
+    }
+    return true;
+  }
 
   if (image->holdWhole) {
     if (image->whole == nullptr && !LoadWhole(image, &message)) return Fail(image, message, error);
@@ -616,6 +750,9 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
       int32_t n = bottom - r < 64 ? bottom - r : 64;
       for (int32_t k = 0; k < n; ++k) rows[k] = dest + static_cast<size_t>(r - top + k) * stride;
       if (!ReadStoredRows(image, rows, n, &message)) return Fail(image, message, error);
+      if (image->options.invert) {
+        for (int32_t k = 0; k < n; ++k) Invert(image, rows[k], info.width);
+      }
       r += n;
     }
     return true;
@@ -630,8 +767,74 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
   return true;
 }
 
+bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info,
+                 std::string* error) {
+  if (image->failed) {
+    *error = image->failure;
+    return false;
+  }
+  if (image->readStarted) {
+    SetImageError(error, image->source, "cannot be resized once its rows are being read");
+    return false;
+  }
+  if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) {
+    SetImageError(error, image->source, "cannot be resized to " + std::to_string(width) + " x " +
+                                            std::to_string(height) + " pixels; each side must be 1 to " +
+                                            std::to_string(kMaxImageSide));
+    return false;
+  }
+  FreeResizeStage(image->resize);
+  image->resize = nullptr;
+  StoredLayout& l = image->layout;
+  const bool swap = l.orientation >= 5;
+  const int32_t fullW = swap ? image->fullHeight : image->fullWidth;
+  const int32_t fullH = swap ? image->fullWidth : image->fullHeight;
+  // The JPEG decoder shrinks by 2, 4 or 8 almost for free, straight from
+  // the DCT; what remains is resampled.
+  int32_t scale = 1;
+  if (image->reader == kJpegReader) {
+    for (int32_t s : {8, 4, 2}) {
+      if (static_cast<int64_t>(width) * s <= fullW && static_cast<int64_t>(height) * s <= fullH) {
+        scale = s;
+        break;
+      }
+    }
+  }
+  // What the reader will store at that scale (libjpeg rounds up).
+  StoredLayout scaled = l;
+  scaled.width = (image->fullWidth + scale - 1) / scale;
+  scaled.height = (image->fullHeight + scale - 1) / scale;
+  const int32_t sourceW = swap ? scaled.height : scaled.width;
+  const int32_t sourceH = swap ? scaled.width : scaled.height;
+  if (sourceW != width || sourceH != height) {
+    std::string why;
+    image->resize = NewResizeStage(scaled, sourceW, sourceH, width, height, image->plain,
+                                   image->options.keepAlpha, &why);
+    if (image->resize == nullptr) {
+      SetImageError(error, image->source, "cannot be resized: " + why);
+      return false;
+    }
+  }
+  std::string message;
+  if (scale != image->source.scaleDenominator) {
+    image->source.scaleDenominator = scale;
+    l = scaled;
+    if (!Restart(image, &message)) return Fail(image, message, error);
+  }
+  uint8_t* selected = static_cast<uint8_t*>(std::realloc(
+      image->selected, static_cast<size_t>(width) * static_cast<size_t>(image->info.planes)));
+  if (selected == nullptr) return Fail(image, image->source.name + ": out of memory", error);
+  image->selected = selected;
+  image->info.width = width;
+  image->info.height = height;
+  image->info.decoderScale = scale;
+  *info = image->info;
+  return true;
+}
+
 void CloseImage(ImageFile* image) {
   if (image == nullptr) return;
+  FreeResizeStage(image->resize);
   CloseReader(image);
   if (image->source.file != nullptr) std::fclose(image->source.file);
   FreeConversion(&image->conversion);
@@ -704,6 +907,17 @@ const char* ImageInputHelp() {
     std::string s = "Input formats (recognised by content): " + ReadableFormats() + ".\n";
     s += "Decoded a band at a time, however tall: " + streamed + ".\n";
     if (!whole.empty()) s += "Decoded whole, in memory: " + whole + ".\n";
+    s += "Each image opens in its own mode: gray, rgb, cmyk or lab as stored. Palette images\n"
+         "(GIF, palette PNG and TIFF) open as rgb, or gray when every colour of the palette is\n"
+         "grey; --mode indexed gives their indices. Grey with alpha and 1-bit images open as\n"
+         "gray; alpha is composited over white unless kept; channels beyond colour and alpha\n"
+         "show only in multichannel mode, as do images whose channels have no known colour.\n";
+    if (ResamplingAvailable()) {
+      s += "Resizing averages colour before converting it (Lanczos 3, libswscale), a band at a\n"
+           "time; a JPEG at 1/2, 1/4 or 1/8 of its size or less is first shrunk by its decoder.\n";
+    } else {
+      s += "This build cannot resize images (it was built without libswscale).\n";
+    }
     return s;
   }();
   return text.c_str();

@@ -9,6 +9,10 @@
 //   ImageInfo info;
 //   std::string error;
 //   if (!OpenImage("photo.jpg", options, &image, &info, &error)) { report error; exit 2; }
+//   // optionally, before the first read: the size to show it at
+//   int32_t w, h;
+//   FitImageSize(info.width, info.height, info.planes, request, &w, &h);  // Sizing.h
+//   if (!ResizeImage(image, w, h, &info, &error)) { report error; exit 2; }
 //   // info.width, info.height, info.planes, info.mode go into the ExportRecord
 //   for each band the plug-in asks for:
 //     if (!ReadImageRows(image, top, bottom, left, right, loPlane, hiPlane,
@@ -56,8 +60,8 @@
 //                  the top bit, 1 = black (grey below 128), (columns + 7) / 8
 //                  bytes a row. The plug-in refuses this mode; it is here so
 //                  a host can show that.
-//   2 indexed      1 plane of colour-table indices. A palette PNG or GIF
-//                  keeps its own indices and table. A grey image gets the
+//   2 indexed      1 plane of colour-table indices. A palette PNG, GIF or
+//                  TIFF keeps its own indices and table. A grey image gets the
 //                  256-level grey table (index = grey level). Any other image
 //                  is mapped, without dithering, to the nearest colour
 //                  (Euclidean, in RGB) of a fixed 256-colour table: the 216
@@ -87,9 +91,38 @@
 //   7 multichannel every plane as the file stores it (alpha and extra
 //                  channels included, nothing composited; CMYK in the host's
 //                  convention, Lab as TYPE_Lab_8, palette images as indices).
-// The image's own mode: gray, rgb, cmyk, lab or indexed after its stored
-// colour; multichannel when the file's channels have no known colour
-// meaning. A 1-bit image opens as gray (0 and 255): bitmap only by request.
+// The image's own mode (what kImageModeOwn delivers): gray, rgb, cmyk or
+// lab after its stored colour; multichannel when the file's channels have
+// no known colour meaning. A palette image (GIF, palette PNG or TIFF) opens
+// as rgb, or as gray when every palette entry that can show (any but fully
+// transparent ones) is grey: its indices only by asking for indexed. A
+// 1-bit image opens as gray (0 and 255): bitmap only by request. Grey with
+// alpha opens as gray, the alpha composited like any other. Channels beyond
+// the colour and alpha (a TIFF's extra samples, a PAM's further planes) are
+// left out of every mode but multichannel.
+//
+// Inversion (ImageOptions.invert): every delivered sample s becomes 255 - s,
+// a kept alpha plane (or a multichannel image's stored alpha) excepted; in
+// bitmap mode every bit flips. Indexed: the indices are inverted and the
+// table with them, entry i becoming entry 255 - i in its inverse colour, so
+// the table still shows the (inverted) picture; paletteCount is then 256.
+//
+// Resizing (ResizeImage, before the first read): the image is served at a
+// new size, band by band as before, memory still about a band's worth
+// however tall the image (images decoded whole hold their decoded pixels, at
+// the decoder's reduced size where it has one). The colour is averaged
+// where averaging means something: the stored grey, RGB, CMYK or Lab, a
+// palette expanded to RGB, alpha composited over white first, or, when it
+// is kept, colour weighted by alpha (premultiplied); only then does it
+// become the mode's planes, so HSB and HSL hue is never averaged, bitmap is
+// thresholded after averaging, and indexed takes the nearest entry
+// (Euclidean, in RGB) of the delivered table. Multichannel averages every
+// stored channel as it is, and refuses palette indices. The filter is
+// Lanczos 3 both ways (after an exact box average for large shrinking
+// factors); it keeps fine stripes from turning into bands, at the price of
+// a slight halo beside hard edges. A JPEG shown at half, a quarter
+// or an eighth of its size or less (both ways) is decoded that small by
+// libjpeg straight from its DCT, and only the rest is resampled.
 //
 // Alpha: composited over white unless ImageOptions.keepAlpha, which adds it
 // as the last plane (after compositing nothing; premultiplied alpha is
@@ -141,7 +174,7 @@ struct ImageOptions {
   // a second; the call then fails with "NAME: interrupted". A signal
   // handler may set it.
   const volatile std::sig_atomic_t* cancel = nullptr;
-  // Every delivered colour sample s becomes 255 - s.
+  // Every delivered sample s as 255 - s, alpha excepted (see above).
   bool invert = false;
 };
 
@@ -153,7 +186,7 @@ struct ImageInfo {
   int32_t height = 0;  // rows, after orientation
   int16_t planes = 0;  // planes delivered per pixel, alpha included
   int16_t mode = 0;    // the mode delivered (a kImageMode number, never Own)
-  int16_t ownMode = 0; // the image's own mode
+  int16_t ownMode = 0; // the image's own mode: what kImageModeOwn gives (see above)
   int16_t depth = 8;   // bits per sample: 8, or 1 in bitmap mode
   bool alphaPlane = false;   // the last plane is alpha (keepAlpha)
   const char* format = "";   // "JPEG", "PNG", "TIFF", "GIF", "WebP", "PNM", "PAM"
@@ -161,6 +194,9 @@ struct ImageInfo {
   // "progressive JPEG", "interlaced PNG", "EXIF orientation 6".
   const char* decodedWhole = nullptr;
   int32_t orientation = 1;  // EXIF orientation 1..8 that has been applied
+  // After ResizeImage: the decoder delivered 1/decoderScale of the image
+  // (JPEG: 2, 4 or 8) before resampling; else 1.
+  int32_t decoderScale = 1;
   // Indexed mode: the colour table (RGB), paletteCount entries, the rest 0.
   // A palette with transparency is composited over white unless keepAlpha.
   int32_t paletteCount = 0;
@@ -191,6 +227,16 @@ bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
 bool OpenImageStream(FILE* stream, const char* name, const ImageOptions& options,
                      ImageFile** image, ImageInfo* info, std::string* error);
 
+// Makes the image serve `width` x `height` pixels (1..32767 each) from here
+// on, resampled (see above), and updates `info` (width, height,
+// decoderScale). Only before the first ReadImageRows; a second call
+// replaces the first. The size the image already has changes nothing. False
+// with a message for a size out of range, after a read, and where the
+// image cannot be resized (a build without libswscale; palette indices in
+// multichannel mode).
+bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info,
+                 std::string* error);
+
 // Delivers rows top..bottom - 1, columns left..right - 1, planes
 // loPlane..hiPlane (inclusive) into `dest`: each row holds, for each pixel
 // from left to right, one byte per plane from loPlane to hiPlane (bitmap:
@@ -216,13 +262,3 @@ bool ParseImageMode(const char* text, int16_t* mode);
 // and which are decoded whole. Ends with a line feed.
 const char* ImageInputHelp();
 
-// Sizing: the pixel size an image is shown at, and serving it resized.
-struct SizeRequest {
-  int32_t maxColumns = 0;
-  int32_t maxLines = 0;
-  double cellAspect = 2.0;
-  bool enlarge = false;
-};
-void FitImageSize(int32_t width, int32_t height, int32_t planes, const SizeRequest& request,
-                  int32_t* outWidth, int32_t* outHeight);
-bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info, std::string* error);

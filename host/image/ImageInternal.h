@@ -25,6 +25,10 @@ struct ImageSource {
   // The image is wanted as one plane of grey: a reader whose decoder can
   // deliver grey directly (a YCbCr JPEG's luma) may store it so.
   bool wantsGray = false;
+  // The image is wanted at 1/scaleDenominator of its size (2, 4 or 8), set
+  // for the JPEG reader alone, which then decodes it that small straight
+  // from the DCT and stores ceil(size / scaleDenominator) pixels.
+  int32_t scaleDenominator = 1;
 };
 
 // The colour meaning of the channels a reader delivers.

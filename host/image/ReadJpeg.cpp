@@ -258,6 +258,13 @@ bool ReadHeader(JpegState* s, StoredLayout* layout, const char** refusal) {
       layout->channels = d->num_components;
       break;
   }
+  if (s->source->scaleDenominator > 1) {
+    d->scale_num = 1;
+    d->scale_denom = static_cast<unsigned int>(s->source->scaleDenominator);
+    jpeg_calc_output_dimensions(d);
+    layout->width = static_cast<int32_t>(d->output_width);
+    layout->height = static_cast<int32_t>(d->output_height);
+  }
   if (jpeg_has_multiple_scans(d)) {
     layout->wholeReason = d->progressive_mode ? "progressive JPEG" : "JPEG with several scans";
   }

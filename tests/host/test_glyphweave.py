@@ -78,11 +78,14 @@ class Modes(Folder):
         images.write_png(self.path('p.png'), 5, 3, 2, samples)
         self.assertEqual(self.export(self.path('p.png')), images.text_of(3, 5, 3, samples))
 
-    def test_palette_png_keeps_its_indices(self):
+    def test_palette_png_is_colour_and_indexed_keeps_its_indices(self):
         palette = [(255, 0, 0), (0, 255, 0), (0, 0, 255), (9, 9, 9)]
         indices = [0, 1, 2, 3, 3, 2]
         images.write_png(self.path('i.png'), 3, 2, 3, indices, palette=palette)
-        self.assertEqual(self.export(self.path('i.png')), images.text_of(2, 3, 1, indices))
+        colours = [v for i in indices for v in palette[i]]
+        self.assertEqual(self.export(self.path('i.png')), images.text_of(2, 3, 3, colours))
+        self.assertEqual(self.export(self.path('i.png'), '--mode', 'indexed'),
+                         images.text_of(2, 3, 1, indices))
 
     def test_hsb_and_hsl_of_pure_colours(self):
         # red, green, blue, white: hue 0..255 for 0..360 degrees.

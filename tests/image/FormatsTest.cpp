@@ -121,13 +121,13 @@ TEST(PngFiles, PalettesKeepTheirIndicesAndComposeTheirTable) {
   o.alpha = {255, 255, 0};
   const std::string png = EncodePng(4, 1, PNG_COLOR_TYPE_PALETTE, {0x01, 0x21}, o);
   ImageInfo info;
-  EXPECT_EQ(Decode(png, &info), (std::vector<uint8_t>{0, 1, 2, 1}));
+  EXPECT_EQ(Decode(png, &info, Mode(kImageModeIndexed)), (std::vector<uint8_t>{0, 1, 2, 1}));
   EXPECT_EQ(info.mode, kImageModeIndexed);
   EXPECT_EQ(info.paletteCount, 3);
   EXPECT_EQ(info.palette[1][0], 200);
   EXPECT_EQ(info.palette[2][0], 255);  // transparent black over white
   EXPECT_EQ(info.transparentIndex, 2);
-  EXPECT_EQ(Decode(png, &info, Mode(kImageModeOwn, true)), (std::vector<uint8_t>{0, 255, 1, 255, 2, 0, 1, 255}));
+  EXPECT_EQ(Decode(png, &info, Mode(kImageModeIndexed, true)), (std::vector<uint8_t>{0, 255, 1, 255, 2, 0, 1, 255}));
   EXPECT_EQ(info.palette[2][0], 0);
   EXPECT_EQ(Decode(png, &info, Mode(kImageModeRGB)),
             (std::vector<uint8_t>{10, 20, 30, 200, 100, 0, 255, 255, 255, 200, 100, 0}));
@@ -452,7 +452,8 @@ TEST(TiffFiles, GreyPaletteInksAndLab) {
   palette.colourMap.assign(48, 0);
   palette.colourMap[1] = 65535;           // entry 1: red
   palette.colourMap[16 + 2] = 257 * 128;  // entry 2: green 128
-  EXPECT_EQ(Decode(EncodeTiff(3, 1, 1, {0x12, 0x00}, palette), &info), (std::vector<uint8_t>{1, 2, 0}));
+  EXPECT_EQ(Decode(EncodeTiff(3, 1, 1, {0x12, 0x00}, palette), &info, Mode(kImageModeIndexed)),
+            (std::vector<uint8_t>{1, 2, 0}));
   EXPECT_EQ(info.paletteCount, 16);
   EXPECT_EQ(info.palette[1][0], 255);
   EXPECT_EQ(info.palette[2][1], 128);
@@ -539,7 +540,7 @@ TEST(GifFiles, IndicesPaletteTransparencyAndPlacement) {
   const std::vector<uint8_t> palette = {0, 0, 0, 255, 0, 0, 0, 0, 255};
   const std::vector<uint8_t> indices = {0, 1, 2, 1, 0, 2};
   ImageInfo info;
-  EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices), &info), indices);
+  EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices), &info, Mode(kImageModeIndexed)), indices);
   EXPECT_EQ(info.mode, kImageModeIndexed);
   EXPECT_EQ(info.palette[1][0], 255);
   EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices), &info, Mode(kImageModeRGB)),
@@ -549,7 +550,7 @@ TEST(GifFiles, IndicesPaletteTransparencyAndPlacement) {
   clear.transparent = 2;
   EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices, clear), &info, Mode(kImageModeGray)),
             (std::vector<uint8_t>{0, 76, 255, 76, 0, 255}));
-  EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices, clear), &info, Mode(kImageModeOwn, true)),
+  EXPECT_EQ(Decode(EncodeGif(3, 2, palette, indices, clear), &info, Mode(kImageModeIndexed, true)),
             (std::vector<uint8_t>{0, 255, 1, 255, 2, 0, 1, 255, 0, 255, 2, 0}));
 
   // A 2 x 1 image at (1, 1) of a 4 x 3 screen whose background is index 2.
@@ -559,7 +560,7 @@ TEST(GifFiles, IndicesPaletteTransparencyAndPlacement) {
   placed.frameWidth = 2;
   placed.frameHeight = 1;
   placed.background = 2;
-  EXPECT_EQ(Decode(EncodeGif(4, 3, palette, {1, 0}, placed), &info),
+  EXPECT_EQ(Decode(EncodeGif(4, 3, palette, {1, 0}, placed), &info, Mode(kImageModeIndexed)),
             (std::vector<uint8_t>{2, 2, 2, 2, 2, 1, 0, 2, 2, 2, 2, 2}));
 }
 
@@ -571,9 +572,9 @@ TEST(GifFiles, InterlacedIsDecodedWholeWithTheSameIndices) {
   interlaced.interlaced = true;
   ImageInfo info;
   const std::string gif = EncodeGif(7, 13, palette, indices, interlaced);
-  EXPECT_EQ(Decode(gif, &info), indices);
+  EXPECT_EQ(Decode(gif, &info, Mode(kImageModeIndexed)), indices);
   EXPECT_STREQ(info.decodedWhole, "interlaced GIF");
-  ExpectStreamsLikeWhole(gif);
+  ExpectStreamsLikeWhole(gif, Mode(kImageModeIndexed));
   ExpectStreamsLikeWhole(EncodeGif(7, 13, palette, indices), Mode(kImageModeLab));
 }
 

@@ -103,12 +103,16 @@ TEST(MemoryBudget, HugeCanvasesAndFramesAreRefusedOrClippedBeforeMemoryIsTaken) 
   // A 4096 x 4096 interlaced frame on a 1 x 1 screen takes one byte, not 16 MB.
   ImageInfo info;
   std::string error;
-  EXPECT_EQ(DecodeBytes(ReadFile(kSeeds + "image_gif/hostile-frame-4096-on-1x1-screen.gif"), Budget(1 << 20),
-                        &info, &error), std::vector<uint8_t>{1}) << error;
+  ImageOptions indices = Budget(1 << 20);
+  indices.mode = kImageModeIndexed;
+  EXPECT_EQ(DecodeBytes(ReadFile(kSeeds + "image_gif/hostile-frame-4096-on-1x1-screen.gif"), indices, &info, &error),
+            std::vector<uint8_t>{1})
+      << error;
   // A frame larger than its screen, placed at (3, 2) on 20 x 10: the visible
   // part only, the rest background (index 0).
+  indices.memoryLimit = 200;
   std::vector<uint8_t> screen = DecodeBytes(ReadFile(kSeeds + "image_gif/hostile-frame-larger-than-screen.gif"),
-                                            Budget(200), &info, &error);
+                                            indices, &info, &error);
   ASSERT_EQ(screen.size(), 200u) << error;
   for (int y = 0; y < 10; ++y) {
     for (int x = 0; x < 20; ++x) EXPECT_EQ(screen[y * 20 + x], x >= 3 && y >= 2 ? 1 : 0) << x << "," << y;

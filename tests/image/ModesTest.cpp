@@ -147,6 +147,35 @@ TEST(ImageModes, UnknownChannelsOnlyInMultichannel) {
   EXPECT_NE(error.find("multichannel mode only"), std::string::npos) << error;
 }
 
+TEST(ImageModes, InvertTurnsEverySampleButAlpha) {
+  ImageOptions invert = Mode(kImageModeOwn);
+  invert.invert = true;
+  ImageInfo info;
+  std::string error;
+  std::vector<uint8_t> inverse;
+  for (uint8_t v : kColours) inverse.push_back(static_cast<uint8_t>(255 - v));
+  EXPECT_EQ(DecodeBytes(Pnm("P6 8 1 255\n", kColours), invert, &info, &error), inverse);
+  // Alpha kept, or stored in a multichannel image, stays as it is.
+  const std::string pam = Pnm("P7\nWIDTH 2\nHEIGHT 1\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                              {0, 10, 20, 128, 255, 0, 0, 0});
+  invert.keepAlpha = true;
+  EXPECT_EQ(DecodeBytes(pam, invert, &info, &error), (std::vector<uint8_t>{255, 245, 235, 128, 0, 255, 255, 0}));
+  invert.mode = kImageModeMultichannel;
+  EXPECT_EQ(DecodeBytes(pam, invert, &info, &error), (std::vector<uint8_t>{255, 245, 235, 128, 0, 255, 255, 0}));
+  invert.keepAlpha = false;
+  // Bitmap: the pixels' bits flip, the padding stays clear.
+  invert.mode = kImageModeBitmap;
+  EXPECT_EQ(DecodeBytes(Pnm("P6 8 1 255\n", kColours), invert, &info, &error), (std::vector<uint8_t>{0x56}));
+  EXPECT_EQ(DecodeBytes(Pnm("P5 3 1 255\n", {76, 150, 29}), invert, &info, &error), (std::vector<uint8_t>{0x40}));
+  // Indexed: inverted indices, and the table turned with them.
+  invert.mode = kImageModeIndexed;
+  EXPECT_EQ(DecodeBytes(Pnm("P6 2 1 255\n", {255, 0, 0, 0, 0, 0}), invert, &info, &error),
+            (std::vector<uint8_t>{static_cast<uint8_t>(255 - QuantiseColour(255, 0, 0)), 255}));
+  EXPECT_EQ(info.paletteCount, 256);
+  const uint8_t* red = info.palette[255 - QuantiseColour(255, 0, 0)];
+  EXPECT_EQ(std::vector<uint8_t>(red, red + 3), (std::vector<uint8_t>{0, 255, 255}));
+}
+
 TEST(ImageModes, NamesRoundTrip) {
   for (int16_t m = kImageModeBitmap; m <= kImageModeLab; ++m) {
     int16_t parsed = -5;

@@ -3,6 +3,9 @@
 // --band-bytes bytes) and prints what it got and a checksum of every byte,
 // so that time and peak memory can be measured on the library alone:
 //   /usr/bin/time -v build/gw_image_stream --mode rgb big.jpg
+// With --width, --height (in characters and lines, as the host counts
+// them), --cell-aspect, --enlarge or --size WxH (pixels) the image is
+// resized first; --invert inverts it.
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "host/image/ImageInput.h"
+#include "host/image/Sizing.h"
 
 namespace {
 
@@ -21,8 +25,9 @@ void OnInterrupt(int) { gInterrupted = 1; }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: gw_image_stream [--mode MODE] [--keep-alpha] [--band-bytes N] "
-               "[--max-memory SIZE] [--dump | --no-checksum] FILE\n\n"
+               "usage: gw_image_stream [--mode MODE] [--keep-alpha] [--invert] [--band-bytes N]\n"
+               "       [--max-memory SIZE] [--width N] [--height N] [--cell-aspect R] [--enlarge]\n"
+               "       [--size WxH] [--dump | --no-checksum] FILE\n\n"
                "FILE - is standard input. --max-memory takes bytes or K, M, G (default 1G,\n"
                "0: none). --dump prints every delivered byte, a row a line; --no-checksum\n"
                "leaves the bytes alone, for timing the decoding alone. Ctrl-C interrupts.\n\n%s",
@@ -56,6 +61,9 @@ int main(int argc, char** argv) {
   const char* path = nullptr;
   bool dump = false;
   bool checksum = true;
+  SizeRequest request;
+  bool sized = false;
+  int32_t sizeW = 0, sizeH = 0;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--mode" && i + 1 < argc) {
@@ -64,6 +72,22 @@ int main(int argc, char** argv) {
       checksum = false;
     } else if (a == "--dump") {
       dump = true;
+    } else if (a == "--invert") {
+      options.invert = true;
+    } else if (a == "--width" && i + 1 < argc) {
+      request.maxColumns = std::atoi(argv[++i]);
+      sized = true;
+    } else if (a == "--height" && i + 1 < argc) {
+      request.maxLines = std::atoi(argv[++i]);
+      sized = true;
+    } else if (a == "--cell-aspect" && i + 1 < argc) {
+      request.cellAspect = std::atof(argv[++i]);
+      sized = true;
+    } else if (a == "--enlarge") {
+      request.enlarge = true;
+      sized = true;
+    } else if (a == "--size" && i + 1 < argc) {
+      if (std::sscanf(argv[++i], "%dx%d", &sizeW, &sizeH) != 2) return Usage();
     } else if (a == "--keep-alpha") {
       options.keepAlpha = true;
     } else if (a == "--band-bytes" && i + 1 < argc) {
@@ -83,6 +107,12 @@ int main(int argc, char** argv) {
   std::string error;
   if (!OpenImage(path, options, &image, &info, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+  if (sized && sizeW == 0) FitImageSize(info.width, info.height, info.planes, request, &sizeW, &sizeH);
+  if (sizeW > 0 && !ResizeImage(image, sizeW, sizeH, &info, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    CloseImage(image);
     return 2;
   }
   const long rowBytes = info.mode == kImageModeBitmap ? (info.width + 7) / 8
@@ -110,8 +140,9 @@ int main(int argc, char** argv) {
       hash *= 1099511628211ull;
     }
   }
-  std::printf("%s %d x %d, %s, %d planes%s%s, fnv1a %016llx\n", info.format, info.width,
-              info.height, ImageModeName(info.mode), info.planes,
+  std::printf("%s %d x %d%s, %s, %d planes%s%s, fnv1a %016llx\n", info.format, info.width,
+              info.height, info.decoderScale > 1 ? (" (decoded at 1/" + std::to_string(info.decoderScale) + ")").c_str() : "",
+              ImageModeName(info.mode), info.planes,
               info.decodedWhole != nullptr ? ", decoded whole: " : ", streamed",
               info.decodedWhole != nullptr ? info.decodedWhole : "",
               static_cast<unsigned long long>(hash));

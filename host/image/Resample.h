@@ -1,0 +1,47 @@
+// Resampling of interleaved 8-bit rows, fed top to bottom a few at a time,
+// so that memory stays at a few rows of each side however tall the image.
+//
+// libswscale's Lanczos 3 filter, in its bit-exact, accurately rounded mode,
+// every channel on its own as a plane of grey, so that no colour conversion
+// or range quirk of the library touches the values: a flat image stays
+// exactly flat. The library takes no more than a factor of about 30 in one
+// step when it is fed in slices, so a larger shrinking factor is first
+// brought down to 4..6 by an exact integer box (whole blocks of pixels
+// averaged, a partial block at the right and bottom edges over its own
+// pixels), as libvips does. Lanczos rather than the library's area filter:
+// on one-pixel stripes shrunk by factors that are no integer, its rms
+// distance from the flat grey they should become is about a tenth of the
+// area filter's (gw_resample_compare quality), at about the same speed.
+// Builds without libswscale cannot resample (ResamplingAvailable()).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct Resampler;
+
+bool ResamplingAvailable();
+
+// A resampler from srcWidth x srcHeight to dstWidth x dstHeight pixels of
+// `channels` bytes; null with the reason in `error` (sizes out of range,
+// out of memory, a build without libswscale).
+Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight,
+                        int32_t channels, std::string* error);
+void FreeResampler(Resampler* resampler);
+
+// Takes the next source row (srcWidth * channels bytes). Output rows become
+// available as soon as the rows they depend on are in; all of them once the
+// last source row is. False with the reason when the library fails, or
+// when every source row has been taken already.
+bool ResamplerPush(Resampler* resampler, const uint8_t* row, std::string* error);
+
+// Source rows taken so far.
+int32_t ResamplerRowsIn(const Resampler* resampler);
+// Output rows first..end - 1 are held: end is the number made so far, first
+// the lowest not yet dropped.
+int32_t ResamplerFirstRow(const Resampler* resampler);
+int32_t ResamplerEndRow(const Resampler* resampler);
+// Held output row y (dstWidth * channels bytes).
+const uint8_t* ResamplerRow(const Resampler* resampler, int32_t y);
+// Lets go of the output rows above `y`.
+void ResamplerDrop(Resampler* resampler, int32_t y);
