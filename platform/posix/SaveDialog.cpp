@@ -8,6 +8,9 @@
 #include "platform/SaveDialog.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -24,6 +27,10 @@ struct Terminal {
   int fd;
   termios saved;
   bool restore;
+  // The signal mask to wait with: the stop signals are blocked everywhere
+  // else in the conversation, so that one sent just before a wait is not
+  // lost but ends that wait.
+  sigset_t waitMask;
 };
 
 bool OpenTerminal(Terminal* terminal) {
@@ -70,6 +77,8 @@ bool Hear(const Terminal& terminal, std::string* line) {
   line->clear();
   bool any = false;
   for (;;) {
+    pollfd ready{terminal.fd, POLLIN, 0};
+    if (::ppoll(&ready, 1, nullptr, &terminal.waitMask) < 0) return false;
     char c = 0;
     ssize_t n = ::read(terminal.fd, &c, 1);
     if (n < 0) return false;
@@ -192,8 +201,17 @@ SaveDialogAnswer Converse(const Terminal& terminal, const SaveDialogRequest* req
 SaveDialogAnswer PlatformSaveDialog(const SaveDialogRequest* request) {
   if (request->file == nullptr || request->fileSize == 0) return kSaveDialogCancelled;
   Terminal terminal{};
-  if (!OpenTerminal(&terminal)) return kSaveDialogCancelled;
-  SaveDialogAnswer answer = Converse(terminal, request);
-  CloseTerminal(&terminal);
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stops, &terminal.waitMask);
+  SaveDialogAnswer answer = kSaveDialogCancelled;
+  if (OpenTerminal(&terminal)) {
+    answer = Converse(terminal, request);
+    CloseTerminal(&terminal);
+  }
+  pthread_sigmask(SIG_SETMASK, &terminal.waitMask, nullptr);
   return answer;
 }
