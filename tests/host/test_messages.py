@@ -4,6 +4,7 @@ import os
 import pty
 import select
 import shutil
+import stat
 import subprocess
 import sys
 import time
@@ -34,6 +35,15 @@ class OutputFailures(Folder):
         os.rmdir(self.path('a.txt'))
         os.mkfifo(self.path('a.txt'))
         self.assertFails('is a named pipe (FIFO), not a regular file', '-o', self.path('a.txt'))
+        os.remove(self.path('a.txt'))
+        # A device node is never replaced, not even by root: this one is a
+        # copy of /dev/null made here, so that a fault cannot harm the real one.
+        try:
+            os.mknod(self.path('a.txt'), 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+        except PermissionError:
+            return
+        self.assertFails('is a device, not a regular file', '-o', self.path('a.txt'))
+        self.assertTrue(stat.S_ISCHR(os.lstat(self.path('a.txt')).st_mode))
 
     def test_a_full_disk(self):
         disk = self.path('small')
