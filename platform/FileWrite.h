@@ -13,7 +13,7 @@ typedef int32_t PlatformFile;
 // partial writes until everything is written or no progress can be made.
 //
 // An output file made by PlatformCreateTempFile gathers the lines into
-// writes of about 1 MiB: a failure of the system then comes back as false
+// writes of kGatherCapacity bytes: a failure of the system then comes back as false
 // from the write that meets it (a later line's, or PlatformCommitFile's
 // kCommitWriteFailed), and a gathered write never reports a shortfall. Every
 // other file is written straight through.

@@ -8,8 +8,10 @@
 
 #include "platform/FileWrite.h"
 
-// Lines are gathered until the next would overflow this many bytes.
-const size_t kGatherCapacity = size_t{1} << 20;
+// Lines are gathered until the next would overflow this many bytes: enough
+// that a system call costs nothing beside the bytes, small enough to stay
+// out of the peak memory of a streamed export.
+const size_t kGatherCapacity = size_t{1} << 18;
 
 // Supplied by each platform. Writes all `count` bytes at the file's position;
 // `*written` is how many the system took. False, with the system's reason

@@ -1,16 +1,72 @@
 #include "host/image/Resample.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 extern "C" {
 #include <libavutil/log.h>
 #include <libavutil/pixfmt.h>
+#include <libavutil/version.h>
 #include <libswscale/swscale.h>
+#include <libswscale/version.h>
 }
 
 namespace {
+
+// libswscale is loaded when an image is first resized, not with the
+// program: the shared libavutil under it brings X11, VA-API, VDPAU and
+// OpenCL libraries, which would cost every run a millisecond and a megabyte
+// and a half for nothing. (Debian's static archives are not
+// position-independent and pull in the same libraries.)
+struct Library {
+  decltype(&sws_getContext) getContext = nullptr;
+  decltype(&sws_scale) scale = nullptr;
+  decltype(&sws_freeContext) freeContext = nullptr;
+  decltype(&av_log_set_level) setLogLevel = nullptr;
+};
+
+#define GW_TEXT(x) #x
+#define GW_SONAME(name, major) "lib" name ".so." GW_TEXT(major)
+
+const Library* LoadSwscale(std::string* error) {
+  static std::once_flag once;
+  static Library library;
+  static std::string failure;
+  std::call_once(once, [] {
+    void* avutil = dlopen(GW_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+    void* swscale = avutil != nullptr ? dlopen(GW_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL)
+                                      : nullptr;
+    if (swscale == nullptr) {
+      const char* why = dlerror();
+      failure = std::string("resizing needs libswscale, which cannot be loaded (") +
+                (why != nullptr ? why : "unknown reason") + ")";
+      return;
+    }
+    Library found;
+    found.getContext = reinterpret_cast<decltype(&sws_getContext)>(dlsym(swscale, "sws_getContext"));
+    found.scale = reinterpret_cast<decltype(&sws_scale)>(dlsym(swscale, "sws_scale"));
+    found.freeContext = reinterpret_cast<decltype(&sws_freeContext)>(dlsym(swscale, "sws_freeContext"));
+    found.setLogLevel = reinterpret_cast<decltype(&av_log_set_level)>(dlsym(avutil, "av_log_set_level"));
+    if (found.getContext == nullptr || found.scale == nullptr || found.freeContext == nullptr ||
+        found.setLogLevel == nullptr) {
+      failure = "resizing needs libswscale, and the one found lacks functions it needs";
+      return;
+    }
+    // The library would fill the terminal with its notes on alignment; what
+    // goes wrong is reported here, in the users' words.
+    found.setLogLevel(AV_LOG_QUIET);
+    library = found;
+  });
+  if (library.getContext == nullptr) {
+    *error = failure;
+    return nullptr;
+  }
+  return &library;
+}
 
 // libswscale's filters for factors much beyond this need a cascade of its
 // contexts, which cannot take the image in slices (Lanczos crashes from a
@@ -37,6 +93,7 @@ int32_t BoxFactor(int32_t from, int32_t to) {
 }  // namespace
 
 struct Resampler {
+  const Library* library = nullptr;
   int32_t srcW = 0, srcH = 0, dstW = 0, dstH = 0, channels = 0;
   // The box stage: source rows summed into blocks of bx x by.
   int32_t bx = 1, by = 1, midW = 0, midH = 0;
@@ -62,7 +119,7 @@ bool ResamplingAvailable() { return true; }
 
 void FreeResampler(Resampler* r) {
   if (r == nullptr) return;
-  for (SwsContext* c : r->contexts) sws_freeContext(c);
+  for (SwsContext* c : r->contexts) r->library->freeContext(c);
   std::free(r->planeIn);
   std::free(r->planeOut);
   delete r;
@@ -76,11 +133,10 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
              " pixels to " + std::to_string(dstWidth) + " x " + std::to_string(dstHeight);
     return nullptr;
   }
-  // The library would fill the terminal with its notes on alignment; what
-  // goes wrong is reported here, in the users' words.
-  static const bool quiet = (av_log_set_level(AV_LOG_QUIET), true);
-  (void)quiet;
+  const Library* library = LoadSwscale(error);
+  if (library == nullptr) return nullptr;
   Resampler* r = new Resampler;
+  r->library = library;
   r->srcW = srcWidth;
   r->srcH = srcHeight;
   r->dstW = dstWidth;
@@ -112,7 +168,7 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
       return nullptr;
     }
     for (int32_t k = 0; k < channels; ++k) {
-      SwsContext* context = sws_getContext(r->midW, r->midH, AV_PIX_FMT_GRAY8, dstWidth, dstHeight,
+      SwsContext* context = library->getContext(r->midW, r->midH, AV_PIX_FMT_GRAY8, dstWidth, dstHeight,
                                            AV_PIX_FMT_GRAY8,
                                            SWS_LANCZOS | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr,
                                            nullptr, nullptr);
@@ -186,7 +242,7 @@ bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
     uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(start - static_cast<uintptr_t>(r->made) * r->outStride),
                        nullptr, nullptr, nullptr};
     const int dstStrides[4] = {outStride, 0, 0, 0};
-    int n = sws_scale(r->contexts[static_cast<size_t>(k)], in, inStrides, r->midRows - 1, 1, dst, dstStrides);
+    int n = r->library->scale(r->contexts[static_cast<size_t>(k)], in, inStrides, r->midRows - 1, 1, dst, dstStrides);
     if (n < 0 || n > r->capacity || r->made + n > r->dstH || (got >= 0 && n != got)) {
       *error = "libswscale failed while resampling (" + std::to_string(n) + " rows)";
       return false;
