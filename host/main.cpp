@@ -85,7 +85,6 @@ struct Tally {
   bool exportFailed = false;
   bool imageUnreadable = false;
   size_t skipped = 0;
-  const RecordedStep* lastRecorded = nullptr;
 };
 
 void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outcome, Tally* tally) {
@@ -98,25 +97,21 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
     // A stop already says why; the reader of standard output went away quietly.
     if (outcome.streamClosed || (gOutputClosed != 0 && outcome.result == kResultCancelled)) return;
     tally->exportFailed = true;
-    std::string output = !outcome.outputPath.empty() ? outcome.outputPath : e.output;
-    std::string reason;
-    if (outcome.result == kResultFileOpenError || outcome.result == kResultWriteError) {
-      reason = ExplainOutputFailure(output, outcome.result, outcome.systemError);
+    std::string message = Printable(e.image) + ": " + DescribeResult(outcome.result);
+    // A file that cannot be made or written is named, with the reason.
+    const std::string& output = !outcome.outputPath.empty() ? outcome.outputPath : e.output;
+    bool fileFault = outcome.result == kResultFileOpenError || outcome.result == kResultWriteError;
+    if (fileFault && !output.empty() && !e.toStandardOutput) {
+      std::string reason = ExplainOutputFailure(output, outcome.result, outcome.systemError);
+      message = Printable(output) + ": " + DescribeResult(outcome.result) + (reason.empty() ? "" : ": " + reason);
     }
-    // A file that cannot be made or written is named; anything else is the image's.
-    std::string subject = reason.empty() && outcome.result != kResultFileOpenError &&
-                                  outcome.result != kResultWriteError
-                              ? e.image
-                              : output.empty() || e.toStandardOutput ? e.image : output;
-    std::fprintf(stderr, "glyphweave: %s: %s%s\n", Printable(subject).c_str(), DescribeResult(outcome.result).c_str(),
-                 reason.empty() ? "" : (": " + reason).c_str());
+    std::fprintf(stderr, "glyphweave: %s\n", message.c_str());
     return;
   }
   if (!o.quiet && !e.toStandardOutput) {
     std::string line = Printable(e.image) + " -> " + Printable(outcome.outputPath) + "\n";
     WriteStandardOutput(line.data(), line.size());
   }
-  if (outcome.recorded) tally->lastRecorded = &outcome.step;
 }
 
 int RunBatch(const Options& o, PluginEntryProc entry) {
@@ -156,10 +151,10 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
       return;
     }
     Report(o, plan.exports[i], outcome, &tally);
-    if (tally.lastRecorded != nullptr) {
-      recorded = *tally.lastRecorded;
+    // The step of the last export that succeeded is the one kept.
+    if (outcome.recorded && outcome.result == kResultOk && !outcome.imageError) {
+      recorded = outcome.step;
       haveRecorded = true;
-      tally.lastRecorded = nullptr;
     }
   });
   RemovePrivateFolder(settings.streamFolder);
