@@ -6,10 +6,12 @@
 // turned twice.
 //
 // libheif reads through our reader, a piece at a time: the tiles of a grid
-// image (as cameras write them) are read as they are decoded, so a cancel
-// request fails the next read and the decode ends there. libheif offers no
-// hook inside one codec call: an image of a single tile is looked at before
-// and after its decode only.
+// image (as cameras write them) are read as they are decoded. libheif 1.15
+// has no way to stop a decode, and it asserts that every read succeeds
+// (a failed one aborts the process): once the cancel flag is set, reads
+// hand it zeros instead, on which each further tile's decode fails at once,
+// and the result is thrown away. An image of a single tile is looked at
+// before and after its decode only.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +52,8 @@ struct HeifState {
   bool gray = false;
   bool alpha = false;
   int bits = 8;               // bits per sample, as the codec configuration says
-  bool interrupted = false;   // a read was refused because of the cancel flag
+  bool interrupted = false;   // reads gave zeros because of the cancel flag
+  bool unreadable = false;    // a read failed (and gave zeros)
   bool cut = false;           // BoxScan::cut
   // The decoded image: interleaved RGB or RGBA.
   const uint8_t* plane = nullptr;
@@ -188,9 +191,15 @@ int HeifRead(void* data, size_t size, void* user) {
   HeifState* s = static_cast<HeifState*>(user);
   if (CancelRequested(*s->source)) {
     s->interrupted = true;
-    return 1;
+    std::memset(data, 0, size);
+    return 0;
   }
-  return ReadSourceBytes(s->source, data, size) ? 0 : 1;
+  const size_t got = std::fread(data, 1, size, s->source->file);
+  if (got < size) {
+    s->unreadable = true;
+    std::memset(static_cast<uint8_t*>(data) + got, 0, size - got);
+  }
+  return 0;
 }
 
 int HeifSeek(int64_t position, void* user) {
@@ -225,6 +234,8 @@ bool HeifFailed(HeifState* s, const heif_error& e, std::string* error) {
   }
   if (s->interrupted || CancelRequested(*s->source)) {
     SetImageError(error, *s->source, "interrupted");
+  } else if (s->unreadable) {
+    SetImageError(error, *s->source, "cannot be read (it changed while being read)");
   } else if (e.subcode == heif_suberror_End_of_data || (s->cut && e.code == heif_error_Invalid_input)) {
     SetImageError(error, *s->source, TruncatedMessage(s->format));
   } else if (e.subcode == heif_suberror_Security_limit_exceeded) {
@@ -321,7 +332,7 @@ bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
   // Tiles decoded on this thread, so that libheif's reads come one at a time.
   heif_context_set_max_decoding_threads(s->context, 0);
   heif_error e = heif_context_read_from_reader(s->context, &kReader, s, nullptr);
-  if (e.code != heif_error_Ok) {
+  if (e.code != heif_error_Ok || s->interrupted || s->unreadable) {
     HeifFailed(s, e, error);
     return fail();
   }
@@ -390,7 +401,7 @@ bool Decode(HeifState* s, std::string* error) {
   heif_error e = heif_decode_image(s->handle, &s->image, heif_colorspace_RGB, chroma, options);
   heif_decoding_options_free(options);
   ReleaseMemory(*s->source, decoding);
-  if (e.code != heif_error_Ok) return HeifFailed(s, e, error);
+  if (e.code != heif_error_Ok || s->interrupted || s->unreadable) return HeifFailed(s, e, error);
   if (Interrupted(*s->source, error)) return false;
   if (!GetPlane(s)) {
     SetImageError(error, *s->source, std::string("corrupt ") + s->format +
