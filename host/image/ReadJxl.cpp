@@ -118,6 +118,25 @@ bool JxlFailed(JxlState* s, JxlDecoderStatus status, const char* stage, std::str
   return false;
 }
 
+// libjxl reports the orientation only to a decoder that is not to apply
+// it: a second one reads the header for it.
+int32_t HeaderOrientation(JxlState* s) {
+  JxlDecoder* decoder = JxlDecoderCreate(&s->memory);
+  if (decoder == nullptr) return 1;
+  JxlBasicInfo info = {};
+  info.orientation = JXL_ORIENT_IDENTITY;
+  if (JxlDecoderSetKeepOrientation(decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
+      JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO) != JXL_DEC_SUCCESS ||
+      JxlDecoderSetInput(decoder, s->data, s->size) != JXL_DEC_SUCCESS ||
+      JxlDecoderProcessInput(decoder) != JXL_DEC_BASIC_INFO ||
+      JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS) {
+    info.orientation = JXL_ORIENT_IDENTITY;
+  }
+  JxlDecoderDestroy(decoder);
+  const int32_t orientation = static_cast<int32_t>(info.orientation);
+  return orientation >= 1 && orientation <= 8 ? orientation : 1;
+}
+
 bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::string* error) {
   *state = nullptr;
   *layout = StoredLayout();
@@ -162,10 +181,10 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
     JxlFailed(s, JXL_DEC_ERROR, "the header", error);
     return fail();
   }
-  const int32_t orientation = static_cast<int32_t>(info.orientation);
-  const bool swap = orientation >= 5 && orientation <= 8;
-  const int64_t width = swap ? info.ysize : info.xsize;
-  const int64_t height = swap ? info.xsize : info.ysize;
+  // The sizes are those of the turned image.
+  const int64_t width = info.xsize;
+  const int64_t height = info.ysize;
+  const int32_t orientation = HeaderOrientation(s);
   if (!CheckImageSize(*source, width, height, error)) return fail();
   for (uint32_t i = 0; i < info.num_extra_channels; ++i) {
     JxlExtraChannelInfo extra;
@@ -187,7 +206,7 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   layout->channels = s->channels;
   layout->space = gray ? StoredSpace::Gray : StoredSpace::RGB;
   layout->alphaChannel = alpha ? s->channels - 1 : -1;
-  layout->decodedOrientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+  layout->decodedOrientation = orientation;
   layout->wholeReason = s->reason;
   *state = s;
   return true;
