@@ -40,6 +40,7 @@ struct JxlState {
   const char* reason = "JPEG XL";
   uint64_t estimate = 0;       // charged while decoding
   uint8_t* pixels = nullptr;
+  bool attempted = false;      // Decode ran (once is all it may)
   int32_t next = 0;
 };
 
@@ -228,20 +229,11 @@ void ChooseOutputColour(JxlState* s) {
 }
 
 bool Decode(JxlState* s, std::string* error) {
+  s->attempted = true;
   if (Interrupted(*s->source, error)) return false;
   const uint64_t pixels = static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height);
   const uint64_t samples = pixels * static_cast<uint64_t>(s->channels);
   const uint64_t bytes = s->wide ? 2 * samples : samples;
-  s->pixels = AllocateImageMemory(*s->source, bytes, s->reason, error);
-  if (s->pixels == nullptr) return false;
-  // libjxl's own buffers, measured with 0.7 on a 6000 x 4000 RGB image: a
-  // lossless or VarDCT frame takes under 3 bytes a pixel, a lossy modular
-  // one (squeezed) about 21, 7 a channel; 8 a channel is charged.
-  s->estimate = pixels * (uint64_t{s->info.num_color_channels} + s->info.num_extra_channels) * 8;
-  if (!ChargeMemory(*s->source, s->estimate, s->reason, error)) {
-    s->estimate = 0;
-    return false;
-  }
   const JxlPixelFormat format = {static_cast<uint32_t>(s->channels),
                                  s->wide ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
   for (;;) {
@@ -249,7 +241,20 @@ bool Decode(JxlState* s, std::string* error) {
     const JxlDecoderStatus status = JxlDecoderProcessInput(s->decoder);
     if (status == JXL_DEC_COLOR_ENCODING) {
       ChooseOutputColour(s);
-    } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
+    } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER && s->pixels == nullptr) {
+      // Taken once the frame header has been read (a file that ends before
+      // it is only truncated), before any of its pixels are decoded.
+      s->pixels = AllocateImageMemory(*s->source, bytes, s->reason, error);
+      if (s->pixels == nullptr) return false;
+      // libjxl's own buffers, measured with 0.7 on a 6000 x 4000 RGB image:
+      // a lossless or VarDCT frame takes under 3 bytes a pixel, a lossy
+      // modular one (squeezed) about 19, 6.3 a channel; 8 a channel is
+      // charged.
+      s->estimate = pixels * (uint64_t{s->info.num_color_channels} + s->info.num_extra_channels) * 8;
+      if (!ChargeMemory(*s->source, s->estimate, s->reason, error)) {
+        s->estimate = 0;
+        return false;
+      }
       size_t needed = 0;
       if (JxlDecoderImageOutBufferSize(s->decoder, &format, &needed) != JXL_DEC_SUCCESS ||
           needed != bytes ||
@@ -287,7 +292,7 @@ bool JxlReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
   JxlState* s = static_cast<JxlState*>(state);
   if (s->decoder != nullptr) {
     // A decode that failed is not tried again (its image is half made).
-    if (s->pixels != nullptr) {
+    if (s->attempted) {
       SetImageError(error, *s->source, "corrupt JPEG XL data: the image could not be decoded");
       return false;
     }
