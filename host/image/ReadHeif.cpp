@@ -231,6 +231,7 @@ bool HeifFailed(HeifState* s, const heif_error& e, std::string* error) {
   if (e.code == heif_error_Invalid_input || e.code == heif_error_Unsupported_feature) {
     const size_t colon = what.find(": ");
     if (colon != std::string::npos) what.erase(0, colon + 2);
+    if (what.rfind("Unspecified: ", 0) == 0) what.erase(0, 13);
   }
   if (s->interrupted || CancelRequested(*s->source)) {
     SetImageError(error, *s->source, "interrupted");

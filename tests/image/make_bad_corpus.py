@@ -402,6 +402,46 @@ def samples(data):
         run("djxl", os.path.join(jxl, name), os.path.join(jxl, name + ".png"))
 
 
+def iso_boxes(data):
+    """(type, offset, size) of the top-level boxes of an ISO media file."""
+    at, out = 0, []
+    while at + 8 <= len(data):
+        size, kind = struct.unpack(">I4s", data[at:at + 8])
+        if size < 8:
+            break
+        out.append((kind, at, size))
+        at += size
+    return out
+
+
+def heif_with_size(data, width, height):
+    """Every ispe property (the image sizes) set to width x height."""
+    out, at = bytearray(data), 0
+    while (at := out.find(b"ispe", at)) >= 0:
+        out[at + 8:at + 16] = struct.pack(">II", width, height)
+        at += 4
+    return bytes(out)
+
+
+def jxl_header(width, height):
+    """A JPEG XL codestream that ends after its size header and default
+    metadata: its bits, least significant first."""
+    bits = Bits()
+    def u32(value):
+        for selector, width_bits in enumerate((9, 13, 18, 30)):
+            if value - 1 < 1 << width_bits:
+                bits.put(selector, 2)
+                bits.put(value - 1, width_bits)
+                return
+    bits.put(0xFF, 8); bits.put(0x0A, 8)
+    bits.put(0, 1)  # not a small size
+    u32(height)
+    bits.put(0, 3)  # no ratio: the width follows
+    u32(width)
+    bits.put(1, 1)  # all metadata default
+    return bits.bytes()
+
+
 def garble(data, start, length):
     out = bytearray(data)
     for i in range(start, min(start + length, len(out))):
@@ -515,6 +555,31 @@ def main():
     files["webp-riff-size-too-big.webp"] = lossy[:4] + struct.pack("<I", len(lossy) + 1000) + lossy[8:]
     files["webp-corrupt-lossless.webp"] = garble(lossless, 25, 20)
     files["webp-unknown-chunk-only.webp"] = b"RIFF" + struct.pack("<I", 16) + b"WEBPXXXX" + struct.pack("<I", 4) + b"abcd"
+
+    # HEIF/HEIC, AVIF and JPEG XL, from the committed samples.
+    data = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
+    def sample(path):
+        with open(os.path.join(data, path), "rb") as f:
+            return f.read()
+    heic, avif, jxl = sample("heif/lossy.heic"), sample("heif/lossy.avif"), sample("jxl/lossy.jxl")
+    mdat = next(at for kind, at, size in iso_boxes(heic) if kind == b"mdat")
+    files["heif-header-only.heic"] = heic[:40]
+    files["heif-truncated.heic"] = heic[:mdat + 100]
+    files["heif-no-meta.heic"] = b"".join(heic[at:at + size] for kind, at, size in iso_boxes(heic) if kind != b"meta")
+    files["heif-zero-size.heic"] = heif_with_size(heic, 0, 0)
+    files["heif-too-large.heic"] = heif_with_size(heic, 40000, 16)
+    files["heif-declares-20000x20000.heic"] = heif_with_size(heic, 20000, 20000)
+    files["heif-unknown-item-type.heic"] = heic.replace(b"hvc1", b"vvc1")
+    files["heif-iso-media-video.mp4"] = (struct.pack(">I4s4sI4s4s", 24, b"ftyp", b"isom", 512, b"isom", b"mp41") +
+                                         struct.pack(">I4s", 16, b"mdat") + bytes(8))
+    mdat = next(at for kind, at, size in iso_boxes(avif) if kind == b"mdat")
+    files["avif-truncated.avif"] = avif[:mdat + 100]
+    files["avif-corrupt-av1.avif"] = garble(avif, mdat + 12, 28)
+    files["jxl-header-only.jxl"] = jxl[:8]
+    files["jxl-truncated.jxl"] = jxl[:len(jxl) * 6 // 10]
+    files["jxl-corrupt.jxl"] = garble(jxl, len(jxl) // 2, 16)
+    files["jxl-too-large.jxl"] = jxl_header(40000, 16)
+    files["jxl-declares-20000x20000.jxl"] = jxl_header(20000, 20000)
 
     # PNM and PAM.
     ppm = src("pnm/raw.ppm")
