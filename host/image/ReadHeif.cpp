@@ -22,6 +22,7 @@
 #include <libheif/heif.h>
 
 #include "host/image/ImageInternal.h"
+#include "host/image/LibraryOutput.h"
 
 namespace {
 
@@ -301,6 +302,7 @@ bool Recognise(HeifState* s, const BoxScan& scan, std::string* error) {
 }
 
 bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::string* error) {
+  const QuietLibraryOutput quiet;
   *state = nullptr;
   *layout = StoredLayout();
   layout->format = "HEIF";
@@ -378,6 +380,7 @@ bool GetPlane(HeifState* s) {
 }
 
 bool Decode(HeifState* s, std::string* error) {
+  const QuietLibraryOutput quiet;
   if (Interrupted(*s->source, error)) return false;
   // The image as delivered, held until the reader closes; while decoding,
   // the codec's own pictures, libheif's image in the coded layout (for a

@@ -21,6 +21,7 @@
 #include <jxl/encode.h>
 
 #include "host/image/ImageInternal.h"
+#include "host/image/LibraryOutput.h"
 
 namespace {
 
@@ -139,6 +140,7 @@ int32_t HeaderOrientation(JxlState* s) {
 }
 
 bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::string* error) {
+  const QuietLibraryOutput quiet;
   *state = nullptr;
   *layout = StoredLayout();
   layout->format = "JPEG XL";
@@ -229,6 +231,7 @@ void ChooseOutputColour(JxlState* s) {
 }
 
 bool Decode(JxlState* s, std::string* error) {
+  const QuietLibraryOutput quiet;
   s->attempted = true;
   if (Interrupted(*s->source, error)) return false;
   const uint64_t pixels = static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height);

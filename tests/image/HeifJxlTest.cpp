@@ -5,7 +5,13 @@
 // of an animation, the budget and the cancel flag.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -167,6 +173,30 @@ TEST(HeifJxl, CancelFlagInterrupts) {
     options.cancel = &cancel;
     EXPECT_EQ(Refusal(path, options), path + ": interrupted");
   }
+}
+
+// libjxl prints a trace of each decoding failure; the file's message is
+// the only thing users get, and what else goes to stderr still does.
+TEST(HeifJxl, LibrariesPrintNothing) {
+  if (kJxlReader == nullptr) GTEST_SKIP() << "no JPEG XL reader in this build";
+  char path[] = "/tmp/gw-stderr-XXXXXX";
+  const int capture = mkstemp(path);
+  ASSERT_GE(capture, 0);
+  std::fflush(stderr);
+  const int saved = dup(2);
+  dup2(capture, 2);
+  const std::string message = Refusal(kData + "/bad/jxl-corrupt.jxl", ImageOptions());
+  std::fprintf(stderr, "after\n");
+  std::fflush(stderr);
+  dup2(saved, 2);
+  close(saved);
+  close(capture);
+  std::ifstream in(path);
+  std::stringstream printed;
+  printed << in.rdbuf();
+  unlink(path);
+  EXPECT_NE(message.find("corrupt JPEG XL data"), std::string::npos) << message;
+  EXPECT_EQ(printed.str(), "after\n");
 }
 
 }  // namespace
