@@ -290,12 +290,13 @@ bool Recognise(HeifState* s, const BoxScan& scan, std::string* error) {
     s->format = avif && !heic ? "AVIF" : heic && !avif ? "HEIC" : "HEIF";
   }
   if (s->codec != heif_compression_undefined && heif_have_decoder_for_format(s->codec) == 0) {
+    const std::string codec = CodecName(s->codec);
     SetImageError(error, *s->source,
-                  std::string("a ") + s->format + " image coded with " + CodecName(s->codec) +
-                      ", and this build's libheif has no " + CodecName(s->codec) +
-                      " decoder (on Debian, libheif1 with " +
+                  std::string(s->format[0] == 'A' ? "an " : "a ") + s->format + " image coded with " +
+                      codec + ", which this build's libheif cannot decode: it has no " + codec +
+                      " decoder (on Debian, " +
                       (s->codec == heif_compression_HEVC ? "libde265-0" : "libdav1d6 or libaom3") +
-                      " has one)");
+                      " provides one)");
     return false;
   }
   return true;

@@ -130,6 +130,10 @@ TEST(Jxl, LossyFilesGiveWhatDjxlGives) {
   if (Lacks(kJxlReader)) GTEST_SKIP() << "no JPEG XL reader in this build";
   ExpectSamePixels({"jxl/lossy.jxl", "jxl/lossy.jxl.png", false, "JPEG XL"});
   ExpectSamePixels({"jxl/lossy-alpha.jxl", "jxl/lossy-alpha.jxl.png", true, "JPEG XL"});
+  // Coded in XYB with an ICC profile libjxl cannot describe: in sRGB (as
+  // djxl --color_space=RGB_D65_SRG_Rel_SRG gives it), not libjxl's linear
+  // default, which would come out far too dark.
+  ExpectSamePixels({"jxl/lossy-icc.jxl", "jxl/lossy-icc.jxl.png", false, "JPEG XL"});
 }
 
 // The header's orientation 6 is applied once, and reported.

@@ -335,6 +335,33 @@ def exif_orientation(value):
             b"\0\0\0\0")
 
 
+def icc_profile():
+    """An ICC v2 RGB profile with sRGB's colorants and a tone curve given as
+    a table (v / 2 + v^2 / 2), which no JPEG XL colour description matches,
+    so that cjxl keeps the profile itself."""
+    def tag(kind, body): return kind + bytes(4) + body
+    def xyz(x, y, z): return tag(b"XYZ ", struct.pack(">3i", *(round(v * 65536) for v in (x, y, z))))
+    curve = tag(b"curv", struct.pack(">I", 256) +
+                b"".join(struct.pack(">H", round(65535 * (v / 255 / 2 + (v / 255) ** 2 / 2))) for v in range(256)))
+    text = b"table curve\0"
+    tags = [(b"desc", tag(b"desc", struct.pack(">I", len(text)) + text + bytes(4 + 2 + 1 + 67))),
+            (b"cprt", tag(b"text", b"none\0")),
+            (b"wtpt", xyz(0.9642, 1.0, 0.8249)),
+            (b"rXYZ", xyz(0.4361, 0.2225, 0.0139)), (b"gXYZ", xyz(0.3851, 0.7169, 0.0971)),
+            (b"bXYZ", xyz(0.1431, 0.0606, 0.7141)),
+            (b"rTRC", curve), (b"gTRC", curve), (b"bTRC", curve)]
+    at, table, bodies = 128 + 4 + 12 * len(tags), b"", b""
+    for kind, body in tags:
+        body += bytes(-len(body) % 4)
+        table += kind + struct.pack(">II", at + len(bodies), len(body))
+        bodies += body
+    size = at + len(bodies)
+    header = (struct.pack(">I4sI4s4s4s", size, b"none", 0x02100000, b"mntr", b"RGB ", b"XYZ ") + bytes(12) +
+              b"acsp" + bytes(24) + struct.pack(">I3i", 0, *(round(v * 65536) for v in (0.9642, 1.0, 0.8249))) +
+              bytes(48))
+    return header + struct.pack(">I", len(tags)) + table + bodies
+
+
 def samples(data):
     """tests/data/heif/ and tests/data/jxl/: each encoded file beside the PNG
     it was made from (lossless) or the encoder's own decoding (lossy)."""
@@ -360,6 +387,9 @@ def samples(data):
         "grid.png": png_image(128, 128, 3, lambda x, y, c, f: (x // 16 * 40 + y // 16 * 25 * (c + 1) + c * 60) & 255),
         "animated.png": png_image(24, 16, 3, rgb, frames=2),
     }
+    # The same pixels tagged with a profile of their own.
+    chunks = png_chunks(sources["rgb.png"])
+    sources["rgb-icc.png"] = png_build(chunks[:1] + [(b"iCCP", b"table\0\0" + zlib.compress(icc_profile()))] + chunks[1:])
     work = tempfile.mkdtemp()
     for name, body in sources.items():
         with open(os.path.join(work, name), "wb") as f:
@@ -400,6 +430,10 @@ def samples(data):
     run("cjxl", "-d", "1", src("rgba.png"), os.path.join(jxl, "lossy-alpha.jxl"))
     for name in ("lossy.jxl", "lossy-alpha.jxl"):
         run("djxl", os.path.join(jxl, name), os.path.join(jxl, name + ".png"))
+    # Lossy (XYB) with the profile kept: decoded to sRGB.
+    run("cjxl", "-d", "1", src("rgb-icc.png"), os.path.join(jxl, "lossy-icc.jxl"))
+    run("djxl", os.path.join(jxl, "lossy-icc.jxl"), os.path.join(jxl, "lossy-icc.jxl.png"),
+        "--color_space=RGB_D65_SRG_Rel_SRG")
 
 
 def iso_boxes(data):
