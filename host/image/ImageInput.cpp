@@ -54,8 +54,19 @@ bool IsPnm(const uint8_t* head, size_t n) {
 
 const ImageReader* const kPnmReaderPointer = &kPnmReader;
 
-// The HEIF family's ISO media boxes: a size, "ftyp", then the major brand.
+// ISO media files (HEIF, MP4, QuickTime) start with a box: a size, "ftyp",
+// then the major brand.
 bool IsIsoMedia(const uint8_t* p, size_t k) { return k >= 12 && std::memcmp(p + 4, "ftyp", 4) == 0; }
+
+// The major brands of HEIF images (libheif judges by them too); other ISO
+// media is video.
+bool HasHeifBrand(const uint8_t* p, size_t k, const char* const* brands) {
+  if (!IsIsoMedia(p, k)) return false;
+  for (; *brands != nullptr; ++brands) {
+    if (std::memcmp(p + 8, *brands, 4) == 0) return true;
+  }
+  return false;
+}
 
 // The format of a file by its first bytes; `name` is set for formats known
 // but not read, with a null result, and `readable` says whether a build
@@ -103,13 +114,18 @@ const ImageReader* DetectFormat(const uint8_t* h, size_t n, const char** name, b
        [](const uint8_t* p, size_t k) {
          return StartsWith(p, k, "\xFF\x0A", 2) || StartsWith(p, k, "\0\0\0\x0CJXL \r\n\x87\n", 12);
        }},
-      // Only the major brand is in sight here; the reader looks at all of
-      // them, and refuses ISO media that is not an image (MP4 video).
       {"AVIF", &kHeifReader,
        [](const uint8_t* p, size_t k) {
-         return IsIsoMedia(p, k) && (std::memcmp(p + 8, "avif", 4) == 0 || std::memcmp(p + 8, "avis", 4) == 0);
+         static const char* const brands[] = {"avif", "avis", nullptr};
+         return HasHeifBrand(p, k, brands);
        }},
-      {"HEIF", &kHeifReader, IsIsoMedia},
+      {"HEIF", &kHeifReader,
+       [](const uint8_t* p, size_t k) {
+         static const char* const brands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm",
+                                              "hevs", "mif1", "msf1", "mif2", "miaf", nullptr};
+         return HasHeifBrand(p, k, brands);
+       }},
+      {"ISO media (MP4 or QuickTime)", nullptr, IsIsoMedia},
       {"PDF", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "%PDF", 4); }},
       {"ZIP archive", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "PK\3\4", 4); }},
       {"QOI", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "qoif", 4); }},

@@ -176,7 +176,6 @@ bool HasBrand(const BoxScan& scan, const char* const* list) {
 const char* const kAvifBrands[] = {"avif", "avis", nullptr};
 const char* const kHeicBrands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm", "hevs",
                                    nullptr};
-const char* const kHeifBrands[] = {"mif1", "msf1", "mif2", "miaf", nullptr};
 
 const char* CodecName(heif_compression_format codec) {
   return codec == heif_compression_HEVC ? "HEVC (H.265)" : "AV1";
@@ -273,16 +272,10 @@ void HeifClose(void* state) {
   delete s;
 }
 
-// Names the file after its brands and codec; refuses an ISO media file that
-// is no HEIF image (an MP4 video) and a codec libheif cannot decode.
+// Names the file after its codec or brands; refuses a codec libheif
+// cannot decode.
 bool Recognise(HeifState* s, const BoxScan& scan, std::string* error) {
   const bool avif = HasBrand(scan, kAvifBrands), heic = HasBrand(scan, kHeicBrands);
-  if (!avif && !heic && !HasBrand(scan, kHeifBrands)) {
-    const std::string major = scan.brands.empty() ? std::string("none") : "'" + scan.brands[0] + "'";
-    SetImageError(error, *s->source, "an ISO media file (brand " + major +
-                                         ", such as MP4 or QuickTime video), not a HEIF or AVIF image");
-    return false;
-  }
   if (scan.hevc != scan.av1) {
     s->codec = scan.hevc ? heif_compression_HEVC : heif_compression_AV1;
     s->format = scan.hevc ? "HEIC" : "AVIF";

@@ -604,8 +604,8 @@ def main():
     files["heif-too-large.heic"] = heif_with_size(heic, 40000, 16)
     files["heif-declares-20000x20000.heic"] = heif_with_size(heic, 20000, 20000)
     files["heif-unknown-item-type.heic"] = heic.replace(b"hvc1", b"vvc1")
-    files["heif-iso-media-video.mp4"] = (struct.pack(">I4s4sI4s4s", 24, b"ftyp", b"isom", 512, b"isom", b"mp41") +
-                                         struct.pack(">I4s", 16, b"mdat") + bytes(8))
+    files["iso-media-video.mp4"] = (struct.pack(">I4s4sI4s4s", 24, b"ftyp", b"isom", 512, b"isom", b"mp41") +
+                                    struct.pack(">I4s", 16, b"mdat") + bytes(8))
     mdat = next(at for kind, at, size in iso_boxes(avif) if kind == b"mdat")
     files["avif-truncated.avif"] = avif[:mdat + 100]
     files["avif-corrupt-av1.avif"] = garble(avif, mdat + 12, 28)
