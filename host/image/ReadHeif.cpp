@@ -411,7 +411,7 @@ bool Decode(HeifState* s, std::string* error) {
 
 // Samples of more than 8 bits to 8, rounded: v * 255 / most.
 inline uint8_t Scale(uint32_t v, uint32_t most) {
-  return v >= most ? 255 : static_cast<uint8_t>((v * 255 + most / 2) / most);
+  return v >= most ? uint8_t{255} : static_cast<uint8_t>((v * 255 + most / 2) / most);
 }
 
 // Sample `i` of a plane row, scaled to 8 bits.
