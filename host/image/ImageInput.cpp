@@ -66,10 +66,26 @@ bool IsPnm(const uint8_t* head, size_t n) {
 
 const ImageReader* const kPnmReaderPointer = &kPnmReader;
 
+// ISO media files (HEIF, MP4, QuickTime) start with a box: a size, "ftyp",
+// then the major brand.
+bool IsIsoMedia(const uint8_t* p, size_t k) { return k >= 12 && std::memcmp(p + 4, "ftyp", 4) == 0; }
+
+// The major brands of HEIF images (libheif judges by them too); other ISO
+// media is video.
+bool HasHeifBrand(const uint8_t* p, size_t k, const char* const* brands) {
+  if (!IsIsoMedia(p, k)) return false;
+  for (; *brands != nullptr; ++brands) {
+    if (std::memcmp(p + 8, *brands, 4) == 0) return true;
+  }
+  return false;
+}
+
 // The format of a file by its first bytes; `name` is set for formats known
-// but not read, with a null result.
-const ImageReader* DetectFormat(const uint8_t* h, size_t n, const char** name) {
+// but not read, with a null result, and `readable` says whether a build
+// with the format's library reads them.
+const ImageReader* DetectFormat(const uint8_t* h, size_t n, const char** name, bool* readable) {
   *name = nullptr;
+  *readable = false;
   struct Known {
     const char* name;
     const ImageReader* const* reader;
@@ -106,12 +122,22 @@ const ImageReader* DetectFormat(const uint8_t* h, size_t n, const char** name) {
        [](const uint8_t* p, size_t k) {
          return StartsWith(p, k, "\0\0\0\x0CjP  ", 8) || StartsWith(p, k, "\xFF\x4F\xFF\x51", 4);
        }},
-      {"JPEG XL", nullptr,
+      {"JPEG XL", &kJxlReader,
        [](const uint8_t* p, size_t k) {
-         return StartsWith(p, k, "\xFF\x0A", 2) || StartsWith(p, k, "\0\0\0\x0CJXL ", 8);
+         return StartsWith(p, k, "\xFF\x0A", 2) || StartsWith(p, k, "\0\0\0\x0CJXL \r\n\x87\n", 12);
        }},
-      {"HEIF or AVIF", nullptr,
-       [](const uint8_t* p, size_t k) { return k >= 12 && std::memcmp(p + 4, "ftyp", 4) == 0; }},
+      {"AVIF", &kHeifReader,
+       [](const uint8_t* p, size_t k) {
+         static const char* const brands[] = {"avif", "avis", nullptr};
+         return HasHeifBrand(p, k, brands);
+       }},
+      {"HEIF", &kHeifReader,
+       [](const uint8_t* p, size_t k) {
+         static const char* const brands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx", "hevm",
+                                              "hevs", "mif1", "msf1", "mif2", "miaf", nullptr};
+         return HasHeifBrand(p, k, brands);
+       }},
+      {"ISO media (MP4 or QuickTime)", nullptr, IsIsoMedia},
       {"PDF", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "%PDF", 4); }},
       {"ZIP archive", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "PK\3\4", 4); }},
       {"QOI", nullptr, [](const uint8_t* p, size_t k) { return StartsWith(p, k, "qoif", 4); }},
@@ -119,6 +145,7 @@ const ImageReader* DetectFormat(const uint8_t* h, size_t n, const char** name) {
   for (const Known& k : known) {
     if (!k.match(h, n)) continue;
     *name = k.name;
+    *readable = k.reader != nullptr;
     return k.reader != nullptr ? *k.reader : nullptr;
   }
   return nullptr;
@@ -139,6 +166,8 @@ const char* FormatByExtension(const std::string& path) {
       {"png", "PNG"},  {"tif", "TIFF"},  {"tiff", "TIFF"}, {"gif", "GIF"},
       {"webp", "WebP"}, {"pnm", "PNM"},  {"pbm", "PBM"},  {"pgm", "PGM"},
       {"ppm", "PPM"},  {"pam", "PAM"},   {"bmp", "BMP"},
+      {"heic", "HEIC"}, {"heif", "HEIF"}, {"hif", "HEIF"}, {"avif", "AVIF"},
+      {"jxl", "JPEG XL"},
   };
   for (const auto& entry : table) {
     if (ext == entry[0]) return entry[1];
@@ -176,7 +205,8 @@ std::string ReadableFormats() {
     const char* name;
   };
   const Entry entries[] = {{kJpegReader, "JPEG"}, {kPngReader, "PNG"}, {kTiffReader, "TIFF"},
-                           {kGifReader, "GIF"},   {kWebpReader, "WebP"}};
+                           {kGifReader, "GIF"},   {kWebpReader, "WebP"},
+                           {kHeifReader, "HEIF/HEIC, AVIF"}, {kJxlReader, "JPEG XL"}};
   for (const Entry& e : entries) {
     if (e.reader == nullptr) continue;
     list += e.name;
@@ -381,19 +411,21 @@ void DeliverRow(ImageFile* image, const uint8_t* stored, int32_t count, int32_t 
 const ImageReader* RecogniseFormat(const uint8_t* head, size_t got, const ImageSource& source,
                                    std::string* error) {
   const char* known = nullptr;
-  const ImageReader* reader = DetectFormat(head, got, &known);
+  bool readable = false;
+  const ImageReader* reader = DetectFormat(head, got, &known, &readable);
   if (reader != nullptr) return reader;
-  if (known != nullptr && (std::strcmp(known, "JPEG") == 0 || std::strcmp(known, "PNG") == 0 ||
-                           std::strcmp(known, "TIFF") == 0 || std::strcmp(known, "GIF") == 0 ||
-                           std::strcmp(known, "WebP") == 0)) {
-    SetImageError(error, source, std::string("a ") + known +
-                                     " file, and this build cannot read " + known +
+  // "a JPEG", "an AVIF".
+  auto article = [](const char* format) {
+    return std::string(std::strchr("AEIOU", format[0]) != nullptr ? "an " : "a ") + format;
+  };
+  if (known != nullptr && readable) {
+    SetImageError(error, source, article(known) + " file, and this build cannot read " + known +
                                      " (it reads " + ReadableFormats() + ")");
   } else if (known != nullptr) {
-    SetImageError(error, source, std::string("a ") + known + " file, which is not supported (readable formats: " +
+    SetImageError(error, source, article(known) + " file, which is not supported (readable formats: " +
                                      ReadableFormats() + ")");
   } else if (const char* promised = FormatByExtension(source.name)) {
-    SetImageError(error, source, std::string("not a ") + promised + " file (" +
+    SetImageError(error, source, "not " + article(promised) + " file (" +
                                      DescribeStart(head, got) + ")");
   } else {
     SetImageError(error, source, "not an image file (" + DescribeStart(head, got) +
@@ -508,7 +540,7 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   ImageInfo& i = image->info;
   i = ImageInfo();
   i.format = l.format;
-  i.orientation = l.orientation;
+  i.orientation = l.orientation != 1 ? l.orientation : l.decodedOrientation;
   const bool swap = l.orientation >= 5;
   i.width = swap ? l.height : l.width;
   i.height = swap ? l.width : l.height;
@@ -902,6 +934,8 @@ const char* ImageInputHelp() {
     }
     add(&streamed, "PNM and PAM");
     if (kWebpReader != nullptr) add(&whole, "WebP");
+    if (kHeifReader != nullptr) add(&whole, "HEIF/HEIC, AVIF");
+    if (kJxlReader != nullptr) add(&whole, "JPEG XL");
     // Orientation comes with the formats that carry it.
     if (!whole.empty()) add(&whole, "any image whose orientation turns it or flips it upside down");
     std::string s = "Input formats (recognised by content): " + ReadableFormats() + ".\n";

@@ -55,6 +55,9 @@ struct StoredLayout {
   int32_t paletteCount = 0;      // Indexed: entries in the file's table
   uint8_t palette[256][4] = {};  // Indexed: RGBA; entries past the count are opaque black
   int32_t orientation = 1;       // EXIF orientation 1..8 as the file gives it
+  // An orientation (1..8, EXIF's meaning) the decoder has already applied to
+  // the rows it delivers: reported in ImageInfo, never applied again.
+  int32_t decodedOrientation = 1;
   // Non-null when the reader itself must hold the whole image (it still
   // delivers rows in order): why, for ImageInfo.
   const char* wholeReason = nullptr;
@@ -82,6 +85,8 @@ extern const ImageReader* const kPngReader;
 extern const ImageReader* const kTiffReader;
 extern const ImageReader* const kGifReader;
 extern const ImageReader* const kWebpReader;
+extern const ImageReader* const kHeifReader;  // HEIF/HEIC and AVIF (libheif)
+extern const ImageReader* const kJxlReader;   // JPEG XL (libjxl)
 extern const ImageReader kPnmReader;
 
 // "name: message".

@@ -53,7 +53,9 @@ TEST(ImageOpen, ContentDecidesTheFormatNotTheExtension) {
   error2 = OpenError(std::string("BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0\0", 18), "old.bmp");
   EXPECT_EQ(error2.rfind("old.bmp: a BMP file, which is not supported", 0), 0u) << error2;
   EXPECT_EQ(OpenError("BMW parts list", "parts"), "parts: not an image file (it starts with \"BMW part\"; "
-                                                  "readable formats: " + std::string(kJpegReader != nullptr ? "JPEG, PNG, TIFF, GIF, WebP, " : "") + "PNM and PAM)");
+                                                  "readable formats: " + std::string(kJpegReader != nullptr ? "JPEG, PNG, TIFF, GIF, WebP, " : "") +
+                                                  (kHeifReader != nullptr ? "HEIF/HEIC, AVIF, " : "") +
+                                                  (kJxlReader != nullptr ? "JPEG XL, " : "") + "PNM and PAM)");
 }
 
 TEST(ImageOpen, SizesTheInterfaceCannotCarryAreRefused) {

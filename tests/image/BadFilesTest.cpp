@@ -48,8 +48,8 @@ std::vector<BadFile> ListBadFiles() {
   return files;
 }
 
-// The reader a file's name says it is for ("jpeg-...", "png-..."), if this
-// build lacks it.
+// The reader a file's name says it is for ("jpeg-...", "png-...", "heif-"
+// for HEIF/HEIC and ISO media, "avif-"), if this build lacks it.
 const char* MissingReader(const std::string& name) {
   struct Prefix {
     const char* prefix;
@@ -58,7 +58,8 @@ const char* MissingReader(const std::string& name) {
   };
   const Prefix prefixes[] = {{"jpeg-", kJpegReader, "JPEG"}, {"png-", kPngReader, "PNG"},
                              {"tiff-", kTiffReader, "TIFF"}, {"gif-", kGifReader, "GIF"},
-                             {"webp-", kWebpReader, "WebP"}};
+                             {"webp-", kWebpReader, "WebP"}, {"heif-", kHeifReader, "HEIF"},
+                             {"avif-", kHeifReader, "AVIF"}, {"jxl-", kJxlReader, "JPEG XL"}};
   for (const Prefix& p : prefixes) {
     if (name.rfind(p.prefix, 0) == 0 && p.reader == nullptr) return p.format;
   }

@@ -17,7 +17,15 @@ subsampled YCbCr TIFF, a progressive JPEG with hundreds of scans), and
     tests/image/make_bad_corpus.py --bombs DIR
 
 writes them at full size, for measuring time and memory (cjpeg and jpegtran
-make the JPEG)."""
+make the JPEG), and
+
+    tests/image/make_bad_corpus.py --samples tests/data
+
+writes the small HEIF/HEIC, AVIF and JPEG XL files of tests/data/heif/ and
+tests/data/jxl/ from synthetic PNGs (heif-enc and heif-convert from
+libheif-examples, avifenc from libavif-bin, cjxl and djxl from
+libjxl-tools), with the encoders' own decodings of the lossy ones as PNG.
+The HEIF and JPEG XL files of the bad corpus are cut from those."""
 import os
 import struct
 import sys
@@ -289,6 +297,185 @@ def jpeg_many_scans(width, height, workdir, per_file=9):
     return b'\xff\xd8' + b''.join(b for m, b in head) + b''.join(scans) + b'\xff\xd9'
 
 
+def png_image(width, height, channels, pixel, depth=8, exif=None, frames=1):
+    """A PNG of pixel(x, y, c, frame); with frames > 1 an APNG."""
+    kind = {1: 0, 2: 4, 3: 2, 4: 6}[channels]
+    def raw(frame):
+        out = bytearray()
+        for y in range(height):
+            out.append(0)
+            for x in range(width):
+                for c in range(channels):
+                    v = pixel(x, y, c, frame)
+                    out += struct.pack(">H", v) if depth == 16 else bytes([v])
+        return zlib.compress(bytes(out), 9)
+    chunks = [(b"IHDR", struct.pack(">IIBBBBB", width, height, depth, kind, 0, 0, 0))]
+    if exif is not None:
+        chunks.append((b"eXIf", exif))
+    if frames == 1:
+        chunks.append((b"IDAT", raw(0)))
+    else:
+        chunks.append((b"acTL", struct.pack(">II", frames, 0)))
+        seq = 0
+        for f in range(frames):
+            chunks.append((b"fcTL", struct.pack(">IIIIIHHBB", seq, width, height, 0, 0, 1, 10, 0, 0)))
+            seq += 1
+            if f == 0:
+                chunks.append((b"IDAT", raw(0)))
+            else:
+                chunks.append((b"fdAT", struct.pack(">I", seq) + raw(f)))
+                seq += 1
+    chunks.append((b"IEND", b""))
+    return png_build(chunks)
+
+
+def exif_orientation(value):
+    """A big-endian EXIF block (TIFF header, one IFD) of one orientation tag."""
+    return (b"MM\0*" + struct.pack(">IH", 8, 1) + struct.pack(">HHIHH", 0x112, 3, 1, value, 0) +
+            b"\0\0\0\0")
+
+
+def icc_profile():
+    """An ICC v2 RGB profile with sRGB's colorants and a tone curve given as
+    a table (v / 2 + v^2 / 2), which no JPEG XL colour description matches,
+    so that cjxl keeps the profile itself."""
+    def tag(kind, body): return kind + bytes(4) + body
+    def xyz(x, y, z): return tag(b"XYZ ", struct.pack(">3i", *(round(v * 65536) for v in (x, y, z))))
+    curve = tag(b"curv", struct.pack(">I", 256) +
+                b"".join(struct.pack(">H", round(65535 * (v / 255 / 2 + (v / 255) ** 2 / 2))) for v in range(256)))
+    text = b"table curve\0"
+    tags = [(b"desc", tag(b"desc", struct.pack(">I", len(text)) + text + bytes(4 + 2 + 1 + 67))),
+            (b"cprt", tag(b"text", b"none\0")),
+            (b"wtpt", xyz(0.9642, 1.0, 0.8249)),
+            (b"rXYZ", xyz(0.4361, 0.2225, 0.0139)), (b"gXYZ", xyz(0.3851, 0.7169, 0.0971)),
+            (b"bXYZ", xyz(0.1431, 0.0606, 0.7141)),
+            (b"rTRC", curve), (b"gTRC", curve), (b"bTRC", curve)]
+    at, table, bodies = 128 + 4 + 12 * len(tags), b"", b""
+    for kind, body in tags:
+        body += bytes(-len(body) % 4)
+        table += kind + struct.pack(">II", at + len(bodies), len(body))
+        bodies += body
+    size = at + len(bodies)
+    header = (struct.pack(">I4sI4s4s4s", size, b"none", 0x02100000, b"mntr", b"RGB ", b"XYZ ") + bytes(12) +
+              b"acsp" + bytes(24) + struct.pack(">I3i", 0, *(round(v * 65536) for v in (0.9642, 1.0, 0.8249))) +
+              bytes(48))
+    return header + struct.pack(">I", len(tags)) + table + bodies
+
+
+def samples(data):
+    """tests/data/heif/ and tests/data/jxl/: each encoded file beside the PNG
+    it was made from (lossless) or the encoder's own decoding (lossy)."""
+    import subprocess
+    def run(*args):
+        subprocess.run(args, check=True, capture_output=True)
+    heif, jxl = os.path.join(data, "heif"), os.path.join(data, "jxl")
+    os.makedirs(heif, exist_ok=True)
+    os.makedirs(jxl, exist_ok=True)
+    def rgb(x, y, c, f=0): return (x * 10 + y * 7 * (c + 1) + c * 80 + f * 60) & 255
+    def gray(x, y, c, f=0): return (x * 11 + y * 5) & 255
+    def rgba(x, y, c, f=0): return (x * 10 + y * 15) & 255 if c == 3 else (x * 9 + y * 3 * (c + 2)) & 255
+    def v10(x, y, c): return (x * 41 + y * 67 * (c + 1) + c * 300) % 1024
+    sources = {
+        "rgb.png": png_image(24, 16, 3, rgb),
+        "gray.png": png_image(24, 16, 1, gray),
+        "rgba.png": png_image(24, 16, 4, rgba),
+        # 10-bit values, their bits repeated to 16: avifenc keeps them exactly.
+        "rgb-10-bit.png": png_image(24, 16, 3, lambda x, y, c, f: v10(x, y, c) << 6 | v10(x, y, c) >> 4, 16),
+        "rgb-16-bit.png": png_image(24, 16, 3, lambda x, y, c, f: (x * 2741 + y * 977 * (c + 1) + c * 20000) & 65535, 16),
+        "rgb-exif-6.png": png_image(24, 16, 3, rgb, exif=exif_orientation(6)),
+        # Blocks of 16 x 16, which lossless AV1 codes small.
+        "grid.png": png_image(128, 128, 3, lambda x, y, c, f: (x // 16 * 40 + y // 16 * 25 * (c + 1) + c * 60) & 255),
+        "animated.png": png_image(24, 16, 3, rgb, frames=2),
+    }
+    # The same pixels tagged with a profile of their own.
+    chunks = png_chunks(sources["rgb.png"])
+    sources["rgb-icc.png"] = png_build(chunks[:1] + [(b"iCCP", b"table\0\0" + zlib.compress(icc_profile()))] + chunks[1:])
+    work = tempfile.mkdtemp()
+    for name, body in sources.items():
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(body)
+    exif6 = os.path.join(work, "exif-6.bin")
+    with open(exif6, "wb") as f:
+        f.write(exif_orientation(6))
+    src = lambda name: os.path.join(work, name)
+    for name in ("rgb.png", "gray.png", "rgba.png", "rgb-10-bit.png", "rgb-16-bit.png", "rgb-exif-6.png"):
+        with open(os.path.join(data, "heif" if name == "rgb-10-bit.png" else "jxl", name), "wb") as f:
+            f.write(sources[name])
+    for name in ("rgb.png", "gray.png", "rgba.png", "grid.png"):
+        with open(os.path.join(heif, name), "wb") as f:
+            f.write(sources[name])
+    # Lossless AVIF: RGB coded as is (identity matrix), grey as 4:0:0.
+    run("avifenc", "-l", src("rgb.png"), os.path.join(heif, "lossless-rgb.avif"))
+    run("avifenc", "-l", "--yuv", "400", src("gray.png"), os.path.join(heif, "lossless-gray.avif"))
+    run("avifenc", "-l", src("rgba.png"), os.path.join(heif, "lossless-rgba.avif"))
+    run("avifenc", "-l", "-d", "10", src("rgb-10-bit.png"), os.path.join(heif, "lossless-10-bit.avif"))
+    # A grid of 2 x 2 tiles of 64 x 64, as cameras write larger images.
+    run("avifenc", "-l", "-g", "2x2", src("grid.png"), os.path.join(heif, "lossless-grid-2x2.avif"))
+    # Turned a quarter anticlockwise by irot; an EXIF orientation 6 beside it
+    # must not turn it again.
+    run("avifenc", "-l", "--irot", "1", "--exif", exif6, src("rgb.png"), os.path.join(heif, "irot-1-exif-6.avif"))
+    # Lossy, with the encoders' own decodings.
+    run("heif-enc", "-q", "50", src("rgb.png"), "-o", os.path.join(heif, "lossy.heic"))
+    run("heif-enc", "-q", "50", src("rgba.png"), "-o", os.path.join(heif, "lossy-alpha.heic"))
+    run("avifenc", "-s", "8", src("rgb.png"), os.path.join(heif, "lossy.avif"))
+    for name in ("lossy.heic", "lossy-alpha.heic", "lossy.avif"):
+        run("heif-convert", "--quiet", os.path.join(heif, name), os.path.join(heif, name + ".png"))
+    # JPEG XL: lossless, the orientation from the PNG's EXIF into the header,
+    # an animation, lossy with djxl's decoding.
+    for name in ("rgb", "gray", "rgba", "rgb-16-bit", "rgb-exif-6"):
+        run("cjxl", "-d", "0", src(name + ".png"), os.path.join(jxl, "lossless-%s.jxl" % name))
+    os.rename(os.path.join(jxl, "lossless-rgb-exif-6.jxl"), os.path.join(jxl, "orientation-6.jxl"))
+    run("cjxl", "-d", "0", src("animated.png"), os.path.join(jxl, "animated.jxl"))
+    run("cjxl", "-d", "1", src("rgb.png"), os.path.join(jxl, "lossy.jxl"))
+    run("cjxl", "-d", "1", src("rgba.png"), os.path.join(jxl, "lossy-alpha.jxl"))
+    for name in ("lossy.jxl", "lossy-alpha.jxl"):
+        run("djxl", os.path.join(jxl, name), os.path.join(jxl, name + ".png"))
+    # Lossy (XYB) with the profile kept: decoded to sRGB.
+    run("cjxl", "-d", "1", src("rgb-icc.png"), os.path.join(jxl, "lossy-icc.jxl"))
+    run("djxl", os.path.join(jxl, "lossy-icc.jxl"), os.path.join(jxl, "lossy-icc.jxl.png"),
+        "--color_space=RGB_D65_SRG_Rel_SRG")
+
+
+def iso_boxes(data):
+    """(type, offset, size) of the top-level boxes of an ISO media file."""
+    at, out = 0, []
+    while at + 8 <= len(data):
+        size, kind = struct.unpack(">I4s", data[at:at + 8])
+        if size < 8:
+            break
+        out.append((kind, at, size))
+        at += size
+    return out
+
+
+def heif_with_size(data, width, height):
+    """Every ispe property (the image sizes) set to width x height."""
+    out, at = bytearray(data), 0
+    while (at := out.find(b"ispe", at)) >= 0:
+        out[at + 8:at + 16] = struct.pack(">II", width, height)
+        at += 4
+    return bytes(out)
+
+
+def jxl_header(width, height):
+    """A JPEG XL codestream that ends after its size header and default
+    metadata: its bits, least significant first."""
+    bits = Bits()
+    def u32(value):
+        for selector, width_bits in enumerate((9, 13, 18, 30)):
+            if value - 1 < 1 << width_bits:
+                bits.put(selector, 2)
+                bits.put(value - 1, width_bits)
+                return
+    bits.put(0xFF, 8); bits.put(0x0A, 8)
+    bits.put(0, 1)  # not a small size
+    u32(height)
+    bits.put(0, 3)  # no ratio: the width follows
+    u32(width)
+    bits.put(1, 1)  # all metadata default
+    return bits.bytes()
+
+
 def garble(data, start, length):
     out = bytearray(data)
     for i in range(start, min(start + length, len(out))):
@@ -403,6 +590,31 @@ def main():
     files["webp-corrupt-lossless.webp"] = garble(lossless, 25, 20)
     files["webp-unknown-chunk-only.webp"] = b"RIFF" + struct.pack("<I", 16) + b"WEBPXXXX" + struct.pack("<I", 4) + b"abcd"
 
+    # HEIF/HEIC, AVIF and JPEG XL, from the committed samples.
+    data = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
+    def sample(path):
+        with open(os.path.join(data, path), "rb") as f:
+            return f.read()
+    heic, avif, jxl = sample("heif/lossy.heic"), sample("heif/lossy.avif"), sample("jxl/lossy.jxl")
+    mdat = next(at for kind, at, size in iso_boxes(heic) if kind == b"mdat")
+    files["heif-header-only.heic"] = heic[:40]
+    files["heif-truncated.heic"] = heic[:mdat + 100]
+    files["heif-no-meta.heic"] = b"".join(heic[at:at + size] for kind, at, size in iso_boxes(heic) if kind != b"meta")
+    files["heif-zero-size.heic"] = heif_with_size(heic, 0, 0)
+    files["heif-too-large.heic"] = heif_with_size(heic, 40000, 16)
+    files["heif-declares-20000x20000.heic"] = heif_with_size(heic, 20000, 20000)
+    files["heif-unknown-item-type.heic"] = heic.replace(b"hvc1", b"vvc1")
+    files["iso-media-video.mp4"] = (struct.pack(">I4s4sI4s4s", 24, b"ftyp", b"isom", 512, b"isom", b"mp41") +
+                                    struct.pack(">I4s", 16, b"mdat") + bytes(8))
+    mdat = next(at for kind, at, size in iso_boxes(avif) if kind == b"mdat")
+    files["avif-truncated.avif"] = avif[:mdat + 100]
+    files["avif-corrupt-av1.avif"] = garble(avif, mdat + 12, 28)
+    files["jxl-header-only.jxl"] = jxl[:8]
+    files["jxl-truncated.jxl"] = jxl[:len(jxl) * 6 // 10]
+    files["jxl-corrupt.jxl"] = garble(jxl, len(jxl) // 2, 16)
+    files["jxl-too-large.jxl"] = jxl_header(40000, 16)
+    files["jxl-declares-20000x20000.jxl"] = jxl_header(20000, 20000)
+
     # PNM and PAM.
     ppm = src("pnm/raw.ppm")
     files["pnm-magic-only.ppm"] = b"P6\n"
@@ -468,5 +680,7 @@ if __name__ == "__main__":
         seeds(sys.argv[2])
     elif sys.argv[1] == "--bombs":
         bombs(sys.argv[2])
+    elif sys.argv[1] == "--samples":
+        samples(sys.argv[2])
     else:
         main()
