@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,63 @@
 
 #include "host/image/ImageInternal.h"
 #include "host/image/LibraryOutput.h"
+#include "host/image/SharedLibrary.h"
 
 namespace {
+
+// libheif, loaded when the first HEIF or AVIF file is opened (SharedLibrary.h
+// says why).
+#define HEIF_FUNCTIONS(X) \
+  X(heif_context_alloc) \
+  X(heif_context_free) \
+  X(heif_context_get_primary_image_handle) \
+  X(heif_context_read_from_reader) \
+  X(heif_context_set_max_decoding_threads) \
+  X(heif_context_set_maximum_image_size_limit) \
+  X(heif_decode_image) \
+  X(heif_decoding_options_alloc) \
+  X(heif_decoding_options_free) \
+  X(heif_have_decoder_for_format) \
+  X(heif_image_get_bits_per_pixel) \
+  X(heif_image_get_bits_per_pixel_range) \
+  X(heif_image_get_height) \
+  X(heif_image_get_plane_readonly) \
+  X(heif_image_get_width) \
+  X(heif_image_handle_get_height) \
+  X(heif_image_handle_get_luma_bits_per_pixel) \
+  X(heif_image_handle_get_width) \
+  X(heif_image_handle_has_alpha_channel) \
+  X(heif_image_handle_is_premultiplied_alpha) \
+  X(heif_image_handle_release) \
+  X(heif_image_release) \
+  X(heif_init)
+struct HeifFunctions {
+  HEIF_FUNCTIONS(GW_FUNCTION_SLOT)
+};
+const HeifFunctions* gHeif = nullptr;
+
+// False with the reason when libheif cannot be had.
+bool LoadHeif(std::string* error) {
+  static std::once_flag once;
+  static HeifFunctions table;
+  static std::string failure;
+  std::call_once(once, [] {
+    static const char* const kNames[] = {HEIF_FUNCTIONS(GW_FUNCTION_NAME) nullptr};
+    std::vector<void*> addresses;
+    const std::string soname = "libheif.so." + std::to_string(LIBHEIF_NUMERIC_VERSION >> 24);
+    if (!OpenSharedLibrary(soname, kNames, &addresses, &failure)) return;
+    size_t next = 0;
+    HEIF_FUNCTIONS(GW_FUNCTION_TAKE)
+    // The codecs are built into Debian's libheif; any plug-ins are loaded here.
+    if (table.heif_init(nullptr).code != heif_error_Ok) {
+      failure = "libheif does not start";
+      return;
+    }
+    gHeif = &table;
+  });
+  if (gHeif == nullptr) *error = failure;
+  return gHeif != nullptr;
+}
 
 // What the file's boxes say before libheif parses them: its brands, and the
 // codec configurations of its images (the codec and whether every image,
@@ -266,9 +322,9 @@ bool HeifFailed(HeifState* s, const heif_error& e, std::string* error) {
 
 void HeifClose(void* state) {
   HeifState* s = static_cast<HeifState*>(state);
-  if (s->image != nullptr) heif_image_release(s->image);
-  if (s->handle != nullptr) heif_image_handle_release(s->handle);
-  if (s->context != nullptr) heif_context_free(s->context);
+  if (s->image != nullptr) gHeif->heif_image_release(s->image);
+  if (s->handle != nullptr) gHeif->heif_image_handle_release(s->handle);
+  if (s->context != nullptr) gHeif->heif_context_free(s->context);
   delete s;
 }
 
@@ -282,7 +338,7 @@ bool Recognise(HeifState* s, const BoxScan& scan, std::string* error) {
   } else {
     s->format = avif && !heic ? "AVIF" : heic && !avif ? "HEIC" : "HEIF";
   }
-  if (s->codec != heif_compression_undefined && heif_have_decoder_for_format(s->codec) == 0) {
+  if (s->codec != heif_compression_undefined && gHeif->heif_have_decoder_for_format(s->codec) == 0) {
     const std::string codec = CodecName(s->codec);
     SetImageError(error, *s->source,
                   std::string(s->format[0] == 'A' ? "an " : "a ") + s->format + " image coded with " +
@@ -300,10 +356,11 @@ bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
   *state = nullptr;
   *layout = StoredLayout();
   layout->format = "HEIF";
-  // Once per process; the codecs are built into Debian's libheif, and any
-  // plug-ins are loaded here.
-  static const bool initialised = heif_init(nullptr).code == heif_error_Ok;
-  (void)initialised;
+  std::string why;
+  if (!LoadHeif(&why)) {
+    SetImageError(error, *source, "a HEIF or AVIF file, and this machine's libheif cannot be used: " + why);
+    return false;
+  }
   HeifState* s = new HeifState;
   s->source = source;
   auto fail = [&]() {
@@ -318,40 +375,40 @@ bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
   if (!Recognise(s, scan, error)) return fail();
   s->cut = scan.cut;
   layout->format = s->format;
-  s->context = heif_context_alloc();
+  s->context = gHeif->heif_context_alloc();
   if (s->context == nullptr) {
     SetImageError(error, *source, OutOfMemoryMessage(0, s->format));
     return fail();
   }
   // libheif's own refusal of sizes the plug-in interface cannot carry comes
   // before it takes memory for them; its message is turned into ours.
-  heif_context_set_maximum_image_size_limit(s->context, static_cast<int>(kMaxImageSide));
+  gHeif->heif_context_set_maximum_image_size_limit(s->context, static_cast<int>(kMaxImageSide));
   // Tiles decoded on this thread, so that libheif's reads come one at a time.
-  heif_context_set_max_decoding_threads(s->context, 0);
-  heif_error e = heif_context_read_from_reader(s->context, &kReader, s, nullptr);
+  gHeif->heif_context_set_max_decoding_threads(s->context, 0);
+  heif_error e = gHeif->heif_context_read_from_reader(s->context, &kReader, s, nullptr);
   if (e.code != heif_error_Ok || s->interrupted || s->unreadable) {
     HeifFailed(s, e, error);
     return fail();
   }
-  e = heif_context_get_primary_image_handle(s->context, &s->handle);
+  e = gHeif->heif_context_get_primary_image_handle(s->context, &s->handle);
   if (e.code != heif_error_Ok) {
     HeifFailed(s, e, error);
     return fail();
   }
-  s->width = heif_image_handle_get_width(s->handle);
-  s->height = heif_image_handle_get_height(s->handle);
+  s->width = gHeif->heif_image_handle_get_width(s->handle);
+  s->height = gHeif->heif_image_handle_get_height(s->handle);
   layout->width = s->width;
   layout->height = s->height;
   if (!CheckImageSize(*source, s->width, s->height, error)) return fail();
-  s->alpha = heif_image_handle_has_alpha_channel(s->handle) != 0;
+  s->alpha = gHeif->heif_image_handle_has_alpha_channel(s->handle) != 0;
   s->gray = (scan.hevc || scan.av1) && scan.allMonochrome;
-  const int bits = heif_image_handle_get_luma_bits_per_pixel(s->handle);
+  const int bits = gHeif->heif_image_handle_get_luma_bits_per_pixel(s->handle);
   s->bits = bits > 8 ? bits : 8;
   s->channels = (s->gray ? 1 : 3) + (s->alpha ? 1 : 0);
   layout->channels = s->channels;
   layout->space = s->gray ? StoredSpace::Gray : StoredSpace::RGB;
   layout->alphaChannel = s->alpha ? s->channels - 1 : -1;
-  layout->alphaPremultiplied = s->alpha && heif_image_handle_is_premultiplied_alpha(s->handle) != 0;
+  layout->alphaPremultiplied = s->alpha && gHeif->heif_image_handle_is_premultiplied_alpha(s->handle) != 0;
   layout->wholeReason = s->format;
   *state = s;
   return true;
@@ -360,11 +417,11 @@ bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
 // The decoded image's plane and its sample size; false when the image
 // lacks it or does not have the size the file declared.
 bool GetPlane(HeifState* s) {
-  s->plane = heif_image_get_plane_readonly(s->image, heif_channel_interleaved, &s->stride);
-  const int storage = heif_image_get_bits_per_pixel(s->image, heif_channel_interleaved);
-  const int range = heif_image_get_bits_per_pixel_range(s->image, heif_channel_interleaved);
-  if (s->plane == nullptr || heif_image_get_width(s->image, heif_channel_interleaved) != s->width ||
-      heif_image_get_height(s->image, heif_channel_interleaved) != s->height || range < 1 ||
+  s->plane = gHeif->heif_image_get_plane_readonly(s->image, heif_channel_interleaved, &s->stride);
+  const int storage = gHeif->heif_image_get_bits_per_pixel(s->image, heif_channel_interleaved);
+  const int range = gHeif->heif_image_get_bits_per_pixel_range(s->image, heif_channel_interleaved);
+  if (s->plane == nullptr || gHeif->heif_image_get_width(s->image, heif_channel_interleaved) != s->width ||
+      gHeif->heif_image_get_height(s->image, heif_channel_interleaved) != s->height || range < 1 ||
       range > 16 || (storage != 8 * s->perPixel && storage != 16 * s->perPixel)) {
     return false;
   }
@@ -388,7 +445,7 @@ bool Decode(HeifState* s, std::string* error) {
   const uint64_t held = pixels * static_cast<uint64_t>(s->perPixel) * sample;
   const uint64_t decoding = 5 * held + s->source->size;
   if (!ChargeMemory(*s->source, held + decoding, s->format, error)) return false;
-  heif_decoding_options* options = heif_decoding_options_alloc();
+  heif_decoding_options* options = gHeif->heif_decoding_options_alloc();
   if (options == nullptr) {
     SetImageError(error, *s->source, OutOfMemoryMessage(0, s->format));
     return false;
@@ -396,8 +453,8 @@ bool Decode(HeifState* s, std::string* error) {
   const heif_chroma chroma =
       s->bits > 8 ? (s->alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
                   : (s->alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
-  heif_error e = heif_decode_image(s->handle, &s->image, heif_colorspace_RGB, chroma, options);
-  heif_decoding_options_free(options);
+  heif_error e = gHeif->heif_decode_image(s->handle, &s->image, heif_colorspace_RGB, chroma, options);
+  gHeif->heif_decoding_options_free(options);
   ReleaseMemory(*s->source, decoding);
   if (e.code != heif_error_Ok || s->interrupted || s->unreadable) return HeifFailed(s, e, error);
   if (Interrupted(*s->source, error)) return false;

@@ -15,15 +15,63 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <jxl/decode.h>
 #include <jxl/encode.h>
+#include <jxl/version.h>
 
 #include "host/image/ImageInternal.h"
 #include "host/image/LibraryOutput.h"
+#include "host/image/SharedLibrary.h"
 
 namespace {
+
+// libjxl, loaded when the first JPEG XL file is opened (SharedLibrary.h
+// says why).
+#define JXL_FUNCTIONS(X) \
+  X(JxlColorEncodingSetToSRGB) \
+  X(JxlDecoderCreate) \
+  X(JxlDecoderDestroy) \
+  X(JxlDecoderGetBasicInfo) \
+  X(JxlDecoderGetColorAsEncodedProfile) \
+  X(JxlDecoderGetExtraChannelInfo) \
+  X(JxlDecoderImageOutBufferSize) \
+  X(JxlDecoderProcessInput) \
+  X(JxlDecoderSetImageOutBuffer) \
+  X(JxlDecoderSetInput) \
+  X(JxlDecoderSetKeepOrientation) \
+  X(JxlDecoderSetParallelRunner) \
+  X(JxlDecoderSetPreferredColorProfile) \
+  X(JxlDecoderSetUnpremultiplyAlpha) \
+  X(JxlDecoderSubscribeEvents)
+struct JxlFunctions {
+  JXL_FUNCTIONS(GW_FUNCTION_SLOT)
+};
+const JxlFunctions* gJxl = nullptr;
+
+// False with the reason when libjxl cannot be had.
+bool LoadJxl(std::string* error) {
+  static std::once_flag once;
+  static JxlFunctions table;
+  static std::string failure;
+  std::call_once(once, [] {
+    static const char* const kNames[] = {JXL_FUNCTIONS(GW_FUNCTION_NAME) nullptr};
+    std::vector<void*> addresses;
+    // Before 1.0 every minor version is an ABI of its own.
+    const std::string soname = JPEGXL_MAJOR_VERSION == 0 ? "libjxl.so.0." + std::to_string(JPEGXL_MINOR_VERSION)
+                                                         : "libjxl.so." + std::to_string(JPEGXL_MAJOR_VERSION);
+    if (!OpenSharedLibrary(soname, kNames, &addresses, &failure)) return;
+    size_t next = 0;
+    JXL_FUNCTIONS(GW_FUNCTION_TAKE)
+    gJxl = &table;
+  });
+  if (gJxl == nullptr) *error = failure;
+  return gJxl != nullptr;
+}
+
 
 struct JxlState {
   ImageSource* source = nullptr;
@@ -99,7 +147,7 @@ void NarrowSamples(uint8_t* pixels, uint64_t count) {
 
 void JxlClose(void* state) {
   JxlState* s = static_cast<JxlState*>(state);
-  if (s->decoder != nullptr) JxlDecoderDestroy(s->decoder);
+  if (s->decoder != nullptr) gJxl->JxlDecoderDestroy(s->decoder);
   std::free(s->data);
   std::free(s->pixels);
   delete s;
@@ -123,18 +171,18 @@ bool JxlFailed(JxlState* s, JxlDecoderStatus status, const char* stage, std::str
 // libjxl reports the orientation only to a decoder that is not to apply
 // it: a second one reads the header for it.
 int32_t HeaderOrientation(JxlState* s) {
-  JxlDecoder* decoder = JxlDecoderCreate(&s->memory);
+  JxlDecoder* decoder = gJxl->JxlDecoderCreate(&s->memory);
   if (decoder == nullptr) return 1;
   JxlBasicInfo info = {};
   info.orientation = JXL_ORIENT_IDENTITY;
-  if (JxlDecoderSetKeepOrientation(decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
-      JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO) != JXL_DEC_SUCCESS ||
-      JxlDecoderSetInput(decoder, s->data, s->size) != JXL_DEC_SUCCESS ||
-      JxlDecoderProcessInput(decoder) != JXL_DEC_BASIC_INFO ||
-      JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS) {
+  if (gJxl->JxlDecoderSetKeepOrientation(decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
+      gJxl->JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO) != JXL_DEC_SUCCESS ||
+      gJxl->JxlDecoderSetInput(decoder, s->data, s->size) != JXL_DEC_SUCCESS ||
+      gJxl->JxlDecoderProcessInput(decoder) != JXL_DEC_BASIC_INFO ||
+      gJxl->JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS) {
     info.orientation = JXL_ORIENT_IDENTITY;
   }
-  JxlDecoderDestroy(decoder);
+  gJxl->JxlDecoderDestroy(decoder);
   const int32_t orientation = static_cast<int32_t>(info.orientation);
   return orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
@@ -144,6 +192,11 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   *state = nullptr;
   *layout = StoredLayout();
   layout->format = "JPEG XL";
+  std::string why;
+  if (!LoadJxl(&why)) {
+    SetImageError(error, *source, "a JPEG XL file, and this machine's libjxl cannot be used: " + why);
+    return false;
+  }
   JxlState* s = new JxlState;
   s->source = source;
   auto fail = [&]() {
@@ -158,29 +211,29 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
     return fail();
   }
   s->memory = {s, JxlAllocate, JxlFree};
-  s->decoder = JxlDecoderCreate(&s->memory);
+  s->decoder = gJxl->JxlDecoderCreate(&s->memory);
   if (s->decoder == nullptr) {
     SetImageError(error, *source, s->memoryRefused ? MemoryLimitMessage(*source, 0, "JPEG XL")
                                                    : OutOfMemoryMessage(0, "JPEG XL"));
     return fail();
   }
-  if (JxlDecoderSetParallelRunner(s->decoder, JxlRun, s) != JXL_DEC_SUCCESS ||
-      JxlDecoderSetUnpremultiplyAlpha(s->decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
-      JxlDecoderSubscribeEvents(s->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+  if (gJxl->JxlDecoderSetParallelRunner(s->decoder, JxlRun, s) != JXL_DEC_SUCCESS ||
+      gJxl->JxlDecoderSetUnpremultiplyAlpha(s->decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
+      gJxl->JxlDecoderSubscribeEvents(s->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
                                                 JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
-      JxlDecoderSetInput(s->decoder, s->data, s->size) != JXL_DEC_SUCCESS) {
+      gJxl->JxlDecoderSetInput(s->decoder, s->data, s->size) != JXL_DEC_SUCCESS) {
     SetImageError(error, *source, "cannot set up the JPEG XL decoder");
     return fail();
   }
   // The input is left open: a file that ends early then asks for more
   // (truncated) rather than failing as an error of use.
-  const JxlDecoderStatus status = JxlDecoderProcessInput(s->decoder);
+  const JxlDecoderStatus status = gJxl->JxlDecoderProcessInput(s->decoder);
   if (status != JXL_DEC_BASIC_INFO) {
     JxlFailed(s, status, "the header", error);
     return fail();
   }
   JxlBasicInfo& info = s->info;
-  if (JxlDecoderGetBasicInfo(s->decoder, &info) != JXL_DEC_SUCCESS) {
+  if (gJxl->JxlDecoderGetBasicInfo(s->decoder, &info) != JXL_DEC_SUCCESS) {
     JxlFailed(s, JXL_DEC_ERROR, "the header", error);
     return fail();
   }
@@ -191,7 +244,7 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   if (!CheckImageSize(*source, width, height, error)) return fail();
   for (uint32_t i = 0; i < info.num_extra_channels; ++i) {
     JxlExtraChannelInfo extra;
-    if (JxlDecoderGetExtraChannelInfo(s->decoder, i, &extra) == JXL_DEC_SUCCESS &&
+    if (gJxl->JxlDecoderGetExtraChannelInfo(s->decoder, i, &extra) == JXL_DEC_SUCCESS &&
         extra.type == JXL_CHANNEL_BLACK) {
       SetImageError(error, *source, "a CMYK JPEG XL file (with a black channel), which is not supported");
       return fail();
@@ -222,12 +275,12 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
 void ChooseOutputColour(JxlState* s) {
   if (s->info.uses_original_profile) return;
   JxlColorEncoding encoding;
-  if (JxlDecoderGetColorAsEncodedProfile(s->decoder, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL,
+  if (gJxl->JxlDecoderGetColorAsEncodedProfile(s->decoder, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL,
                                          &encoding) == JXL_DEC_SUCCESS) {
     return;
   }
-  JxlColorEncodingSetToSRGB(&encoding, s->info.num_color_channels == 1 ? JXL_TRUE : JXL_FALSE);
-  JxlDecoderSetPreferredColorProfile(s->decoder, &encoding);
+  gJxl->JxlColorEncodingSetToSRGB(&encoding, s->info.num_color_channels == 1 ? JXL_TRUE : JXL_FALSE);
+  gJxl->JxlDecoderSetPreferredColorProfile(s->decoder, &encoding);
 }
 
 bool Decode(JxlState* s, std::string* error) {
@@ -241,7 +294,7 @@ bool Decode(JxlState* s, std::string* error) {
                                  s->wide ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
   for (;;) {
     if (Interrupted(*s->source, error)) return false;
-    const JxlDecoderStatus status = JxlDecoderProcessInput(s->decoder);
+    const JxlDecoderStatus status = gJxl->JxlDecoderProcessInput(s->decoder);
     if (status == JXL_DEC_COLOR_ENCODING) {
       ChooseOutputColour(s);
     } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER && s->pixels == nullptr) {
@@ -259,9 +312,9 @@ bool Decode(JxlState* s, std::string* error) {
         return false;
       }
       size_t needed = 0;
-      if (JxlDecoderImageOutBufferSize(s->decoder, &format, &needed) != JXL_DEC_SUCCESS ||
+      if (gJxl->JxlDecoderImageOutBufferSize(s->decoder, &format, &needed) != JXL_DEC_SUCCESS ||
           needed != bytes ||
-          JxlDecoderSetImageOutBuffer(s->decoder, &format, s->pixels, static_cast<size_t>(bytes)) !=
+          gJxl->JxlDecoderSetImageOutBuffer(s->decoder, &format, s->pixels, static_cast<size_t>(bytes)) !=
               JXL_DEC_SUCCESS) {
         return JxlFailed(s, JXL_DEC_ERROR, "the frame header", error);
       }
@@ -275,7 +328,7 @@ bool Decode(JxlState* s, std::string* error) {
     }
   }
   // The decoder, the file and the estimate go; the image stays.
-  JxlDecoderDestroy(s->decoder);
+  gJxl->JxlDecoderDestroy(s->decoder);
   s->decoder = nullptr;
   std::free(s->data);
   s->data = nullptr;

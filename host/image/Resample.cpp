@@ -1,7 +1,5 @@
 #include "host/image/Resample.h"
 
-#include <dlfcn.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -15,18 +13,17 @@ extern "C" {
 #include <libswscale/version.h>
 }
 
+#include "host/image/SharedLibrary.h"
+
 namespace {
 
-// libswscale is loaded when an image is first resized, not with the
-// program: the shared libavutil under it brings X11, VA-API, VDPAU and
-// OpenCL libraries, which would cost every run a millisecond and a megabyte
-// and a half for nothing. (Debian's static archives are not
-// position-independent and pull in the same libraries.)
+// libswscale and its libavutil are loaded when an image is first resized
+// (SharedLibrary.h says why).
+#define SWSCALE_FUNCTIONS(X) X(sws_getContext) X(sws_scale) X(sws_freeContext)
+#define AVUTIL_FUNCTIONS(X) X(av_log_set_level)
 struct Library {
-  decltype(&sws_getContext) getContext = nullptr;
-  decltype(&sws_scale) scale = nullptr;
-  decltype(&sws_freeContext) freeContext = nullptr;
-  decltype(&av_log_set_level) setLogLevel = nullptr;
+  SWSCALE_FUNCTIONS(GW_FUNCTION_SLOT)
+  AVUTIL_FUNCTIONS(GW_FUNCTION_SLOT)
 };
 
 #define GW_TEXT(x) #x
@@ -34,38 +31,36 @@ struct Library {
 
 const Library* LoadSwscale(std::string* error) {
   static std::once_flag once;
-  static Library library;
+  static Library table;
+  static bool loaded = false;
   static std::string failure;
   std::call_once(once, [] {
-    void* avutil = dlopen(GW_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
-    void* swscale = avutil != nullptr ? dlopen(GW_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL)
-                                      : nullptr;
-    if (swscale == nullptr) {
-      const char* why = dlerror();
-      failure = std::string("resizing needs libswscale, which cannot be loaded (") +
-                (why != nullptr ? why : "unknown reason") + ")";
+    static const char* const kAvutil[] = {AVUTIL_FUNCTIONS(GW_FUNCTION_NAME) nullptr};
+    static const char* const kSwscale[] = {SWSCALE_FUNCTIONS(GW_FUNCTION_NAME) nullptr};
+    std::vector<void*> addresses;
+    std::string why;
+    if (!OpenSharedLibrary(GW_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR), kAvutil, &addresses, &why)) {
+      failure = "resizing needs libswscale: " + why;
       return;
     }
-    Library found;
-    found.getContext = reinterpret_cast<decltype(&sws_getContext)>(dlsym(swscale, "sws_getContext"));
-    found.scale = reinterpret_cast<decltype(&sws_scale)>(dlsym(swscale, "sws_scale"));
-    found.freeContext = reinterpret_cast<decltype(&sws_freeContext)>(dlsym(swscale, "sws_freeContext"));
-    found.setLogLevel = reinterpret_cast<decltype(&av_log_set_level)>(dlsym(avutil, "av_log_set_level"));
-    if (found.getContext == nullptr || found.scale == nullptr || found.freeContext == nullptr ||
-        found.setLogLevel == nullptr) {
-      failure = "resizing needs libswscale, and the one found lacks functions it needs";
+    size_t next = 0;
+    AVUTIL_FUNCTIONS(GW_FUNCTION_TAKE)
+    if (!OpenSharedLibrary(GW_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR), kSwscale, &addresses, &why)) {
+      failure = "resizing needs libswscale: " + why;
       return;
     }
+    next = 0;
+    SWSCALE_FUNCTIONS(GW_FUNCTION_TAKE)
     // The library would fill the terminal with its notes on alignment; what
     // goes wrong is reported here, in the users' words.
-    found.setLogLevel(AV_LOG_QUIET);
-    library = found;
+    table.av_log_set_level(AV_LOG_QUIET);
+    loaded = true;
   });
-  if (library.getContext == nullptr) {
+  if (!loaded) {
     *error = failure;
     return nullptr;
   }
-  return &library;
+  return &table;
 }
 
 // libswscale's filters for factors much beyond this need a cascade of its
@@ -119,7 +114,7 @@ bool ResamplingAvailable() { return true; }
 
 void FreeResampler(Resampler* r) {
   if (r == nullptr) return;
-  for (SwsContext* c : r->contexts) r->library->freeContext(c);
+  for (SwsContext* c : r->contexts) r->library->sws_freeContext(c);
   std::free(r->planeIn);
   std::free(r->planeOut);
   delete r;
@@ -168,7 +163,7 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
       return nullptr;
     }
     for (int32_t k = 0; k < channels; ++k) {
-      SwsContext* context = library->getContext(r->midW, r->midH, AV_PIX_FMT_GRAY8, dstWidth, dstHeight,
+      SwsContext* context = library->sws_getContext(r->midW, r->midH, AV_PIX_FMT_GRAY8, dstWidth, dstHeight,
                                            AV_PIX_FMT_GRAY8,
                                            SWS_LANCZOS | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr,
                                            nullptr, nullptr);
@@ -242,7 +237,7 @@ bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
     uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(start - static_cast<uintptr_t>(r->made) * r->outStride),
                        nullptr, nullptr, nullptr};
     const int dstStrides[4] = {outStride, 0, 0, 0};
-    int n = r->library->scale(r->contexts[static_cast<size_t>(k)], in, inStrides, r->midRows - 1, 1, dst, dstStrides);
+    int n = r->library->sws_scale(r->contexts[static_cast<size_t>(k)], in, inStrides, r->midRows - 1, 1, dst, dstStrides);
     if (n < 0 || n > r->capacity || r->made + n > r->dstH || (got >= 0 && n != got)) {
       *error = "libswscale failed while resampling (" + std::to_string(n) + " rows)";
       return false;
