@@ -45,7 +45,9 @@
 // Formats, recognised by their first bytes: JPEG (libjpeg-turbo), PNG
 // (libpng; of an animated PNG the default image), TIFF (libtiff; the first
 // page), GIF (giflib; the first image on its screen), WebP (libwebp; of an
-// animation the first frame), PNM (PBM, PGM, PPM, plain and raw) and PAM.
+// animation the first frame), HEIF/HEIC and AVIF (libheif; the primary
+// image), JPEG XL (libjxl; the first frame), PNM (PBM, PGM, PPM, plain and
+// raw) and PAM.
 // Builds without a library (the Windows cross build has only PNM and PAM)
 // name the format and say that they cannot read it. Samples of 16 bits are
 // scaled to 8, samples of fewer bits expanded.
