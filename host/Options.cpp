@@ -117,12 +117,15 @@ bool ParseCount(const char* text, int32_t most, int32_t* out) {
 
 // The name the user typed for the option getopt stopped at.
 std::string OffendingOption(char** argv, int index, int shortOption) {
-  if (shortOption != 0 && shortOption != '?') return std::string("-") + static_cast<char>(shortOption);
-  const char* arg = argv[index];
-  if (arg == nullptr) return "?";
-  std::string text = arg;
-  size_t equals = text.find('=');
-  return equals == std::string::npos ? text : text.substr(0, equals);
+  const char* arg = index > 0 ? argv[index] : nullptr;
+  if (arg != nullptr && std::strncmp(arg, "--", 2) == 0) {
+    std::string text = arg;
+    return text.substr(0, text.find('='));
+  }
+  if (shortOption > 0 && shortOption < 256 && shortOption != '?') {
+    return std::string("-") + static_cast<char>(shortOption);
+  }
+  return arg != nullptr ? std::string(arg) : std::string("?");
 }
 
 }  // namespace
@@ -166,7 +169,7 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
   o->imageOptions.memoryLimit = kDefaultMemoryLimit;
   for (;;) {
     int index = -1;
-    int c = getopt_long(argc, argv, "o:j:qhV", kLongOptions, &index);
+    int c = getopt_long(argc, argv, ":o:j:qhV", kLongOptions, &index);
     if (c == -1) break;
     const std::string value = optarg != nullptr ? optarg : "";
     switch (c) {

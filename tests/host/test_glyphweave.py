@@ -372,6 +372,21 @@ class Module(Folder):
         self.assertEqual(proc.returncode, 2)
         self.assertFalse(os.path.exists(self.path('a.txt')))
 
+    def test_option_forms(self):
+        images.write_pnm(self.path('-a.pgm'), 'P5', 2, 1, [0, 255])
+        os.mkdir(self.path('out'))
+        for args in (['--mode=gray', '--output=' + self.path('out', 'x.txt')], ['-qo', self.path('out', 'x.txt')],
+                     ['-o' + self.path('out', 'x.txt'), '--max-data', '512k']):
+            with self.subTest(args=args):
+                os.path.exists(self.path('out', 'x.txt')) and os.remove(self.path('out', 'x.txt'))
+                self.assertExported(run(*args, '--', self.path('-a.pgm')))
+                self.assertEqual(self.read('out', 'x.txt'), b'@ \n')
+        proc = run('--mode=sepia', self.path('-a.pgm'))
+        self.assertEqual(proc.returncode, 2)
+        self.assertIn(b"unknown mode 'sepia'", proc.stderr)
+        proc = run('--quiet=yes', self.path('-a.pgm'))
+        self.assertIn(b'--quiet takes no value', proc.stderr)
+
     def test_usage_errors(self):
         for args in [[], ['--mode', 'sepia', 'x.png'], ['--max-data', '0', 'x.png'], ['--frobnicate']]:
             proc = run(*args)
