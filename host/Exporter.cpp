@@ -26,17 +26,18 @@ struct TextStream {
   int fd = -1;
   long long copied = 0;
   bool failed = false;
+  std::vector<char> buffer;  // one piece of the copy, kept between bands
 };
 
 bool Pump(TextStream* s) {
   if (s->failed) return false;
   if (s->fd < 0) s->fd = OpenOnlyFileIn(s->folder);
   if (s->fd < 0) return true;
-  std::vector<char> buffer(1 << 16);
+  s->buffer.resize(1 << 16);
   for (;;) {
-    long long n = ReadAt(s->fd, buffer.data(), buffer.size(), s->copied);
+    long long n = ReadAt(s->fd, s->buffer.data(), s->buffer.size(), s->copied);
     if (n <= 0) break;
-    if (!WriteStandardOutput(buffer.data(), static_cast<size_t>(n))) {
+    if (!WriteStandardOutput(s->buffer.data(), static_cast<size_t>(n))) {
       s->failed = true;
       return false;
     }
