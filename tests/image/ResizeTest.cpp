@@ -7,11 +7,6 @@
 
 #include <cmath>
 
-extern "C" {
-#include <libavutil/pixfmt.h>
-#include <libswscale/swscale.h>
-}
-
 #include "Encoders.h"
 #include "ImageTestSupport.h"
 #include "host/image/Resample.h"
@@ -43,27 +38,6 @@ std::vector<uint8_t> Smooth(int w, int h, int channels) {
 
 std::string Ppm(int w, int h, const std::vector<uint8_t>& rgb) {
   return Pnm("P6 " + std::to_string(w) + " " + std::to_string(h) + " 255\n", rgb);
-}
-
-TEST(Resampling, MatchesLibswscaleOnTheSamePixelsChannelByChannel) {
-  const int sw = 53, sh = 41, dw = 17, dh = 29;  // down across, up down
-  const std::vector<uint8_t> rgb = Smooth(sw, sh, 3);
-  ImageInfo info;
-  const std::vector<uint8_t> ours = Resized(Ppm(sw, sh, rgb), Mode(kImageModeRGB), dw, dh, &info, 4);
-  ASSERT_EQ(ours.size(), static_cast<size_t>(dw * dh * 3));
-  for (int c = 0; c < 3; ++c) {
-    std::vector<uint8_t> plane, expected(static_cast<size_t>(dw * dh));
-    for (size_t i = static_cast<size_t>(c); i < rgb.size(); i += 3) plane.push_back(rgb[i]);
-    SwsContext* context = sws_getContext(sw, sh, AV_PIX_FMT_GRAY8, dw, dh, AV_PIX_FMT_GRAY8,
-                                         SWS_LANCZOS | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
-    const uint8_t* src[4] = {plane.data()};
-    const int srcStride[4] = {sw};
-    uint8_t* dst[4] = {expected.data()};
-    const int dstStride[4] = {dw};
-    ASSERT_EQ(sws_scale(context, src, srcStride, 0, sh, dst, dstStride), dh);
-    sws_freeContext(context);
-    for (int i = 0; i < dw * dh; ++i) ASSERT_EQ(ours[static_cast<size_t>(i) * 3 + static_cast<size_t>(c)], expected[static_cast<size_t>(i)]) << c << " " << i;
-  }
 }
 
 TEST(Resampling, FlatImagesStayExactlyFlatAtEveryScale) {
