@@ -1,6 +1,6 @@
 // gw_resample_compare: the measurements behind the choice of resampling
-// library (built only where libvips and pixman are installed; the host
-// needs neither).
+// library (built only where libvips, pixman and libswscale are installed;
+// the host needs none of them).
 //
 //   gw_resample_compare quality
 //       stripes and checkers of 1-pixel period shrunk by every library:
@@ -14,9 +14,9 @@
 //
 // LIBRARY: zimg (the host's Resampler: box for large factors, then zimg's
 // Lanczos 3 on bands), zimg-whole (zimg alone, one graph for the whole
-// image), swscale-lanczos (libswscale alone, whole image, as the host used
-// it before), pixman-box, pixman-lanczos (separable convolution), vips
-// (vips_resize, Lanczos 3).
+// image), swscale-lanczos (libswscale alone, whole image; the host used it
+// before, after the same box), pixman-box, pixman-lanczos (separable
+// convolution), vips (vips_resize, Lanczos 3).
 #include <chrono>
 #include <cmath>
 #include <cstdio>
