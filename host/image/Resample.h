@@ -3,8 +3,8 @@
 //
 // zimg's Lanczos 3 filter, every channel on its own as a plane of grey, so
 // that no colour conversion or range quirk of the library touches the
-// values: a flat image stays exactly flat. Across each row as it comes,
-// into 16-bit rows; then down, a band of output rows at a time. A
+// values: a flat image stays exactly flat. Across each batch of rows as
+// they come, into 16-bit rows; then down, a band of output rows at a time. A
 // shrinking factor beyond 8 is first brought down to 4..6 by an exact
 // integer box (whole blocks of pixels averaged, a partial block at the
 // right and bottom edges over its own pixels), as libvips does: the filter
