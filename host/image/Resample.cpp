@@ -57,7 +57,8 @@ std::string ZimgError() {
   char message[256] = {};
   const int code = zimg_get_last_error(message, sizeof message);
   zimg_clear_last_error();
-  return "zimg error " + std::to_string(code) + (message[0] != 0 ? std::string(": ") + message : "");
+  return "zimg error " + std::to_string(code) +
+         (message[0] != 0 ? std::string(": ") + message : "");
 }
 
 zimg_image_format Plane(uint32_t width, uint32_t height, zimg_pixel_type_e type) {
@@ -135,7 +136,8 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
                         int32_t channels, std::string* error) {
   if (srcWidth < 1 || srcHeight < 1 || dstWidth < 1 || dstHeight < 1 || channels < 1 ||
       channels > 255) {
-    *error = "cannot resample " + Size(srcWidth, srcHeight) + " pixels to " + Size(dstWidth, dstHeight);
+    *error =
+        "cannot resample " + Size(srcWidth, srcHeight) + " pixels to " + Size(dstWidth, dstHeight);
     return nullptr;
   }
   Resampler* r = new Resampler;
@@ -226,12 +228,13 @@ bool Process(Resampler* r, const zimg_filter_graph* graph, const zimg_image_buff
              const zimg_image_buffer& to, zimg_filter_graph_callback unpack, void* user,
              std::string* error) {
   size_t bytes = 0;
-  if (zimg_filter_graph_get_tmp_size(graph, &bytes) != ZIMG_ERROR_SUCCESS || !r->scratch.Reserve(bytes)) {
+  if (zimg_filter_graph_get_tmp_size(graph, &bytes) != ZIMG_ERROR_SUCCESS ||
+      !r->scratch.Reserve(bytes)) {
     *error = "out of memory for resampling";
     return false;
   }
-  if (zimg_filter_graph_process(graph, &from, &to, r->scratch.data, unpack, user, nullptr, nullptr) !=
-      ZIMG_ERROR_SUCCESS) {
+  if (zimg_filter_graph_process(graph, &from, &to, r->scratch.data, unpack, user, nullptr,
+                                nullptr) != ZIMG_ERROR_SUCCESS) {
     *error = "resampling failed (" + ZimgError() + ")";
     return false;
   }
@@ -283,7 +286,8 @@ int CheckRow(void* user, unsigned i, unsigned, unsigned) {
 
 bool Down(Resampler* r, int32_t top, int32_t bottom, std::string* error) {
   const double step = static_cast<double>(r->midH) / r->dstH;
-  zimg_image_format from = Plane(static_cast<uint32_t>(r->dstW), static_cast<uint32_t>(r->midH), ZIMG_PIXEL_WORD);
+  zimg_image_format from =
+      Plane(static_cast<uint32_t>(r->dstW), static_cast<uint32_t>(r->midH), ZIMG_PIXEL_WORD);
   from.active_region.left = 0;
   from.active_region.width = r->dstW;
   from.active_region.top = static_cast<double>(top) * r->midH / r->dstH;
@@ -292,8 +296,8 @@ bool Down(Resampler* r, int32_t top, int32_t bottom, std::string* error) {
       Plane(static_cast<uint32_t>(r->dstW), static_cast<uint32_t>(bottom - top), ZIMG_PIXEL_BYTE);
   zimg_filter_graph* graph = Graph(from, to);
   if (graph == nullptr) {
-    *error = "zimg cannot resample " + Size(r->dstW, r->midH) + " pixels to " + Size(r->dstW, r->dstH) +
-             " (" + ZimgError() + ")";
+    *error = "zimg cannot resample " + Size(r->dstW, r->midH) + " pixels to " +
+             Size(r->dstW, r->dstH) + " (" + ZimgError() + ")";
     return false;
   }
   const size_t ringPlane = r->ringStride * static_cast<size_t>(r->ringRows);
@@ -322,10 +326,18 @@ bool Down(Resampler* r, int32_t top, int32_t bottom, std::string* error) {
     const uint8_t* planes = r->band.data + static_cast<size_t>(y) * r->bandStride;
     uint8_t* line = r->out.data() + at + static_cast<size_t>(y) * rowBytes;
     switch (channels) {
-      case 1: Join<1>(planes, bandPlane, r->dstW, channels, line); break;
-      case 3: Join<3>(planes, bandPlane, r->dstW, channels, line); break;
-      case 4: Join<4>(planes, bandPlane, r->dstW, channels, line); break;
-      default: Join<0>(planes, bandPlane, r->dstW, channels, line); break;
+      case 1:
+        Join<1>(planes, bandPlane, r->dstW, channels, line);
+        break;
+      case 3:
+        Join<3>(planes, bandPlane, r->dstW, channels, line);
+        break;
+      case 4:
+        Join<4>(planes, bandPlane, r->dstW, channels, line);
+        break;
+      default:
+        Join<0>(planes, bandPlane, r->dstW, channels, line);
+        break;
     }
   }
   r->made = bottom;
@@ -342,10 +354,18 @@ bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
   uint8_t* planes = r->batch.data + static_cast<size_t>(r->batchFill) * r->batchStride;
   const size_t stride = r->batchStride * kAcrossRows;
   switch (r->channels) {
-    case 1: Split<1>(row, r->midW, r->channels, planes, stride); break;
-    case 3: Split<3>(row, r->midW, r->channels, planes, stride); break;
-    case 4: Split<4>(row, r->midW, r->channels, planes, stride); break;
-    default: Split<0>(row, r->midW, r->channels, planes, stride); break;
+    case 1:
+      Split<1>(row, r->midW, r->channels, planes, stride);
+      break;
+    case 3:
+      Split<3>(row, r->midW, r->channels, planes, stride);
+      break;
+    case 4:
+      Split<4>(row, r->midW, r->channels, planes, stride);
+      break;
+    default:
+      Split<0>(row, r->midW, r->channels, planes, stride);
+      break;
   }
   ++r->batchFill;
   if (r->batchFill < kAcrossRows && r->midRows < r->midH) return true;
@@ -404,11 +424,21 @@ bool ResamplerPush(Resampler* r, const uint8_t* row, std::string* error) {
     return Scale(r, row, error);
   }
   switch (r->channels) {
-    case 1: SumBlocks<1>(r, row); break;
-    case 2: SumBlocks<2>(r, row); break;
-    case 3: SumBlocks<3>(r, row); break;
-    case 4: SumBlocks<4>(r, row); break;
-    default: SumBlocks<0>(r, row); break;
+    case 1:
+      SumBlocks<1>(r, row);
+      break;
+    case 2:
+      SumBlocks<2>(r, row);
+      break;
+    case 3:
+      SumBlocks<3>(r, row);
+      break;
+    case 4:
+      SumBlocks<4>(r, row);
+      break;
+    default:
+      SumBlocks<0>(r, row);
+      break;
   }
   const size_t c = static_cast<size_t>(r->channels);
   ++r->rowsInBlock;

@@ -45,8 +45,8 @@ std::string Ppm(int w, int h, const std::vector<uint8_t>& rgb) {
 
 // Every row of `in` (w x h pixels of `channels` bytes) through a resampler
 // to dw x dh, the rows it makes collected and dropped as they come.
-std::vector<uint8_t> Resample(const std::vector<uint8_t>& in, int32_t w, int32_t h, int32_t dw, int32_t dh,
-                              int32_t channels) {
+std::vector<uint8_t> Resample(const std::vector<uint8_t>& in, int32_t w, int32_t h, int32_t dw,
+                              int32_t dh, int32_t channels) {
   std::string error;
   Resampler* r = NewResampler(w, h, dw, dh, channels, &error);
   EXPECT_NE(r, nullptr) << error;
@@ -71,14 +71,17 @@ std::vector<uint8_t> Resample(const std::vector<uint8_t>& in, int32_t w, int32_t
 // mirrored at the edges: weights[i][j] of source pixel j in output pixel i.
 std::vector<std::vector<double>> LanczosWeights(int32_t from, int32_t to) {
   const double scale = static_cast<double>(from) / to, stretch = std::max(scale, 1.0);
-  std::vector<std::vector<double>> weights(static_cast<size_t>(to), std::vector<double>(static_cast<size_t>(from)));
+  std::vector<std::vector<double>> weights(static_cast<size_t>(to),
+                                           std::vector<double>(static_cast<size_t>(from)));
   for (int32_t i = 0; i < to; ++i) {
     const double centre = (i + 0.5) * scale - 0.5;
     double sum = 0;
-    for (int32_t j = static_cast<int32_t>(std::floor(centre - 3 * stretch)); j <= centre + 3 * stretch; ++j) {
+    for (int32_t j = static_cast<int32_t>(std::floor(centre - 3 * stretch));
+         j <= centre + 3 * stretch; ++j) {
       const double x = (j - centre) / stretch;
       if (std::fabs(x) >= 3) continue;
-      const double v = x == 0 ? 1 : 3 * std::sin(M_PI * x) * std::sin(M_PI * x / 3) / (M_PI * M_PI * x * x);
+      const double v =
+          x == 0 ? 1 : 3 * std::sin(M_PI * x) * std::sin(M_PI * x / 3) / (M_PI * M_PI * x * x);
       int32_t m = ((j % (2 * from)) + 2 * from) % (2 * from);
       if (m >= from) m = 2 * from - 1 - m;
       weights[static_cast<size_t>(i)][static_cast<size_t>(m)] += v;
@@ -95,11 +98,9 @@ TEST(Resampling, MatchesALanczosReferenceAtEveryRatioAndChannelCount) {
       {10, 10, 100, 97, 1},   // ten times, in several bands
       {290, 200, 37, 29, 2},  // just short of the box
       {7, 5, 64, 3, 5},       // CMYK and alpha
-      {64, 64, 9, 9, 4},
-      {200, 3, 201, 40, 1},
-      {60, 300, 60, 40, 3},   // one side as it was; a last short batch
-      {97, 101, 96, 102, 1},
-      {30, 40, 45, 600, 1},   // tall: many bands from few rows
+      {64, 64, 9, 9, 4},     {200, 3, 201, 40, 1},
+      {60, 300, 60, 40, 3},                         // one side as it was; a last short batch
+      {97, 101, 96, 102, 1}, {30, 40, 45, 600, 1},  // tall: many bands from few rows
   };
   for (const auto& c : cases) {
     const int32_t w = c[0], h = c[1], dw = c[2], dh = c[3], channels = c[4];
@@ -107,9 +108,11 @@ TEST(Resampling, MatchesALanczosReferenceAtEveryRatioAndChannelCount) {
     for (int32_t y = 0; y < h; ++y)
       for (int32_t x = 0; x < w; ++x)
         for (int32_t k = 0; k < channels; ++k)
-          in.push_back(static_cast<uint8_t>(128 + 80 * std::sin(x * 0.37 + k) * std::cos(y * 0.23 - k)));
+          in.push_back(
+              static_cast<uint8_t>(128 + 80 * std::sin(x * 0.37 + k) * std::cos(y * 0.23 - k)));
     const std::vector<uint8_t> out = Resample(in, w, h, dw, dh, channels);
-    ASSERT_EQ(out.size(), static_cast<size_t>(dw) * static_cast<size_t>(dh) * static_cast<size_t>(channels))
+    ASSERT_EQ(out.size(),
+              static_cast<size_t>(dw) * static_cast<size_t>(dh) * static_cast<size_t>(channels))
         << w << " x " << h << " -> " << dw << " x " << dh;
     const auto across = LanczosWeights(w, dw), down = LanczosWeights(h, dh);
     int worst = 0;
@@ -119,34 +122,40 @@ TEST(Resampling, MatchesALanczosReferenceAtEveryRatioAndChannelCount) {
       for (int32_t y = 0; y < h; ++y)
         for (int32_t x = 0; x < dw; ++x)
           for (int32_t j = 0; j < w; ++j)
-            rows[static_cast<size_t>(y * dw + x)] += across[static_cast<size_t>(x)][static_cast<size_t>(j)] *
-                                                     in[static_cast<size_t>((y * w + j) * channels + k)];
+            rows[static_cast<size_t>(y * dw + x)] +=
+                across[static_cast<size_t>(x)][static_cast<size_t>(j)] *
+                in[static_cast<size_t>((y * w + j) * channels + k)];
       for (int32_t y = 0; y < dh; ++y)
         for (int32_t x = 0; x < dw; ++x) {
           double v = 0;
           for (int32_t j = 0; j < h; ++j)
-            v += down[static_cast<size_t>(y)][static_cast<size_t>(j)] * rows[static_cast<size_t>(j * dw + x)];
+            v += down[static_cast<size_t>(y)][static_cast<size_t>(j)] *
+                 rows[static_cast<size_t>(j * dw + x)];
           const int expected = static_cast<int>(std::lround(std::min(255.0, std::max(0.0, v))));
-          worst = std::max(worst, std::abs(expected - out[static_cast<size_t>((y * dw + x) * channels + k)]));
+          worst = std::max(
+              worst, std::abs(expected - out[static_cast<size_t>((y * dw + x) * channels + k)]));
         }
     }
-    EXPECT_LE(worst, 2) << w << " x " << h << " -> " << dw << " x " << dh << ", " << channels << " channels";
+    EXPECT_LE(worst, 2) << w << " x " << h << " -> " << dw << " x " << dh << ", " << channels
+                        << " channels";
   }
 }
 
 TEST(Resampling, EverySizeTheInterfaceAllowsGoesToEveryOther) {
   // From one pixel to 32767 and back, tiny and huge ratios each way, a
   // different level in each channel: all rows made, every level kept.
-  const int32_t cases[][4] = {{1, 1, 32767, 1},  {1, 1, 1, 32767},   {32767, 1, 1, 1}, {1, 32767, 1, 1},
-                              {2, 2, 8000, 3},   {3, 2, 32767, 5},   {32767, 5, 3, 2}, {1, 32767, 32767, 1},
-                              {32767, 3, 1, 999}, {2, 1, 3, 1}};
+  const int32_t cases[][4] = {
+      {1, 1, 32767, 1}, {1, 1, 1, 32767}, {32767, 1, 1, 1},     {1, 32767, 1, 1},   {2, 2, 8000, 3},
+      {3, 2, 32767, 5}, {32767, 5, 3, 2}, {1, 32767, 32767, 1}, {32767, 3, 1, 999}, {2, 1, 3, 1}};
   const uint8_t levels[3] = {10, 128, 250};
   for (const auto& c : cases) {
     std::vector<uint8_t> in;
-    for (int64_t i = 0; i < static_cast<int64_t>(c[0]) * c[1]; ++i) in.insert(in.end(), levels, levels + 3);
+    for (int64_t i = 0; i < static_cast<int64_t>(c[0]) * c[1]; ++i)
+      in.insert(in.end(), levels, levels + 3);
     const std::vector<uint8_t> out = Resample(in, c[0], c[1], c[2], c[3], 3);
     std::vector<uint8_t> expected;
-    for (int64_t i = 0; i < static_cast<int64_t>(c[2]) * c[3]; ++i) expected.insert(expected.end(), levels, levels + 3);
+    for (int64_t i = 0; i < static_cast<int64_t>(c[2]) * c[3]; ++i)
+      expected.insert(expected.end(), levels, levels + 3);
     EXPECT_TRUE(out == expected) << c[0] << " x " << c[1] << " -> " << c[2] << " x " << c[3] << ": "
                                  << out.size() / 3 << " pixels made";
   }
@@ -189,8 +198,10 @@ TEST(Resampling, StripesAverageInsteadOfAliasing) {
   for (const auto& c : cases) {
     const int period = c[0], w = c[1];
     std::vector<uint8_t> stripes;
-    for (int i = 0; i < 1000 * 60; ++i) stripes.push_back(i % 1000 % period == period - 1 ? 255 : 0);
-    const std::vector<uint8_t> out = Resized(Pnm("P5 1000 60 255\n", stripes), ImageOptions(), w, 5, &info);
+    for (int i = 0; i < 1000 * 60; ++i)
+      stripes.push_back(i % 1000 % period == period - 1 ? 255 : 0);
+    const std::vector<uint8_t> out =
+        Resized(Pnm("P5 1000 60 255\n", stripes), ImageOptions(), w, 5, &info);
     ASSERT_FALSE(out.empty());
     // Inside: at the edges the filter meets the stripes from one side only.
     int worst = 0;

@@ -2,16 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "host/image/Sizing.h"
 
-#include <string>
-
 namespace {
 
-std::pair<int32_t, int32_t> Fit(int32_t w, int32_t h, int32_t planes, int32_t columns, int32_t lines,
-                                bool enlarge = false, double aspect = 2) {
+std::pair<int32_t, int32_t> Fit(int32_t w, int32_t h, int32_t planes, int32_t columns,
+                                int32_t lines, bool enlarge = false, double aspect = 2) {
   SizeRequest request;
   request.maxColumns = columns;
   request.maxLines = lines;
@@ -62,10 +61,10 @@ TEST(WidthRefusal, LinesMustHoldOnePixelOfEveryPlane) {
     bool refused;
   };
   const Case cases[] = {
-      {kImageModeGray, 1, false, 1, false},  {kImageModeRGB, 3, false, 1, true},
-      {kImageModeRGB, 3, false, 2, true},    {kImageModeRGB, 3, false, 3, false},
-      {kImageModeRGB, 4, true, 3, true},     {kImageModeRGB, 4, true, 4, false},
-      {kImageModeCMYK, 4, false, 3, true},   {kImageModeCMYK, 4, false, 0, false},  // no bound
+      {kImageModeGray, 1, false, 1, false},   {kImageModeRGB, 3, false, 1, true},
+      {kImageModeRGB, 3, false, 2, true},     {kImageModeRGB, 3, false, 3, false},
+      {kImageModeRGB, 4, true, 3, true},      {kImageModeRGB, 4, true, 4, false},
+      {kImageModeCMYK, 4, false, 3, true},    {kImageModeCMYK, 4, false, 0, false},  // no bound
       {kImageModeBitmap, 1, false, 1, false},
   };
   for (const Case& c : cases) {
@@ -85,7 +84,8 @@ TEST(WidthRefusal, LinesMustHoldOnePixelOfEveryPlane) {
   SizeRequest two;
   two.maxColumns = 2;
   EXPECT_EQ(WidthRefusal(rgba, two),
-            "lines of at most 2 characters cannot show it: each pixel takes 4, one for each of its planes "
+            "lines of at most 2 characters cannot show it: each pixel takes 4, one for each of its "
+            "planes "
             "(rgb and alpha)");
 }
 
