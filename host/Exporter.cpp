@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "host/BandReader.h"
@@ -10,6 +11,7 @@
 #include "host/Progress.h"
 #include "host/image/Sizing.h"
 #include "host/platform/HostSystem.h"
+#include "host/view/ColouredText.h"
 #include "hostsupport/CheckedSize.h"
 #include "scripting/RecordedParameters.h"
 
@@ -20,14 +22,19 @@ namespace {
 
 // Copies the text the plug-in writes in a private folder to standard
 // output while it grows, a bounded piece at a time, giving the disk space
-// back behind it.
+// back behind it; coloured on the way when asked.
 struct TextStream {
   std::string folder;
   int fd = -1;
   long long copied = 0;
   bool failed = false;
   std::vector<char> buffer;  // one piece of the copy, kept between bands
+  ColouredText* colour = nullptr;  // null: the text as written
 };
+
+bool Deliver(TextStream* s, const char* data, size_t size) {
+  return s->colour != nullptr ? s->colour->Add(data, size) : WriteStandardOutput(data, size);
+}
 
 bool Pump(TextStream* s) {
   if (s->failed) return false;
@@ -37,7 +44,7 @@ bool Pump(TextStream* s) {
   for (;;) {
     long long n = ReadAt(s->fd, s->buffer.data(), s->buffer.size(), s->copied);
     if (n <= 0) break;
-    if (!WriteStandardOutput(s->buffer.data(), static_cast<size_t>(n))) {
+    if (!Deliver(s, s->buffer.data(), static_cast<size_t>(n))) {
       s->failed = true;
       return false;
     }
@@ -105,6 +112,10 @@ ResultCode GW_HOSTCALL AdvanceState() {
     r.data = nullptr;
     return kResultReadError;
   }
+  if (a.stream != nullptr && a.stream->colour != nullptr && a.stream->colour->Coloured()) {
+    a.stream->colour->rows().AddBand(area.top, area.bottom, area.left, area.right, r.loPlane, r.hiPlane, data,
+                                     static_cast<int32_t>(rowBytes), nullptr, 0);
+  }
   r.data = const_cast<uint8_t*>(data);
   r.rowBytes = static_cast<int32_t>(rowBytes);
   return kResultOk;
@@ -170,6 +181,17 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
   TextStream stream;
   stream.folder = request.streamFolder;
   a.stream = request.streamFolder.empty() ? nullptr : &stream;
+  RowLayout layout;
+  layout.width = a.info.width;
+  layout.planes = a.info.planes;
+  layout.mode = a.info.mode;
+  layout.alphaPlane = a.info.alphaPlane;
+  layout.inverted = request.imageOptions.invert;
+  std::unique_ptr<ColouredText> coloured;
+  if (a.stream != nullptr && request.colour != nullptr) {
+    coloured.reset(new ColouredText(layout, request.colour, WriteStandardOutput));
+    if (coloured->Coloured()) stream.colour = coloured.get();
+  }
   RecordedStep streamStep;
   if (a.stream != nullptr) {
     streamStep.parameters.push_back(StepParameter{kKeyOutputPath, request.streamFolder + NativeSeparator()});
@@ -251,6 +273,10 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     if (result == kResultOk) {
       if (stream.fd < 0) stream.fd = OpenOnlyFileIn(stream.folder);
       if (!Pump(&stream) && result == kResultOk) result = kResultCancelled;
+      if (stream.colour != nullptr && !stream.failed && !stream.colour->Finish()) {
+        stream.failed = true;
+        result = kResultCancelled;
+      }
       outcome->result = result;
     }
     CloseFile(stream.fd);

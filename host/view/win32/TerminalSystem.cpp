@@ -1,0 +1,9 @@
+// The Windows host keeps its plain output: no terminfo, no background query.
+#include "host/view/Terminal.h"
+
+// Standard output is never treated as a terminal: the view's defaults stay off.
+bool OutputIsTerminal() { return false; }
+
+int TerminfoColours(const char*) { return -1; }
+
+Background AskTerminalBackground(int, const volatile std::sig_atomic_t*) { return Background::kUnknown; }
