@@ -12,6 +12,7 @@
 #include "host/image/Sizing.h"
 #include "host/platform/HostSystem.h"
 #include "host/view/ColouredText.h"
+#include "host/view/Terminal.h"
 #include "hostsupport/CheckedSize.h"
 #include "scripting/RecordedParameters.h"
 
@@ -31,6 +32,14 @@ struct TextStream {
   std::vector<char> buffer;  // one piece of the copy, kept between bands
   ColouredText* colour = nullptr;  // null: the text as written
 };
+
+bool WriteColoured(const void* data, size_t size) {
+  if (gOutputClosed != 0) return false;
+  bool closed = false;
+  if (WriteColouredOutput(data, size, &gInterrupted, &closed)) return true;
+  if (closed) gOutputClosed = 1;
+  return false;
+}
 
 bool Deliver(TextStream* s, const char* data, size_t size) {
   return s->colour != nullptr ? s->colour->Add(data, size) : WriteStandardOutput(data, size);
@@ -189,7 +198,7 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
   layout.inverted = request.imageOptions.invert;
   std::unique_ptr<ColouredText> coloured;
   if (a.stream != nullptr && request.colour != nullptr) {
-    coloured.reset(new ColouredText(layout, request.colour, WriteStandardOutput));
+    coloured.reset(new ColouredText(layout, request.colour, WriteColoured));
     if (coloured->Coloured()) stream.colour = coloured.get();
   }
   RecordedStep streamStep;

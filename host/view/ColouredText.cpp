@@ -1,7 +1,5 @@
 #include "host/view/ColouredText.h"
 
-#include "host/view/Terminal.h"
-
 ColouredText::ColouredText(const RowLayout& layout, ColourMapper* mapper, Writer write)
     : mapper_(mapper),
       write_(write),
@@ -15,13 +13,11 @@ ColouredText::ColouredText(const RowLayout& layout, ColourMapper* mapper, Writer
 bool ColouredText::Flush() {
   if (failed_) return false;
   if (out_.empty()) return true;
-  // Every line ends uncoloured; only a write cut short can leave colour on.
-  NoteColourWriting(true);
+  // Every line ends uncoloured, and the writer resets a write it cuts short.
   if (!write_(out_.data(), out_.size())) {
     failed_ = true;
     return false;
   }
-  NoteColourWriting(false);
   out_.clear();
   return true;
 }

@@ -10,7 +10,6 @@
 
 namespace {
 
-volatile std::sig_atomic_t gColourWriting = 0;
 volatile std::sig_atomic_t gCursorHidden = 0;
 
 int HexValue(char c) {
@@ -88,17 +87,12 @@ Background BackgroundFromColorFgBg(const char* value) {
   return Background::kUnknown;
 }
 
-void NoteColourWriting(bool writing) { gColourWriting = writing ? 1 : 0; }
-
 void NoteCursorHidden(bool hidden) { gCursorHidden = hidden ? 1 : 0; }
 
 void RestoreTerminalOutput() {
-  if (gColourWriting == 0 && gCursorHidden == 0) return;
-  // Whatever stdio still holds of a cut write goes first, then the reset.
+  if (gCursorHidden == 0) return;
   std::clearerr(stdout);
-  if (gColourWriting != 0) std::fputs(kResetSequence, stdout);
-  if (gCursorHidden != 0) std::fputs("\033[?25h", stdout);
+  std::fputs("\033[?25h", stdout);
   std::fflush(stdout);
-  gColourWriting = 0;
   gCursorHidden = 0;
 }

@@ -50,10 +50,15 @@ Background BackgroundFromAnswer(const std::string& answer);
 // dark, 7 or 15 light, anything else unknown.
 Background BackgroundFromColorFgBg(const char* value);
 
-// Output the view leaves changed until it is done with it: a coloured
-// write that may have been cut short (by a signal, say), a hidden cursor.
-void NoteColourWriting(bool writing);
+// Writes coloured text to standard output: all of it, or, when `*stop` is
+// set while the write waits (Ctrl-C on a terminal that does not take the
+// text, say), as much as went out followed by a reset, which also ends a
+// sequence cut in the middle. False for a cut or failed write, `*closed`
+// set when standard output's reader has gone away.
+bool WriteColouredOutput(const void* data, size_t size, const volatile std::sig_atomic_t* stop, bool* closed);
+
+// A cursor hidden on standard output (while frames are drawn, say), to be
+// shown again by RestoreTerminalOutput, which is called once the run ends,
+// however it ends.
 void NoteCursorHidden(bool hidden);
-// Gives back what is noted above: a reset after a cut coloured write, the
-// cursor shown. Called once the run ends, however it ends.
 void RestoreTerminalOutput();
