@@ -121,9 +121,10 @@ ResultCode GW_HOSTCALL AdvanceState() {
     r.data = nullptr;
     return kResultReadError;
   }
-  if (a.stream != nullptr && a.stream->colour != nullptr && a.stream->colour->Coloured()) {
+  if (a.stream != nullptr && a.stream->colour != nullptr) {
     a.stream->colour->rows().AddBand(area.top, area.bottom, area.left, area.right, r.loPlane, r.hiPlane, data,
-                                     static_cast<int32_t>(rowBytes), nullptr, 0);
+                                     static_cast<int32_t>(rowBytes), BandColour(a.bands),
+                                     (area.right - area.left) * 3);
   }
   r.data = const_cast<uint8_t*>(data);
   r.rowBytes = static_cast<int32_t>(rowBytes);
@@ -240,7 +241,8 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
   a.descriptors.writeDescriptorProcs = HostWriteDescriptorProcs();
   r.descriptorParameters = &a.descriptors;
 
-  a.bands = StartBandReader(a.image, a.info.height, request.readAhead);
+  a.bands = StartBandReader(a.image, a.info.height, request.readAhead,
+                            stream.colour != nullptr && stream.colour->WantsPixels());
   a.progress = request.progress;
   tActive = &a;
   if (a.progress != nullptr) StartProgress(a.progress, true, Printable(request.imagePath));

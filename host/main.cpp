@@ -148,6 +148,8 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.streamImageOptions = o.imageOptions;
   settings.streamImageOptions.mode = streamLook.mode;
   settings.streamImageOptions.invert = streamLook.invert;
+  // Colour rows beside the grey ones: the decoder keeps the colour.
+  settings.streamImageOptions.colour = streamLook.colour != ColourDepth::kNone;
   settings.streamSize = ChooseSize(o, streamLook.fit);
   settings.streamColour = streamLook.colour != ColourDepth::kNone ? &colour : nullptr;
   settings.maxData = o.maxData;

@@ -3,6 +3,7 @@ options give, each character in the colour of the sample or pixel it came
 from, and lines that end uncoloured, also when the run is interrupted."""
 import os
 import re
+import subprocess
 import sys
 import unittest
 
@@ -138,6 +139,35 @@ class Colour(Folder):
             with self.subTest(background=background):
                 lines = self.exported(self.path('r.ppm'), '--max-data', '400', '--background', background)
                 self.assertColours(lines, text, channel)
+
+    def test_one_plane_views_in_each_pixels_own_colour(self):
+        columns, rows = 40, 30
+        samples = images.pattern(columns * rows * 3, seed=14)
+        images.write_pnm(self.path('g.ppm'), 'P6', columns, rows, samples)
+
+        def pixel(y, x):
+            return ('rgb', *samples[(y * columns + x) * 3:(y * columns + x + 1) * 3])
+        # The pixel's colour, never inverted; bands read ahead keep theirs.
+        for options in (['--mode', 'gray'], ['--mode', 'duotone', '--background', 'dark']):
+            with self.subTest(options=options):
+                plain = run('-q', '--max-data', '100', '-o', '-', *options, self.path('g.ppm')).stdout
+                lines = self.exported(self.path('g.ppm'), '--max-data', '100', *options)
+                self.assertColours(lines, plain, pixel)
+
+        palette = [(200, 30, 30), (30, 200, 30), (30, 30, 200), (90, 90, 90)]
+        indices = [0, 1, 2, 3, 3, 2]
+        images.write_png(self.path('i.png'), 3, 2, 3, indices, palette=palette)
+        lines = self.exported(self.path('i.png'), '--mode', 'indexed')
+        self.assertColours(lines, images.text_of(2, 3, 1, indices), lambda y, x: ('rgb', *palette[indices[y * 3 + x]]))
+
+        # A JPEG keeps its colour for the view, though grey needs only its luma.
+        images.write_pnm(self.path('h.ppm'), 'P6', 16, 8, ([230, 20, 20] * 8 + [20, 20, 230] * 8) * 8)
+        with open(self.path('h.jpg'), 'wb') as f:
+            subprocess.run(['cjpeg', '-quality', '95', self.path('h.ppm')], stdout=f, check=True)
+        lines = self.exported(self.path('h.jpg'), '--mode', 'gray')
+        reds = [k[1] - k[3] for _, kinds in lines for k in kinds[:6]]
+        blues = [k[3] - k[1] for _, kinds in lines for k in kinds[10:]]
+        self.assertGreater(min(reds + blues), 150)
 
     def test_cmyk_inks_alpha_and_modes_without_colour(self):
         # Red, green, blue, white, black, grey: C, M, Y, K samples (255 = no ink).
