@@ -42,9 +42,10 @@ ViewFacts GatherViewFacts(const Options& o, bool streams, const volatile std::si
   f.outputIsTerminal = OutputIsTerminal();
   const char* noColour = std::getenv("NO_COLOR");
   f.noColour = noColour != nullptr && *noColour != '\0';
-  bool colourWanted = o.colour == ColourWhen::kAlways ||
-                      (o.colour == ColourWhen::kAuto && f.outputIsTerminal && !f.noColour);
-  if (colourWanted && o.colourDepth == ColourDepth::kNone) f.detected = DetectColourDepth();
+  // Whether colour is wanted is ChooseStreamLook's to say; the depth is
+  // looked up wherever it may be.
+  bool mayColour = o.colour == ColourWhen::kAlways || (o.colour == ColourWhen::kAuto && f.outputIsTerminal);
+  if (mayColour && o.colourDepth == ColourDepth::kNone) f.detected = DetectColourDepth();
   if (f.outputIsTerminal && o.background == BackgroundChoice::kAuto) {
     f.background = AskTerminalBackground(kBackgroundWaitMs, stop);
     if (f.background == Background::kUnknown) f.background = BackgroundFromColorFgBg(std::getenv("COLORFGBG"));

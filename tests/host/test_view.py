@@ -125,7 +125,7 @@ class Defaults(Folder):
                 (60, 20, [], ['--mode', 'gray', '--width', '60', '--height', '19', '--invert']),
                 (100, 10, [], ['--mode', 'gray', '--width', '100', '--height', '9', '--invert']),
                 (60, 20, ['--width', '100'], ['--mode', 'gray', '--width', '100', '--invert']),
-                (60, 20, ['--height', '10'], ['--mode', 'gray', '--height', '10', '--invert']),
+                (30, 20, ['--height', '10'], ['--mode', 'gray', '--height', '10', '--invert']),
                 (60, 20, ['--mode', 'rgb'], ['--mode', 'rgb', '--width', '60', '--height', '19', '--invert']),
                 (60, 20, ['--invert'], ['--mode', 'gray', '--width', '60', '--height', '19']),
                 (60, 20, ['--background', 'light'], ['--mode', 'gray', '--width', '60', '--height', '19'])]:
