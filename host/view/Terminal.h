@@ -38,8 +38,9 @@ int TerminfoColours(const char* term);
 // every path: Ctrl-C, a termination or a hangup ends the wait, the modes
 // are restored, and only then does the signal reach the program's own
 // handling; stops (Ctrl-Z) wait until then. Unknown without a controlling
-// terminal, when this program is not in its foreground (a background job
-// would be stopped), without an answer, or when `*stop` is set.
+// terminal, when standard output is another terminal, when this program is
+// not in the terminal's foreground (a background job would be stopped),
+// without an answer, or when `*stop` is set.
 Background AskTerminalBackground(int waitMs, const volatile std::sig_atomic_t* stop);
 
 // What the answer to the OSC 11 query says: `ESC ] 11 ; rgb:R/G/B`, each

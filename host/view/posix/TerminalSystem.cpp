@@ -120,8 +120,12 @@ Background AskTerminalBackground(int waitMs, const volatile std::sig_atomic_t* s
   if (stop != nullptr && *stop != 0) return Background::kUnknown;
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return Background::kUnknown;
+  // The background of another terminal than the one standard output shows
+  // says nothing of the picture's.
+  // (tcgetsid answers only for the controlling terminal.)
+  bool elsewhere = ::isatty(STDOUT_FILENO) != 0 && ::tcgetsid(STDOUT_FILENO) != ::getsid(0);
   termios saved{};
-  if (::tcgetpgrp(fd) != ::getpgrp() || ::tcgetattr(fd, &saved) != 0) {
+  if (elsewhere || ::tcgetpgrp(fd) != ::getpgrp() || ::tcgetattr(fd, &saved) != 0) {
     ::close(fd);
     return Background::kUnknown;
   }
