@@ -25,7 +25,12 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
   request.maxData = s.maxData;
   request.showDialog = s.showDialog;
   request.step = plan.haveStep ? &plan.step : nullptr;
-  if (e.toStandardOutput) request.streamFolder = s.streamFolder;
+  if (e.toStandardOutput) {
+    request.streamFolder = s.streamFolder;
+    request.imageOptions = s.streamImageOptions;
+    request.size = s.streamSize;
+    request.colour = s.streamColour;
+  }
   return request;
 }
 

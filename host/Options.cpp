@@ -19,6 +19,13 @@ const char* kUsage =
     "Without -o the text lands beside each image as NAME.txt. IMAGE '-' reads\n"
     "the image from standard input (any format, also a pipe).\n"
     "\n"
+    "When the text goes to standard output and that is a terminal (-o -, or\n"
+    "IMAGE '-' without -o), it is a view: the picture fits the terminal unless\n"
+    "--width or --height is given, has one character per pixel (gray) unless\n"
+    "--mode is given, is in colour, and is inverted on a dark background. To a\n"
+    "pipe or a file the text stays the plug-in's exact export of the image as\n"
+    "it is, unless asked otherwise.\n"
+    "\n"
     "Output:\n"
     "  -o, --output PATH     write to PATH: a file, a folder (when PATH ends in '/'\n"
     "                        or is an existing folder: one NAME.txt per image), or\n"
@@ -40,7 +47,18 @@ const char* kUsage =
     "      --cell-aspect R   how many times taller than wide a character cell is\n"
     "                        (default 2); sizing keeps the picture's proportions\n"
     "      --enlarge         let sizing enlarge the image (it only shrinks)\n"
-    "      --invert          invert the samples (for dark terminals)\n"
+    "      --invert          invert the samples (for dark terminals); on a dark\n"
+    "                        background (see --background) it turns them back\n"
+    "Terminal view:\n"
+    "      --color[=WHEN]    colour the text on standard output: auto (the\n"
+    "                        default: on a terminal, unless NO_COLOR is set),\n"
+    "                        always (also --color alone) or never\n"
+    "      --color-depth D   16, 256 or truecolor (default: truecolor when\n"
+    "                        COLORTERM says so, else the terminal's colours in\n"
+    "                        terminfo; 256 for --color=always when none is told)\n"
+    "      --background B    auto (the default: ask the terminal, else\n"
+    "                        COLORFGBG, else dark; light when the text does not\n"
+    "                        go to a terminal), dark (samples inverted) or light\n"
     "Resources:\n"
     "      --max-data SIZE   image data offered per band (default 4M); SIZE takes\n"
     "                        k, M or G (1024-based)\n"
@@ -79,6 +97,9 @@ enum LongOnly {
   kOptMaxMemory,
   kOptPlugin,
   kOptAbout,
+  kOptColour,
+  kOptColourDepth,
+  kOptBackground,
 };
 
 const option kLongOptions[] = {
@@ -102,6 +123,9 @@ const option kLongOptions[] = {
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
+    {"color", optional_argument, nullptr, kOptColour},
+    {"color-depth", required_argument, nullptr, kOptColourDepth},
+    {"background", required_argument, nullptr, kOptBackground},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -239,6 +263,32 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
         o->plugin = value;
         break;
       case kOptAbout: o->about = true; break;
+      case kOptColour:
+        // The words ls and grep take, and --color alone for always.
+        if (optarg == nullptr || value == "always" || value == "yes" || value == "force") {
+          o->colour = ColourWhen::kAlways;
+        } else if (value == "auto" || value == "tty" || value == "if-tty") {
+          o->colour = ColourWhen::kAuto;
+        } else if (value == "never" || value == "no" || value == "none") {
+          o->colour = ColourWhen::kNever;
+        } else {
+          return usage("--color takes auto, always or never");
+        }
+        break;
+      case kOptColourDepth:
+        if (!ParseColourDepth(value, &o->colourDepth)) return usage("--color-depth takes 16, 256 or truecolor");
+        break;
+      case kOptBackground:
+        if (value == "auto") {
+          o->background = BackgroundChoice::kAuto;
+        } else if (value == "dark") {
+          o->background = BackgroundChoice::kDark;
+        } else if (value == "light") {
+          o->background = BackgroundChoice::kLight;
+        } else {
+          return usage("--background takes auto, dark or light");
+        }
+        break;
       case 'q': o->quiet = true; break;
       case 'h':
         *error = UsageText();
