@@ -170,8 +170,9 @@ TEST(StepFile, NestingDeeperThanTheLimitIsRefusedWhetherListsOrObjects) {
   // level itself.
   for (bool lists : {true, false}) {
     for (int levels : {kDeepestStepNesting - 1, kDeepestStepNesting}) {
-      std::string nested = "1";
-      for (int i = 0; i < levels; ++i) nested = lists ? "[" + nested + "]" : "{\"a\": " + nested + "}";
+      std::string nested;
+      for (int i = 0; i < levels; ++i) nested += lists ? "[" : "{\"a\": ";
+      nested += "1" + std::string(static_cast<size_t>(levels), lists ? ']' : '}');
       RecordedStep step;
       std::string error;
       bool read = StepFromJson("{\"format\": \"glyphweave-step\", \"version\": 1, \"deep\": " + nested + "}",

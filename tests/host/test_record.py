@@ -2,6 +2,7 @@
 empty file) is kept, and so are read-only files and special targets, all
 refused before the first export; steps nested deeper than any step needs are
 refused, not followed down until the stack runs out."""
+import hashlib
 import json
 import os
 import stat
@@ -35,7 +36,7 @@ class Record(Folder):
                 content = None
                 if stat.S_ISREG(st.st_mode):
                     with open(path, 'rb') as f:
-                        content = f.read()
+                        content = hashlib.sha256(f.read()).hexdigest()
                 found[path] = (stat.S_IFMT(st.st_mode), stat.S_IMODE(st.st_mode), content)
         return found
 
