@@ -127,6 +127,11 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   }
   BatchPlan plan;
   if (!PlanBatch(o, o.playFile.empty() ? nullptr : &played, &plan, &error)) return Failure(error);
+  // Known before the first export, not after the last: a step file that
+  // cannot be written, or that would replace something other than a step.
+  if (!o.recordFile.empty() && !MayRecordStep(o.recordFile, &error)) {
+    return Failure("--record " + error + "; nothing was exported");
+  }
   for (const std::string& note : plan.notes) std::fprintf(stderr, "glyphweave: %s\n", note.c_str());
   if (o.dialog && !HaveTerminalToAsk()) {
     return Failure("--dialog asks on the terminal, and there is none here; give the output with -o");
@@ -179,7 +184,7 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   RestoreTerminalOutput();
 
   if (!o.recordFile.empty() && haveRecorded && !SaveStep(o.recordFile, recorded, &error)) {
-    std::fprintf(stderr, "glyphweave: %s\n", error.c_str());
+    std::fprintf(stderr, "glyphweave: the step was not recorded: %s\n", error.c_str());
     tally.exportFailed = true;
   }
   if (gOutputClosed != 0) return 141;

@@ -99,7 +99,7 @@ void PrepareStandardStreams();
 // blocking, with the reason in `error`.
 bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error);
 
-// Replaces `path` (through a symbolic link, its target) with `bytes` in one
-// step: a new file beside it, renamed over it once written whole. The
-// earlier file stays as it was when anything fails.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
+// True when `path`, or a symbolic link on the way from it to the file it
+// names, lies in the system's folders of devices and processes (/dev,
+// /proc), where glyphweave makes no files of its own.
+bool InSystemFolder(const std::string& path);
