@@ -142,6 +142,9 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.progress = !o.quiet && IsTerminal(stderr);
   if (streams && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
 
+  // --max-memory bounds the whole run: the jobs share one budget.
+  MemoryBudget* budget = NewMemoryBudget(o.imageOptions.memoryLimit);
+  settings.imageOptions.sharedBudget = budget;
   Tally tally;
   RecordedStep recorded;
   bool haveRecorded = false;
@@ -158,6 +161,7 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
     }
   });
   RemovePrivateFolder(settings.streamFolder);
+  FreeMemoryBudget(budget);
 
   if (!o.recordFile.empty() && haveRecorded && !SaveStep(o.recordFile, recorded, &error)) {
     std::fprintf(stderr, "glyphweave: %s\n", error.c_str());
