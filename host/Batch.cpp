@@ -106,20 +106,22 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
   std::vector<std::string> inputIds;
   for (const PlannedExport& e : plan->exports) inputIds.push_back(e.image == "-" ? "" : Identity(e.image));
   std::vector<std::string> outputIds;
+  for (const PlannedExport& e : plan->exports) outputIds.push_back(e.output.empty() ? "" : Identity(e.output));
+  // What is wrong with a file that is no image is that: it writes nothing
+  // and collides with nothing. Only files whose text would collide are
+  // looked at.
   for (size_t i = 0; i < count; ++i) {
-    PlannedExport& e = plan->exports[i];
-    outputIds.push_back(e.output.empty() ? "" : Identity(e.output));
     if (outputIds[i].empty()) continue;
-    // What is wrong with a file that is no image is that: it writes nothing
-    // and collides with nothing.
     bool collides = false;
     for (size_t k = 0; k < count; ++k) {
-      collides = collides || inputIds[k] == outputIds[i] || (k < i && outputIds[k] == outputIds[i]);
+      collides = collides || inputIds[k] == outputIds[i] || (k != i && outputIds[k] == outputIds[i]);
     }
-    if (collides && !ProbeImageFile(e.image.c_str(), &e.unreadable)) {
-      outputIds[i].clear();
-      continue;
-    }
+    PlannedExport& e = plan->exports[i];
+    if (collides && !ProbeImageFile(e.image.c_str(), &e.unreadable)) outputIds[i].clear();
+  }
+  for (size_t i = 0; i < count; ++i) {
+    const PlannedExport& e = plan->exports[i];
+    if (outputIds[i].empty()) continue;
     for (size_t k = 0; k < i; ++k) {
       if (outputIds[k] != outputIds[i]) continue;
       *error = Printable(plan->exports[k].image) + " and " + Printable(e.image) + " would both be written to " +

@@ -194,6 +194,7 @@ int main(int argc, char** argv) {
       break;
   }
   PrepareStandardStreams();
+  ReturnFreedMemoryPromptly();
 
   std::string error;
   const std::string path = o.plugin.empty() ? DefaultModulePath() : o.plugin;
