@@ -250,8 +250,9 @@ struct ImageInfo {
 // (none: "no data: a pipe with no writer"). Input that cannot seek (a pipe,
 // standard input) is copied, a fixed-size buffer at a time, into an
 // unlinked temporary file in $TMPDIR (or /tmp) and read from there, so
-// memory stays bounded whatever its size; input that does not start like
-// an image is refused before the rest is copied.
+// memory stays bounded whatever its size, and the disk by
+// ImageOptions.inputLimit; input that does not start like an image is
+// refused before the rest is copied.
 bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
                ImageInfo* info, std::string* error);
 

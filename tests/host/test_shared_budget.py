@@ -2,8 +2,10 @@
 whole (progressive JPEG, some turned by their EXIF orientation, and
 interlaced PNG) take turns within it, every one is exported as it is alone,
 one larger than the whole budget is refused, and a stop signal ends the
-jobs that wait for memory. Peak memory is the kernel's count for the
-process (its children's rusage)."""
+jobs that wait for memory. A turned JPEG holds its oriented image before
+libjpeg takes its coefficients: two of them holding one half each and
+waiting for the other must not wait for ever. Peak memory is the kernel's
+count for the process (its children's rusage)."""
 import os
 import shutil
 import signal
@@ -11,6 +13,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import zlib
@@ -20,10 +23,12 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'image'))
 import make_bad_corpus as corpus  # noqa: E402
 from test_glyphweave import GLYPHWEAVE, Folder  # noqa: E402
 
-BUDGET = 80  # MB: two of the JPEGs (36 MB of coefficients each) at once
+# MB: two of the plain JPEGs (9.5 MB of coefficients and libjpeg's buffers
+# each) at once, or one turned (and 9 MB oriented, held whole).
+BUDGET = 20
 # The program itself (about 9 MB), the plug-in's bands and small buffers of
-# eight jobs; the budget's own overrun without sharing is 160 MB.
-MARGIN = 48
+# eight jobs; without sharing the run peaks at about 100 MB.
+MARGIN = 32
 
 
 def rgb_rows(width, height, phase):
@@ -69,10 +74,10 @@ class SharedBudget(Folder):
     @classmethod
     def setUpClass(cls):
         cls.images = tempfile.mkdtemp(prefix='gw-budget-')
-        jpeg = progressive_jpeg(4000, 3000, 0)
-        png = interlaced_png(3000, 2000, 40)
-        files = {'j0.jpg': jpeg, 'j1.jpg': jpeg, 'j2.jpg': jpeg, 'r0.jpg': turned(jpeg, 6),
-                 'r1.jpg': turned(jpeg, 6), 'p0.png': png, 'p1.png': png, 'p2.png': png}
+        jpeg = progressive_jpeg(2000, 1500, 0)
+        png = interlaced_png(1500, 1000, 40)
+        files = {'j0.jpg': jpeg, 'j1.jpg': jpeg, 'r0.jpg': turned(jpeg, 6), 'r1.jpg': turned(jpeg, 6),
+                 'r2.jpg': turned(jpeg, 8), 'r3.jpg': turned(jpeg, 3), 'p0.png': png, 'p1.png': png}
         cls.names = sorted(files)
         for name, data in files.items():
             with open(os.path.join(cls.images, name), 'wb') as f:
@@ -86,12 +91,16 @@ class SharedBudget(Folder):
         return [os.path.join(self.images, name) for name in self.names]
 
     def run_jobs(self, *args):
-        """Exit status, peak memory in MB and standard error of a run."""
-        proc = subprocess.Popen([GLYPHWEAVE, '-q', '-j', '8', '--width', '160', *args], stdout=subprocess.DEVNULL,
-                                stderr=subprocess.PIPE)
+        """Exit status, peak memory in MB and standard error of a run, killed
+        after two minutes (jobs waiting for each other wait for ever)."""
+        proc = subprocess.Popen([GLYPHWEAVE, '-q', '-j', '8', '--max-data', '256k', *args],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = threading.Timer(120, proc.kill)
+        deadline.start()
         err = proc.stderr.read()
         proc.stderr.close()
         _, status, usage = os.wait4(proc.pid, 0)
+        deadline.cancel()
         proc.returncode = os.waitstatus_to_exitcode(status)
         return proc.returncode, usage.ru_maxrss / 1024, err
 
@@ -100,18 +109,18 @@ class SharedBudget(Folder):
         shared = self.path('shared') + '/'
         os.mkdir(alone)
         os.mkdir(shared)
-        proc = subprocess.run([GLYPHWEAVE, '-q', '-j', '1', '--width', '160', '--max-memory', '0', '-o', alone,
-                               *self.inputs()], capture_output=True, timeout=300)
+        proc = subprocess.run([GLYPHWEAVE, '-q', '-j', '1', '--max-memory', '0', '-o', alone, *self.inputs()],
+                              capture_output=True, timeout=300)
         self.assertEqual(proc.returncode, 0, proc.stderr)
         # An image larger than the whole budget is still refused as such.
         bomb = self.path('wide.gif')
         with open(bomb, 'wb') as f:
-            f.write(corpus.gif(10000, 10000, 10000, 10000, True))
+            f.write(corpus.gif(5000, 5000, 5000, 5000, True))
         code, peak, err = self.run_jobs('--max-memory', '%dM' % BUDGET, '-o', shared, *self.inputs(), bomb)
         self.assertEqual(code, 2, err)
         self.assertEqual(err.count(b'\n'), 1, err)
-        self.assertIn(b'wide.gif: needs 96 MB to decode the image whole (interlaced GIF), more than the limit of '
-                      b'80 MB (--max-memory changes it)', err)
+        self.assertIn(b'wide.gif: needs 24 MB to decode the image whole (interlaced GIF), more than the limit of '
+                      b'20 MB (--max-memory changes it)', err)
         self.assertEqual(sorted(os.listdir(shared)), sorted(os.listdir(alone)))
         for name in os.listdir(alone):
             with open(alone + name, 'rb') as a, open(shared + name, 'rb') as b:
@@ -119,14 +128,19 @@ class SharedBudget(Folder):
         self.assertLess(peak, BUDGET + MARGIN, 'peak memory in MB')
 
     def test_a_stop_signal_ends_jobs_waiting_for_memory(self):
-        # Room for one JPEG at a time: seven jobs wait.
+        # Room for one image at a time: seven jobs wait.
         out = self.path('out') + '/'
         os.mkdir(out)
-        proc = subprocess.Popen([GLYPHWEAVE, '-q', '-j', '8', '--width', '160', '--max-memory', '40M', '-o', out,
-                                 *self.inputs()], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        time.sleep(0.5)
+        proc = subprocess.Popen([GLYPHWEAVE, '-q', '-j', '8', '--max-memory', '19M', '-o', out, *self.inputs()],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        time.sleep(0.3)
         proc.send_signal(signal.SIGINT)
-        err = proc.communicate(timeout=30)[1]
+        try:
+            err = proc.communicate(timeout=60)[1]
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+            raise
         self.assertEqual(proc.returncode, 130, err)
         self.assertLess(len(os.listdir(out)), len(self.names), 'the exports went on after the signal')
         self.assertEqual(self.leftovers(), [])

@@ -176,6 +176,40 @@ TEST(MemoryBudget, AnImageMayTakeTheWholeLimitOfItsOwnOrASharedBudget) {
   }
 }
 
+TEST(MemoryBudget, WhatADecoderTookComesBackWhenItStopsOrStartsAgain) {
+  // Reading a progressive JPEG from the top again opens libjpeg again: its
+  // coefficients count once, not twice.
+  JpegOptions progressive;
+  progressive.progressive = true;
+  const std::vector<uint8_t> grey(256 * 256 * 3, 90);
+  const std::string jpeg = EncodeJpeg(256, 256, 3, grey, progressive);
+  ImageInfo info;
+  std::string error;
+  ImageFile* image = OpenBytes(jpeg, "twice.jpg", Budget(800 << 10), &info, &error);
+  ASSERT_NE(image, nullptr) << error;
+  const std::vector<uint8_t> first = ReadAllRows(image, info, &error);
+  EXPECT_EQ(first.size(), 256u * 256 * 3) << error;
+  EXPECT_EQ(ReadAllRows(image, info, &error, 64), first) << error;
+  CloseImage(image);
+
+  // An image waiting for memory that another holds stops when told to.
+  PngOptions interlaced;
+  interlaced.interlaced = true;
+  const std::string png = EncodePng(11, 9, PNG_COLOR_TYPE_RGB, std::vector<uint8_t>(11 * 9 * 3, 77), interlaced);
+  MemoryBudget* budget = NewMemoryBudget(297);
+  ImageOptions shared;
+  shared.sharedBudget = budget;
+  ImageFile* holder = OpenBytes(png, "holder.png", shared, &info, &error);
+  ASSERT_NE(holder, nullptr) << error;
+  EXPECT_FALSE(ReadAllRows(holder, info, &error).empty()) << error;
+  volatile std::sig_atomic_t stop = 1;
+  shared.cancel = &stop;
+  EXPECT_TRUE(DecodeBytes(png, shared, &info, &error, "waiting.png").empty());
+  EXPECT_EQ(error, "waiting.png: interrupted");
+  CloseImage(holder);
+  FreeMemoryBudget(budget);
+}
+
 TEST(MemoryBudget, AnimationsShowTheirFirstFrameOnATransparentCanvas) {
   // A 6 x 5 canvas, a 2 x 2 opaque black frame at (2, 2).
   ImageInfo info;
