@@ -165,6 +165,9 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.progress = !o.quiet && IsTerminal(stderr) && !(streams && facts.outputIsTerminal);
   if (streams && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
 
+  // --max-memory bounds the whole run: the jobs share one budget.
+  MemoryBudget* budget = NewMemoryBudget(o.imageOptions.memoryLimit);
+  settings.imageOptions.sharedBudget = budget;
   Tally tally;
   RecordedStep recorded;
   bool haveRecorded = false;
@@ -182,6 +185,7 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   });
   RemovePrivateFolder(settings.streamFolder);
   RestoreTerminalOutput();
+  FreeMemoryBudget(budget);
 
   if (!o.recordFile.empty() && haveRecorded && !SaveStep(o.recordFile, recorded, &error)) {
     std::fprintf(stderr, "glyphweave: the step was not recorded: %s\n", error.c_str());
@@ -214,6 +218,7 @@ int main(int argc, char** argv) {
       break;
   }
   PrepareStandardStreams();
+  ReturnFreedMemoryPromptly();
 
   std::string error;
   const std::string path = o.plugin.empty() ? DefaultModulePath() : o.plugin;

@@ -94,6 +94,11 @@ void CloseFile(int fd);
 // Standard input and output carry bytes exactly (no newline translation).
 void PrepareStandardStreams();
 
+// Large blocks go back to the system when they are freed, so that what the
+// process holds follows the memory budget (images decoded whole come and
+// go in blocks of megabytes, on several threads).
+void ReturnFreedMemoryPromptly();
+
 // The whole of a regular file of at most `most` bytes. Anything else (a
 // folder, a pipe, a device, a larger file) is refused at once, without
 // blocking, with the reason in `error`.

@@ -198,6 +198,9 @@ void PrepareStandardStreams() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
+// The Windows heap gives large blocks their own pages already.
+void ReturnFreedMemoryPromptly() {}
+
 bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
