@@ -1,5 +1,6 @@
 #include "host/Exporter.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -18,11 +19,16 @@ volatile std::sig_atomic_t gOutputClosed = 0;
 
 namespace {
 
-// Copies the text the plug-in writes in a private folder to standard
-// output while it grows, a bounded piece at a time, giving the disk space
-// back behind it.
+// Written once, by the first failing write; read by every export thread.
+std::atomic<int> gFailedDescriptor{-1};
+std::atomic<int> gFailedError{0};
+
+// Copies the text the plug-in writes in a private folder to its stream
+// while it grows, a bounded piece at a time, giving the disk space back
+// behind it.
 struct TextStream {
   std::string folder;
+  int target = 1;  // the descriptor the text goes to
   int fd = -1;
   long long copied = 0;
   bool failed = false;
@@ -37,7 +43,7 @@ bool Pump(TextStream* s) {
   for (;;) {
     long long n = ReadAt(s->fd, s->buffer.data(), s->buffer.size(), s->copied);
     if (n <= 0) break;
-    if (!WriteStandardOutput(s->buffer.data(), static_cast<size_t>(n))) {
+    if (!WriteStream(s->target, s->buffer.data(), static_cast<size_t>(n))) {
       s->failed = true;
       return false;
     }
@@ -110,7 +116,7 @@ ResultCode GW_HOSTCALL AdvanceState() {
   return kResultOk;
 }
 
-HostBoolean GW_HOSTCALL TestAbort() { return gInterrupted != 0 || gOutputClosed != 0 ? 1 : 0; }
+HostBoolean GW_HOSTCALL TestAbort() { return ExportsStopped() ? 1 : 0; }
 
 void GW_HOSTCALL Progress(int32_t done, int32_t total) {
   if (tActive->progress != nullptr) UpdateProgress(tActive->progress, done, total);
@@ -142,12 +148,34 @@ bool OpenForExport(const ExportRequest& request, ActiveExport* a, ExportOutcome*
 
 }  // namespace
 
-bool WriteStandardOutput(const void* data, size_t size) {
-  if (gOutputClosed != 0) return false;
-  if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0) return true;
-  gOutputClosed = 1;
+bool OutputFailed(OutputFailure* failure) {
+  int error = gFailedError.load();
+  if (error == 0) return false;
+  if (failure != nullptr) {
+    failure->descriptor = gFailedDescriptor.load();
+    failure->error = error;
+  }
+  return true;
+}
+
+bool ExportsStopped() { return gInterrupted != 0 || gOutputClosed != 0 || OutputFailed(); }
+
+bool WriteStream(int fd, const void* data, size_t size) {
+  if (gOutputClosed != 0 || OutputFailed()) return false;
+  int error = 0;
+  switch (WriteToDescriptor(fd, data, size, &gInterrupted, &error)) {
+    case WriteResult::kWritten: return true;
+    case WriteResult::kStopped: return false;
+    case WriteResult::kReaderGone: gOutputClosed = 1; return false;
+    case WriteResult::kFailed: break;
+  }
+  int none = 0;
+  gFailedDescriptor.store(fd);
+  gFailedError.compare_exchange_strong(none, error != 0 ? error : EIO);
   return false;
 }
+
+bool WriteStandardOutput(const void* data, size_t size) { return WriteStream(1, data, size); }
 
 void RunExport(PluginSession* session, const ExportRequest& request, ExportOutcome* outcome) {
   *outcome = ExportOutcome{};
@@ -169,6 +197,7 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
 
   TextStream stream;
   stream.folder = request.streamFolder;
+  stream.target = request.streamDescriptor;
   a.stream = request.streamFolder.empty() ? nullptr : &stream;
   RecordedStep streamStep;
   if (a.stream != nullptr) {
@@ -254,7 +283,7 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
       outcome->result = result;
     }
     CloseFile(stream.fd);
-    outcome->streamClosed = stream.failed;
+    outcome->streamFailed = stream.failed;
     RemoveFilesIn(stream.folder);
   }
   if (a.descriptors.descriptor != nullptr) {

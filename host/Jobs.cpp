@@ -13,7 +13,7 @@
 
 namespace {
 
-bool Stopped() { return gInterrupted != 0 || gOutputClosed != 0; }
+bool Stopped() { return ExportsStopped(); }
 
 ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t index) {
   const PlannedExport& e = plan.exports[index];
@@ -25,7 +25,10 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
   request.maxData = s.maxData;
   request.showDialog = s.showDialog;
   request.step = plan.haveStep ? &plan.step : nullptr;
-  if (e.toStandardOutput) request.streamFolder = s.streamFolder;
+  if (e.streamDescriptor >= 0) {
+    request.streamFolder = s.streamFolder;
+    request.streamDescriptor = e.streamDescriptor;
+  }
   return request;
 }
 

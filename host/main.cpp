@@ -18,12 +18,13 @@
 namespace {
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "glyphweave: %s\n(glyphweave --help tells more)\n", message.c_str());
+  PrintMessage(message);
+  std::fputs("(glyphweave --help tells more)\n", stderr);
   return 2;
 }
 
 int Failure(const std::string& message) {
-  std::fprintf(stderr, "glyphweave: %s\n", message.c_str());
+  PrintMessage(message);
   return 2;
 }
 
@@ -85,32 +86,41 @@ struct Tally {
   bool exportFailed = false;
   bool imageUnreadable = false;
   size_t skipped = 0;
+  // Some text goes to standard output: the report lines go to standard
+  // error then, so that the text stays whole.
+  bool reportOnError = false;
 };
 
 void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outcome, Tally* tally) {
   if (outcome.imageError) {
-    std::fprintf(stderr, "glyphweave: %s\n", Printable(outcome.imageMessage).c_str());
+    PrintMessage(outcome.imageMessage);
     tally->imageUnreadable = true;
     return;
   }
   if (outcome.result != kResultOk) {
-    // A stop already says why; the reader of standard output went away quietly.
-    if (outcome.streamClosed || (gOutputClosed != 0 && outcome.result == kResultCancelled)) return;
+    // An export cancelled because a stream cannot be written: the reader
+    // went away quietly, or the failure is told once at the end.
+    bool streamStopped = gOutputClosed != 0 || OutputFailed();
+    if (outcome.result == kResultCancelled && streamStopped && gInterrupted == 0) return;
     tally->exportFailed = true;
     std::string message = Printable(e.image) + ": " + DescribeResult(outcome.result);
     // A file that cannot be made or written is named, with the reason.
     const std::string& output = !outcome.outputPath.empty() ? outcome.outputPath : e.output;
     bool fileFault = outcome.result == kResultFileOpenError || outcome.result == kResultWriteError;
-    if (fileFault && !output.empty() && !e.toStandardOutput) {
+    if (fileFault && !output.empty() && e.streamDescriptor < 0) {
       std::string reason = ExplainOutputFailure(output, outcome.result, outcome.systemError);
       message = Printable(output) + ": " + DescribeResult(outcome.result) + (reason.empty() ? "" : ": " + reason);
     }
-    std::fprintf(stderr, "glyphweave: %s\n", message.c_str());
+    PrintMessage(message);
     return;
   }
-  if (!o.quiet && !e.toStandardOutput) {
+  if (!o.quiet && e.streamDescriptor < 0) {
     std::string line = Printable(e.image) + " -> " + Printable(outcome.outputPath) + "\n";
-    WriteStandardOutput(line.data(), line.size());
+    if (tally->reportOnError) {
+      std::fputs(line.c_str(), stderr);
+    } else {
+      WriteStandardOutput(line.data(), line.size());
+    }
   }
 }
 
@@ -118,13 +128,11 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   std::string error;
   RecordedStep played;
   std::vector<std::string> warnings;
-  if (!o.playFile.empty() && !LoadStep(o.playFile, &played, &error, &warnings)) return Failure(Printable(error));
-  for (const std::string& warning : warnings) {
-    std::fprintf(stderr, "glyphweave: %s: %s\n", Printable(o.playFile).c_str(), Printable(warning).c_str());
-  }
+  if (!o.playFile.empty() && !LoadStep(o.playFile, &played, &error, &warnings)) return Failure(error);
+  for (const std::string& warning : warnings) PrintMessage(o.playFile + ": " + warning);
   BatchPlan plan;
   if (!PlanBatch(o, o.playFile.empty() ? nullptr : &played, &plan, &error)) return Failure(error);
-  for (const std::string& note : plan.notes) std::fprintf(stderr, "glyphweave: %s\n", note.c_str());
+  for (const std::string& note : plan.notes) PrintMessage(note);
   if (o.dialog && !HaveTerminalToAsk()) {
     return Failure("--dialog asks on the terminal, and there is none here; give the output with -o");
   }
@@ -137,12 +145,15 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.showDialog = o.dialog;
   // The dialog asks on the terminal and the text streams in order: one at a time.
   bool streams = false;
-  for (const PlannedExport& e : plan.exports) streams = streams || e.toStandardOutput;
+  Tally tally;
+  for (const PlannedExport& e : plan.exports) {
+    streams = streams || e.streamDescriptor >= 0;
+    tally.reportOnError = tally.reportOnError || e.toStandardOutput;
+  }
   settings.jobs = o.dialog || streams ? 1 : o.jobs > 0 ? o.jobs : UsableProcessors();
   settings.progress = !o.quiet && IsTerminal(stderr);
   if (streams && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
 
-  Tally tally;
   RecordedStep recorded;
   bool haveRecorded = false;
   RunJobs(plan, settings, [&](size_t i, const ExportOutcome& outcome, bool skipped) {
@@ -160,36 +171,45 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   RemovePrivateFolder(settings.streamFolder);
 
   if (!o.recordFile.empty() && haveRecorded && !SaveStep(o.recordFile, recorded, &error)) {
-    std::fprintf(stderr, "glyphweave: %s\n", error.c_str());
+    PrintMessage(error);
     tally.exportFailed = true;
   }
+  // Only a reader that went away ends the run quietly, as SIGPIPE would.
   if (gOutputClosed != 0) return 141;
+  std::string notExported = tally.skipped == 0 ? std::string()
+                            : "; " + std::to_string(tally.skipped) + " image" +
+                                  (tally.skipped == 1 ? "" : "s") + " not exported";
+  OutputFailure failure;
+  bool outputFailed = OutputFailed(&failure);
+  if (outputFailed) PrintMessage(WriteFailureMessage(failure.descriptor, failure.error) + notExported);
   if (gInterrupted != 0) {
-    if (tally.skipped > 0) {
-      std::fprintf(stderr, "glyphweave: interrupted; %zu image%s not exported\n", tally.skipped,
-                   tally.skipped == 1 ? "" : "s");
-    }
+    if (!outputFailed && !notExported.empty()) PrintMessage("interrupted" + notExported);
     return 128 + gInterrupted;
   }
   if (tally.imageUnreadable) return 2;
-  return tally.exportFailed ? 1 : 0;
+  return tally.exportFailed || outputFailed ? 1 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed standard stream keeps its number.
+  PrepareStandardStreams();
   Options o;
   std::string text;
   switch (ParseOptions(argc, argv, &o, &text)) {
-    case ParseOutcome::kDone:
-      std::fputs(text.c_str(), stdout);
-      return 0;
+    case ParseOutcome::kDone: {
+      OutputFailure failure;
+      if (WriteStandardOutput(text.data(), text.size())) return 0;
+      if (!OutputFailed(&failure)) return 141;  // the reader went away
+      PrintMessage(WriteFailureMessage(failure.descriptor, failure.error));
+      return 1;
+    }
     case ParseOutcome::kUsageError:
       return UsageError(text);
     case ParseOutcome::kRun:
       break;
   }
-  PrepareStandardStreams();
 
   std::string error;
   const std::string path = o.plugin.empty() ? DefaultModulePath() : o.plugin;

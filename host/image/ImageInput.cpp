@@ -618,7 +618,7 @@ bool CheckDeclaredSize(const ImageSource& source, uint64_t decodedBytes, uint64_
 std::string DescribeBytes(uint64_t n) {
   if (n >= (uint64_t{10} << 20)) return std::to_string((n + (1u << 20) - 1) >> 20) + " MB";
   if (n >= (uint64_t{10} << 10)) return std::to_string((n + 1023) >> 10) + " KB";
-  return std::to_string(n) + " bytes";
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
 }
 
 std::string MemoryLimitMessage(const ImageSource& source, uint64_t needed, const char* what) {
@@ -740,7 +740,7 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
   if (rowBytes < needed) {
     SetImageError(error, image->source, "row distance " + std::to_string(rowBytes) +
                                             " is shorter than a row of " + std::to_string(needed) +
-                                            " bytes");
+                                            (needed == 1 ? " byte" : " bytes"));
     return false;
   }
   uint8_t* dest = static_cast<uint8_t*>(destination);
