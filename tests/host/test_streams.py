@@ -106,10 +106,14 @@ class StopWhileBlocked(Streams):
                         int.from_bytes(fcntl.ioctl(r, termios.FIONREAD, b'\0' * 4), 'little') < size:
                     time.sleep(0.01)
                 proc.send_signal(sig)
+                try:
+                    status = proc.wait(timeout=60)
+                finally:
+                    proc.kill()
+                    os.close(r)
                 err = proc.stderr.read()
                 proc.stderr.close()
-                self.assertEqual(proc.wait(timeout=60), 128 + sig, err)
-                os.close(r)
+                self.assertEqual(status, 128 + sig, err)
                 self.assertEqual(err, b'glyphweave: %s: cancelled (-128)\n' % self.path('big.pgm').encode())
                 self.assertEqual(os.listdir(self.tmp), [])
 

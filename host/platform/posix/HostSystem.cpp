@@ -270,15 +270,35 @@ void PrepareStandardStreams() {
   }
 }
 
+namespace {
+
+// How much a write to `fd` can take without waiting for its reader, once
+// poll() has said there is room. A file or disk never waits. A pipe holds
+// its bytes in pages and has room for at least one when poll() says so;
+// what its unread bytes leave free, counting a page for the one partly
+// read, takes more at once (with one writer, as here). Anything else (a
+// terminal, a socket) takes PIPE_BUF bytes.
+size_t RoomWithoutWaiting(int fd, const struct stat& st) {
+  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return size_t{1} << 20;
+  if (!S_ISFIFO(st.st_mode)) return PIPE_BUF;
+  const long page = ::sysconf(_SC_PAGESIZE);
+  const int capacity = ::fcntl(fd, F_GETPIPE_SZ);
+  int unread = 0;
+  if (page <= 0 || capacity <= 0 || ::ioctl(fd, FIONREAD, &unread) != 0) return PIPE_BUF;
+  const long freePages = capacity / page - ((unread + page - 1) / page + 1);
+  return freePages * page > PIPE_BUF ? static_cast<size_t>(freePages * page) : PIPE_BUF;
+}
+
+}  // namespace
+
 WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile std::sig_atomic_t* stop,
                               int* error) {
   const char* next = static_cast<const char*>(data);
-  // A pipe, terminal or socket can make a write wait for its reader. Once
-  // poll() says there is room, a piece of PIPE_BUF bytes goes at once, so
-  // the only waiting is in poll(), where a stop signal ends it.
+  // A pipe, terminal or socket can make a write wait for its reader. Each
+  // write takes only what fits once poll() says there is room, so the only
+  // waiting is in poll(), where a stop signal ends it.
   struct stat st{};
-  bool mayWait = ::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
-  const size_t piece = mayWait ? PIPE_BUF : size_t{1} << 20;
+  if (::fstat(fd, &st) != 0) st.st_mode = 0;
   // The stop signals are held back except inside ppoll(): one that arrives
   // after `*stop` was looked at still ends the wait that follows.
   sigset_t stops;
@@ -299,7 +319,7 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
     const timespec step = {0, 200 * 1000 * 1000};
     int ready = ::ppoll(&wait, 1, &step, &previous);
     if (ready <= 0) continue;
-    ssize_t n = ::write(fd, next, std::min(size, piece));
+    ssize_t n = ::write(fd, next, std::min(size, RoomWithoutWaiting(fd, st)));
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) {
       *error = n < 0 ? errno : EIO;
