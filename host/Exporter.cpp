@@ -283,7 +283,7 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
       outcome->result = result;
     }
     CloseFile(stream.fd);
-    outcome->streamFailed = stream.failed;
+    outcome->streamClosed = stream.failed;
     RemoveFilesIn(stream.folder);
   }
   if (a.descriptors.descriptor != nullptr) {

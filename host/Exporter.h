@@ -51,7 +51,8 @@ struct ExportOutcome {
   bool imageError = false;      // the image could not be read (before or during)
   std::string imageMessage;
   std::string outputPath;       // where the plug-in wrote (or meant to write)
-  bool streamFailed = false;    // the copy to the stream failed (see OutputFailure)
+  bool streamClosed = false;    // the copy to the stream stopped: its reader went away, a write
+                                // failed (OutputFailed) or a stop signal came
   bool recorded = false;        // finish handed back a step
   RecordedStep step;
 };
