@@ -100,11 +100,18 @@ class StopWhileBlocked(Streams):
                 proc = subprocess.Popen([GLYPHWEAVE, '-q', '-o', '-', self.path('big.pgm')], stdout=w,
                                         stderr=subprocess.PIPE, env=self.env)
                 os.close(w)
-                # A full pipe: the host is waiting for its reader.
-                deadline = time.time() + 60
-                while time.time() < deadline and \
-                        int.from_bytes(fcntl.ioctl(r, termios.FIONREAD, b'\0' * 4), 'little') < size:
-                    time.sleep(0.01)
+
+                def wait_until_full():
+                    deadline = time.time() + 60
+                    while time.time() < deadline and \
+                            int.from_bytes(fcntl.ioctl(r, termios.FIONREAD, b'\0' * 4), 'little') < size:
+                        time.sleep(0.01)
+
+                # A slow reader: it takes a little and stops again, with the
+                # host waiting for it each time.
+                wait_until_full()
+                os.read(r, 4096)
+                wait_until_full()
                 proc.send_signal(sig)
                 try:
                     status = proc.wait(timeout=60)
