@@ -101,7 +101,7 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
     // An export cancelled because a stream cannot be written: the reader
     // went away quietly, or the failure is told once at the end.
     bool streamStopped = gOutputClosed != 0 || OutputFailed();
-    if (outcome.result == kResultCancelled && streamStopped && gInterrupted == 0) return;
+    if (outcome.result == kResultCancelled && streamStopped) return;
     tally->exportFailed = true;
     std::string message = Printable(e.image) + ": " + DescribeResult(outcome.result);
     // A file that cannot be made or written is named, with the reason.

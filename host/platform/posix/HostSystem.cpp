@@ -363,6 +363,7 @@ std::string SystemFolderOf(const std::string& path) {
     if (real != nullptr) {
       where = std::string(real) + rest;
       std::free(real);
+      if (where.compare(0, 2, "//") == 0) where.erase(0, 1);  // the root and what follows it
       break;
     }
     size_t cut = folder.rfind('/');
