@@ -136,6 +136,11 @@ bool OpenForExport(const ExportRequest& request, ActiveExport* a, ExportOutcome*
     fit.maxLines = request.size.lines;
     fit.cellAspect = request.size.cellAspect;
     fit.enlarge = request.size.enlarge;
+    const std::string narrow = WidthRefusal(a->info, fit);
+    if (!narrow.empty()) {
+      outcome->imageMessage = request.documentName + ": " + narrow;
+      return false;
+    }
     int32_t width = 0, height = 0;
     FitImageSize(a->info.width, a->info.height, a->info.planes, fit, &width, &height);
     if ((width != a->info.width || height != a->info.height) &&

@@ -240,10 +240,10 @@ const char* ImageInputHelp() {
          "gray; alpha is composited over white unless kept; channels beyond colour and alpha\n"
          "show only in multichannel mode, as do images whose channels have no known colour.\n";
     if (ResamplingAvailable()) {
-      s += "Resizing averages colour before converting it (Lanczos 3, libswscale), a band at a\n"
+      s += "Resizing averages colour before converting it (Lanczos 3, zimg), a band at a\n"
            "time; a JPEG at 1/2, 1/4 or 1/8 of its size or less is first shrunk by its decoder.\n";
     } else {
-      s += "This build cannot resize images (it was built without libswscale).\n";
+      s += "This build cannot resize images (it was built without zimg).\n";
     }
     return s;
   }();

@@ -238,7 +238,7 @@ bool OpenImageStream(FILE* stream, const char* name, const ImageOptions& options
 // decoderScale). Only before the first ReadImageRows; a second call
 // replaces the first. The size the image already has changes nothing. False
 // with a message for a size out of range, after a read, and where the
-// image cannot be resized (a build without libswscale; palette indices in
+// image cannot be resized (a build without zimg; palette indices in
 // multichannel mode).
 bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info,
                  std::string* error);
