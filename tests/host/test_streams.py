@@ -48,8 +48,6 @@ class WriteFailures(Streams):
             ('>/dev/full', ['-j1', '-o', out, 'a.pgm', 'b.pgm', 'c.pgm'], 1,
              'standard output: no space left on device; 2 images not exported', ['a.txt']),
             ('>&-', ['-o', '-', 'a.pgm'], 1, 'standard output: bad file descriptor', []),
-            # The copy of a piped image must not take the closed descriptor's place.
-            ('>&-', ['-o', '-', '-'], 1, 'standard output: bad file descriptor', []),
             ('>&-', ['-o', out, 'a.pgm'], 1, 'standard output: bad file descriptor', ['a.txt']),
             # A closed standard output that is never written is no failure.
             ('>&-', ['-q', '-o', out, 'a.pgm'], 0, None, ['a.txt']),
@@ -60,7 +58,7 @@ class WriteFailures(Streams):
             with self.subTest(redirect=redirect, args=args):
                 for name in os.listdir(out):
                     os.remove(out + name)
-                proc = shell(redirect, *args, input=self.read('a.pgm'), cwd=self.dir, env=self.env)
+                proc = shell(redirect, *args, cwd=self.dir, env=self.env)
                 self.assertEqual(proc.returncode, status, proc.stderr)
                 if message is None:
                     self.assertEqual(proc.stderr, b'')
