@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <set>
 #include <thread>
 
 #include "host/image/Av1Headers.h"
@@ -80,7 +79,9 @@ class Estimator {
     return false;
   }
   const uint8_t* Payload(const HeifItems::Property& p) const { return meta_ + p.payload.at; }
-  bool ItemData(const HeifItems::Item& item, std::vector<uint8_t>* out);
+  bool ItemData(const HeifItems::Item& item, std::vector<uint8_t>* out) {
+    return HeifItemData(items_, meta_, item, file_, out, why_);
+  }
   bool Coded(const HeifItems::Item& item, Role role, Planar* out);
   bool Grid(const HeifItems::Item& item, Role role, int depth, Planar* out);
   bool Overlay(const HeifItems::Item& item, Role role, int depth, Planar* out);
@@ -93,30 +94,11 @@ class Estimator {
   std::string* why_;
   std::vector<uint32_t> chain_;  // the images being built, outermost first
   std::map<uint32_t, std::vector<uint32_t>> alphas_;  // an image's alpha images
+  // Images already estimated (as alpha or not): an item reached again (a
+  // tile named twice, a shared alpha) is read and scanned once.
+  std::map<std::pair<uint32_t, bool>, Planar> done_;
   uint64_t decoderThreads_ = 1;
 };
-
-bool Estimator::ItemData(const HeifItems::Item& item, std::vector<uint8_t>* out) {
-  if (!item.located) return Fail("item " + std::to_string(item.id) + " has no data");
-  for (const HeifItems::Extent& extent : item.extents) {
-    const uint64_t start = Add(item.baseOffset, extent.offset);
-    if (Add(out->size(), extent.length) > kLargestItemData) {
-      return Fail("item " + std::to_string(item.id) + " holds more than 512 MB");
-    }
-    if (item.construction == 0) {
-      if (!file_(start, extent.length, out)) {
-        return Fail("the data of item " + std::to_string(item.id) + " lies beyond the end of the file");
-      }
-    } else if (item.construction == 1 && items_.hasIdat && start <= items_.idat.size &&
-               extent.length <= items_.idat.size - start) {
-      const uint8_t* from = meta_ + items_.idat.at + start;
-      out->insert(out->end(), from, from + extent.length);
-    } else {
-      return Fail("the data of item " + std::to_string(item.id) + " cannot be found");
-    }
-  }
-  return true;
-}
 
 // An image coded at another size than its header gives would be pasted
 // where the header says, or delivered at another size than announced.
@@ -134,33 +116,8 @@ bool Estimator::SizeAsDeclared(const HeifItems::Item& item, uint64_t width, uint
 
 bool Estimator::Coded(const HeifItems::Item& item, Role role, Planar* out) {
   const bool hevc = item.type == FourCC("hvc1");
-  const HeifItems::Property* config = items_.FindProperty(item, FourCC(hevc ? "hvcC" : "av1C"));
-  if (config == nullptr) return Fail("image " + std::to_string(item.id) + " has no codec configuration");
-  // The decoder is given the configuration's headers, then the item's data.
   std::vector<uint8_t> stream;
-  const uint8_t* c = Payload(*config);
-  const size_t size = config->payload.size;
-  if (hevc) {
-    size_t at = 22;
-    const size_t arrays = at < size ? c[at++] : 0;
-    for (size_t a = 0; a < arrays && at + 3 <= size; ++a) {
-      const size_t units = size_t{c[at + 1]} << 8 | c[at + 2];
-      at += 3;
-      for (size_t u = 0; u < units && at + 2 <= size; ++u) {
-        const size_t length = size_t{c[at]} << 8 | c[at + 1];
-        at += 2;
-        if (length > size - at) break;
-        if (length == 0) continue;
-        const uint8_t prefix[4] = {0, 0, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-        stream.insert(stream.end(), prefix, prefix + 4);
-        stream.insert(stream.end(), c + at, c + at + length);
-        at += length;
-      }
-    }
-  } else if (size > 4) {
-    stream.insert(stream.end(), c + 4, c + size);
-  }
-  if (!ItemData(item, &stream)) return false;
+  if (!HeifCodedData(items_, meta_, item, file_, &stream, why_)) return false;
   CodedPictures pictures;
   if (hevc) {
     ScanHevcPictures(stream.data(), stream.size(), &pictures);
@@ -219,9 +176,7 @@ bool Estimator::Grid(const HeifItems::Item& item, Role role, int depth, Planar* 
   uint64_t tilePeak = 0;
   uint64_t sample = 1;
   bool alphaPlane = false;
-  std::set<uint32_t> seen;
   for (uint32_t tile : tiles) {
-    if (!seen.insert(tile).second) continue;
     Planar t;
     if (!Image(tile, Role::kTile, depth + 1, &t)) return false;
     tilePeak = std::max(tilePeak, t.peak);
@@ -283,6 +238,11 @@ bool Estimator::Image(uint32_t id, Role role, int depth, Planar* out) {
     return Fail("its images refer to each other in a loop");
   }
   if (depth > kDeepest) return Fail("its images are derived from one another more than 16 times over");
+  const auto known = done_.find({id, role == Role::kAlpha});
+  if (known != done_.end()) {
+    *out = known->second;
+    return true;
+  }
   chain_.push_back(id);
   bool ok = false;
   if (item->type == FourCC("hvc1") || item->type == FourCC("av01")) {
@@ -319,10 +279,77 @@ bool Estimator::Image(uint32_t id, Role role, int depth, Planar* out) {
   out->peak = std::max(out->peak, Add(out->result, alphaPeak));
   out->result = Add(out->result, alphaResult);
   chain_.pop_back();
+  done_[{id, role == Role::kAlpha}] = *out;
   return true;
 }
 
 }  // namespace
+
+bool HeifItemData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item, const HeifFileBytes& file,
+                  std::vector<uint8_t>* out, std::string* why) {
+  const std::string name = "item " + std::to_string(item.id);
+  if (!item.located) {
+    *why = name + " has no data";
+    return false;
+  }
+  for (const HeifItems::Extent& extent : item.extents) {
+    const uint64_t start = Add(item.baseOffset, extent.offset);
+    if (Add(out->size(), extent.length) > kLargestItemData) {
+      *why = name + " holds more than 512 MB";
+      return false;
+    }
+    if (item.construction == 0) {
+      if (!file(start, extent.length, out)) {
+        *why = "the data of " + name + " lies beyond the end of the file";
+        return false;
+      }
+    } else if (item.construction == 1 && items.hasIdat && start <= items.idat.size &&
+               extent.length <= items.idat.size - start) {
+      const uint8_t* from = meta + items.idat.at + start;
+      out->insert(out->end(), from, from + extent.length);
+    } else {
+      *why = "the data of " + name + " cannot be found";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool HeifCodedData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item, const HeifFileBytes& file,
+                   std::vector<uint8_t>* out, std::string* why) {
+  const bool hevc = item.type == FourCC("hvc1");
+  const HeifItems::Property* config = items.FindProperty(item, FourCC(hevc ? "hvcC" : "av1C"));
+  if (config == nullptr) {
+    *why = "image " + std::to_string(item.id) + " has no codec configuration";
+    return false;
+  }
+  const uint8_t* c = meta + config->payload.at;
+  const size_t size = config->payload.size;
+  if (hevc) {
+    // After 22 bytes of profile and format, arrays of NAL units, each unit
+    // after a 2-byte length; libheif skips empty ones.
+    size_t at = 22;
+    const size_t arrays = at < size ? c[at++] : 0;
+    for (size_t a = 0; a < arrays && at + 3 <= size; ++a) {
+      const size_t units = size_t{c[at + 1]} << 8 | c[at + 2];
+      at += 3;
+      for (size_t u = 0; u < units && at + 2 <= size; ++u) {
+        const size_t length = size_t{c[at]} << 8 | c[at + 1];
+        at += 2;
+        if (length > size - at) break;
+        if (length == 0) continue;
+        const uint8_t prefix[4] = {0, 0, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+        out->insert(out->end(), prefix, prefix + 4);
+        out->insert(out->end(), c + at, c + at + length);
+        at += length;
+      }
+    }
+  } else if (size > 4) {
+    // Four bytes of profile and format, then whole OBUs.
+    out->insert(out->end(), c + 4, c + size);
+  }
+  return HeifItemData(items, meta, item, file, out, why);
+}
 
 bool EstimateHeifDecode(const HeifItems& items, const uint8_t* meta, const HeifFileBytes& file,
                         HeifDecodeCost* cost, std::string* why) {

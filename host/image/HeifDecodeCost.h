@@ -22,7 +22,7 @@ struct HeifDecodeCost {
   uint64_t peak = 0;
   uint64_t result = 0;
   uint64_t pixels = 0;
-  uint32_t codedImages = 0;  // coded images decoded, tiles and alpha included
+  uint32_t codedImages = 0;  // distinct coded images decoded, tiles and alpha included
   // Set when the estimate fails on an image coded in a way libheif 1.15
   // cannot decode (vvc1), so that it is told as unsupported, not corrupt.
   bool unsupported = false;
@@ -36,6 +36,17 @@ uint64_t HeifDecodePeak(const HeifDecodeCost& cost, int sampleBytes, int channel
 // Appends `length` bytes of the file from `offset` to `out`; false when the
 // file does not hold them.
 using HeifFileBytes = std::function<bool(uint64_t offset, uint64_t length, std::vector<uint8_t>* out)>;
+
+// An item's data (its extents, in the file or in idat), appended to `out`;
+// false with the reason when it lacks them.
+bool HeifItemData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item, const HeifFileBytes& file,
+                  std::vector<uint8_t>* out, std::string* why);
+
+// What libheif hands a coded item's decoder: the NAL units of its hvcC box,
+// each after a 4-byte length, or the OBUs of its av1C box, then the item's
+// own data.
+bool HeifCodedData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item, const HeifFileBytes& file,
+                   std::vector<uint8_t>* out, std::string* why);
 
 // False with the reason (to follow "corrupt HEIC data: ", or "unsupported
 // HEIC file: " when `cost->unsupported` is set) when the primary
