@@ -68,7 +68,8 @@ CodedPictures Scan(const File& file, int nth) {
 
 // Sizes as the files were made: x265 codes 101 x 75 as 104 x 80 and crops
 // it to 102 x 76 (whole chroma samples); an image sequence's header lets
-// frames of 64 x 48 give their own size, up to its 6-bit fields' 64 x 64.
+// frames of 100 x 60 give their own size, up to its 7- and 6-bit fields'
+// 128 x 64.
 TEST(HeifHeaders, CodedPicturesOfEncoderOutput) {
   struct Row {
     const char* file;
@@ -81,7 +82,7 @@ TEST(HeifHeaders, CodedPicturesOfEncoderOutput) {
                          Row{"heif/lossless-rgb.avif", 0, 24, 16, 24, 16, 3, 8},
                          Row{"heif/lossless-gray.avif", 0, 24, 16, 24, 16, 0, 8},
                          Row{"heif/lossless-10-bit.avif", 0, 24, 16, 24, 16, 3, 10},
-                         Row{"heif/animated.avif", 0, 0, 0, 64, 64, 3, 8},
+                         Row{"heif/animated.avif", 0, 0, 0, 128, 64, 3, 8},
                          Row{"bad/avif-lying-16384x16384.avif", 0, 16384, 16384, 16384, 16384, 1, 8},
                          Row{"bad/heif-lying-4000x3000.heic", 0, 4000, 3000, 4000, 3000, 1, 8}}) {
     SCOPED_TRACE(row.file);

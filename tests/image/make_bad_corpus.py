@@ -388,8 +388,8 @@ def samples(data):
         "animated.png": png_image(24, 16, 3, rgb, frames=2),
         # Sizes x265 pads: coded 104 x 80, cropped by the conformance window.
         "odd.png": png_image(101, 75, 3, rgb),
-        "frame-1.png": png_image(64, 48, 3, rgb),
-        "frame-2.png": png_image(64, 48, 3, lambda x, y, c, f: rgb(x, y, c, 1)),
+        "frame-1.png": png_image(100, 60, 3, rgb),
+        "frame-2.png": png_image(100, 60, 3, lambda x, y, c, f: rgb(x, y, c, 1)),
     }
     # The same pixels tagged with a profile of their own.
     chunks = png_chunks(sources["rgb.png"])
