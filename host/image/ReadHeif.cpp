@@ -260,8 +260,11 @@ bool LearnDecodeCost(HeifState* s, const BoxScan& scan, std::string* error) {
     return fseeko(source->file, static_cast<off_t>(offset), SEEK_SET) == 0 &&
            ReadSourceBytes(source, out->data() + had, static_cast<size_t>(length));
   };
+  // An item's data is read whole to be scanned, one item at a time.
+  if (!ChargeMemory(*source, source->size, s->format, error)) return false;
   const bool ok = ReadHeifItems(scan.meta.data(), scan.meta.size(), &items, &why) &&
                   EstimateHeifDecode(items, scan.meta.data(), bytes, &s->cost, &why);
+  ReleaseMemory(*source, source->size);
   // libheif keeps its own idea of where its reads are.
   if (fseeko(source->file, position, SEEK_SET) != 0) {
     SetImageError(error, *source, "cannot be read");
@@ -440,6 +443,9 @@ bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
   gHeif->heif_context_set_maximum_image_size_limit(s->context, static_cast<int>(kMaxImageSide));
   // Tiles decoded on this thread, so that libheif's reads come one at a time.
   gHeif->heif_context_set_max_decoding_threads(s->context, 0);
+  // libheif reads every item's data as it reads the file, and holds it
+  // until the reader closes.
+  if (!ChargeMemory(*source, source->size, s->format, error)) return fail();
   heif_error e = gHeif->heif_context_read_from_reader(s->context, &kReader, s, nullptr);
   if (e.code != heif_error_Ok || s->interrupted || s->unreadable) {
     HeifFailed(s, e, error);
@@ -492,12 +498,12 @@ bool Decode(HeifState* s, std::string* error) {
   const QuietLibraryOutput quiet;
   if (Interrupted(*s->source, error)) return false;
   // The image as delivered is held until the reader closes; the rest of the
-  // decode's peak (the decoders' pictures, libheif's planar images, the
-  // file's data libheif holds) only while decoding.
+  // decode's peak (the decoders' pictures, libheif's planar images) only
+  // while decoding. The file's data libheif holds was charged at open.
   s->perPixel = s->alpha ? 4 : 3;
   uint64_t held = 0;
   const uint64_t peak = HeifDecodePeak(s->cost, s->bits > 8 ? 2 : 1, s->perPixel, &held);
-  const uint64_t decoding = (peak > held ? peak - held : 0) + s->source->size;
+  const uint64_t decoding = peak > held ? peak - held : 0;
   if (!ChargeMemory(*s->source, held + decoding, s->format, error)) return false;
   heif_decoding_options* options = gHeif->heif_decoding_options_alloc();
   if (options == nullptr) {
