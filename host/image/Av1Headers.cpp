@@ -45,8 +45,8 @@ bool ReadSequenceHeader(const uint8_t* data, size_t size, Sequence* s) {
   } else {
     bool decoderModel = false;
     uint32_t delayBits = 0;
-    if (r.Bit()) {  // timing_info_present_flag
-      r.Skip(64);   // num_units_in_display_tick, time_scale
+    if (r.Bit()) {                                 // timing_info_present_flag
+      r.Skip(64);                                  // num_units_in_display_tick, time_scale
       if (r.Bit() && !SkipUvlc(&r)) return false;  // num_ticks_per_picture_minus_1
       decoderModel = r.Bit() != 0;
       if (decoderModel) {
@@ -57,8 +57,8 @@ bool ReadSequenceHeader(const uint8_t* data, size_t size, Sequence* s) {
     const bool initialDelay = r.Bit() != 0;
     const uint32_t points = r.Bits(5) + 1;
     for (uint32_t i = 0; i < points && !r.overrun; ++i) {
-      r.Bits(12);                     // operating_point_idc
-      if (r.Bits(5) > 7) r.Bit();     // seq_level_idx, seq_tier
+      r.Bits(12);                  // operating_point_idc
+      if (r.Bits(5) > 7) r.Bit();  // seq_level_idx, seq_tier
       if (decoderModel && r.Bit()) r.Skip(2 * delayBits + 1);
       if (initialDelay && r.Bit()) r.Bits(4);
     }
@@ -152,11 +152,13 @@ void ScanAv1Pictures(const uint8_t* data, size_t size, CodedPictures* pictures) 
     if (type == kObuSequenceHeader) {
       Sequence s;
       if (ReadSequenceHeader(data + start, static_cast<size_t>(length), &s)) {
-        if (any && (!s.fixed || !largest.fixed || s.width != largest.width || s.height != largest.height)) {
+        if (any && (!s.fixed || !largest.fixed || s.width != largest.width ||
+                    s.height != largest.height)) {
           sameFixedSize = false;
         }
         sameFixedSize = sameFixedSize && s.fixed;
-        if (!any || Aligned(s.width) * Aligned(s.height) > Aligned(largest.width) * Aligned(largest.height)) {
+        if (!any || Aligned(s.width) * Aligned(s.height) >
+                        Aligned(largest.width) * Aligned(largest.height)) {
           largest.width = s.width;
           largest.height = s.height;
         }

@@ -12,8 +12,8 @@ struct CodedPictures {
   uint32_t pictures = 0;  // how many
   uint32_t largestWidth = 0;
   uint32_t largestHeight = 0;
-  int chroma = 0;         // the densest chroma: 0 none, 1 4:2:0, 2 4:2:2, 3 4:4:4
-  int bitDepth = 0;       // the deepest samples
+  int chroma = 0;    // the densest chroma: 0 none, 1 4:2:0, 2 4:2:2, 3 4:4:4
+  int bitDepth = 0;  // the deepest samples
   // The size of the picture delivered (after an HEVC conformance window),
   // when the data says it exactly; 0 x 0 when it does not.
   uint32_t width = 0;

@@ -42,21 +42,24 @@ struct Planar {
 };
 
 bool IsImage(uint32_t type) {
-  return type == FourCC("hvc1") || type == FourCC("av01") || type == FourCC("grid") || type == FourCC("iden") ||
-         type == FourCC("iovl") || type == FourCC("vvc1");
+  return type == FourCC("hvc1") || type == FourCC("av01") || type == FourCC("grid") ||
+         type == FourCC("iden") || type == FourCC("iovl") || type == FourCC("vvc1");
 }
 
 // What an image is to the one delivered, for messages.
 enum class Role { kPrimary, kTile, kAlpha, kSource };
 
 const char* Name(Role role) {
-  return role == Role::kPrimary ? "the image" : role == Role::kTile ? "a tile" : role == Role::kAlpha ? "its alpha image"
-                                                                                  : "an image it is made from";
+  return role == Role::kPrimary ? "the image"
+         : role == Role::kTile  ? "a tile"
+         : role == Role::kAlpha ? "its alpha image"
+                                : "an image it is made from";
 }
 
 class Estimator {
  public:
-  Estimator(const HeifItems& items, const uint8_t* meta, const HeifFileBytes& file, std::string* why)
+  Estimator(const HeifItems& items, const uint8_t* meta, const HeifFileBytes& file,
+            std::string* why)
       : items_(items), meta_(meta), file_(file), why_(why) {
     // dav1d starts a thread for every processor it may run on.
     const unsigned processors = std::thread::hardware_concurrency();
@@ -85,14 +88,15 @@ class Estimator {
   bool Coded(const HeifItems::Item& item, Role role, Planar* out);
   bool Grid(const HeifItems::Item& item, Role role, int depth, Planar* out);
   bool Overlay(const HeifItems::Item& item, Role role, int depth, Planar* out);
-  bool SizeAsDeclared(const HeifItems::Item& item, uint64_t width, uint64_t height, Role role, const char* made);
+  bool SizeAsDeclared(const HeifItems::Item& item, uint64_t width, uint64_t height, Role role,
+                      const char* made);
   bool IsAlpha(const HeifItems::Item& candidate) const;
 
   const HeifItems& items_;
   const uint8_t* meta_;
   const HeifFileBytes& file_;
   std::string* why_;
-  std::vector<uint32_t> chain_;  // the images being built, outermost first
+  std::vector<uint32_t> chain_;                       // the images being built, outermost first
   std::map<uint32_t, std::vector<uint32_t>> alphas_;  // an image's alpha images
   // Images already estimated (as alpha or not): an item reached again (a
   // tile named twice, a shared alpha) is read and scanned once.
@@ -102,16 +106,19 @@ class Estimator {
 
 // An image coded at another size than its header gives would be pasted
 // where the header says, or delivered at another size than announced.
-bool Estimator::SizeAsDeclared(const HeifItems::Item& item, uint64_t width, uint64_t height, Role role,
-                               const char* made) {
+bool Estimator::SizeAsDeclared(const HeifItems::Item& item, uint64_t width, uint64_t height,
+                               Role role, const char* made) {
   const HeifItems::Property* ispe = items_.FindLastProperty(item, FourCC("ispe"));
   if (ispe == nullptr || ispe->payload.size < 12) return true;
   const uint8_t* p = Payload(*ispe) + 4;
-  const uint64_t declaredWidth = uint64_t{p[0]} << 24 | uint64_t{p[1]} << 16 | uint64_t{p[2]} << 8 | p[3];
-  const uint64_t declaredHeight = uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 | uint64_t{p[6]} << 8 | p[7];
+  const uint64_t declaredWidth =
+      uint64_t{p[0]} << 24 | uint64_t{p[1]} << 16 | uint64_t{p[2]} << 8 | p[3];
+  const uint64_t declaredHeight =
+      uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 | uint64_t{p[6]} << 8 | p[7];
   if (width == declaredWidth && height == declaredHeight) return true;
-  return Fail(std::string(Name(role)) + " " + made + " " + std::to_string(width) + " x " + std::to_string(height) +
-              " pixels, but its header says " + std::to_string(declaredWidth) + " x " + std::to_string(declaredHeight));
+  return Fail(std::string(Name(role)) + " " + made + " " + std::to_string(width) + " x " +
+              std::to_string(height) + " pixels, but its header says " +
+              std::to_string(declaredWidth) + " x " + std::to_string(declaredHeight));
 }
 
 bool Estimator::Coded(const HeifItems::Item& item, Role role, Planar* out) {
@@ -125,7 +132,8 @@ bool Estimator::Coded(const HeifItems::Item& item, Role role, Planar* out) {
     ScanAv1Pictures(stream.data(), stream.size(), &pictures);
   }
   ++codedImages;
-  if (pictures.width != 0 && !SizeAsDeclared(item, pictures.width, pictures.height, role, "is coded at")) {
+  if (pictures.width != 0 &&
+      !SizeAsDeclared(item, pictures.width, pictures.height, role, "is coded at")) {
     return false;
   }
   const uint64_t sample = pictures.bitDepth > 8 ? 2 : 1;
@@ -158,17 +166,19 @@ bool Estimator::Grid(const HeifItems::Item& item, Role role, int depth, Planar* 
   std::vector<uint8_t> data;
   if (!ItemData(item, &data)) return false;
   const bool wide = data.size() >= 2 && (data[1] & 1) != 0;
-  if (data.size() < (wide ? 12u : 8u)) return Fail("grid " + std::to_string(item.id) + " is malformed");
+  if (data.size() < (wide ? 12u : 8u))
+    return Fail("grid " + std::to_string(item.id) + " is malformed");
   const uint64_t rows = uint64_t{data[2]} + 1, columns = uint64_t{data[3]} + 1;
   auto field = [&](size_t at) {
-    return wide ? uint64_t{data[at]} << 24 | uint64_t{data[at + 1]} << 16 | uint64_t{data[at + 2]} << 8 | data[at + 3]
+    return wide ? uint64_t{data[at]} << 24 | uint64_t{data[at + 1]} << 16 |
+                      uint64_t{data[at + 2]} << 8 | data[at + 3]
                 : uint64_t{data[at / 2 + 2]} << 8 | data[at / 2 + 3];
   };
   const uint64_t width = field(4), height = field(8);
   const std::vector<uint32_t> tiles = items_.References(item.id, FourCC("dimg"));
   if (tiles.size() != rows * columns) {
-    return Fail("grid " + std::to_string(item.id) + " has " + std::to_string(rows * columns) + " tiles but lists " +
-                std::to_string(tiles.size()));
+    return Fail("grid " + std::to_string(item.id) + " has " + std::to_string(rows * columns) +
+                " tiles but lists " + std::to_string(tiles.size()));
   }
   if (!SizeAsDeclared(item, width, height, role, "is a grid of")) return false;
   // Tiles are decoded one at a time into the canvas; a tile named twice is
@@ -200,7 +210,8 @@ bool Estimator::Overlay(const HeifItems::Item& item, Role role, int depth, Plana
   std::vector<uint8_t> data;
   if (!ItemData(item, &data)) return false;
   const size_t field = data.size() >= 2 && (data[1] & 1) != 0 ? 4 : 2;
-  if (data.size() < 10 + 2 * field || data[0] != 0) return Fail("overlay " + std::to_string(item.id) + " is malformed");
+  if (data.size() < 10 + 2 * field || data[0] != 0)
+    return Fail("overlay " + std::to_string(item.id) + " is malformed");
   uint64_t width = 0, height = 0;
   for (size_t i = 0; i < field; ++i) {
     width = width << 8 | data[10 + i];
@@ -223,7 +234,8 @@ bool Estimator::Overlay(const HeifItems::Item& item, Role role, int depth, Plana
 
 // An auxiliary image (auxl) libheif takes for an alpha channel.
 bool Estimator::IsAlpha(const HeifItems::Item& candidate) const {
-  const HeifItems::Property* auxC = IsImage(candidate.type) ? items_.FindLastProperty(candidate, FourCC("auxC")) : nullptr;
+  const HeifItems::Property* auxC =
+      IsImage(candidate.type) ? items_.FindLastProperty(candidate, FourCC("auxC")) : nullptr;
   if (auxC == nullptr || auxC->payload.size <= 4) return false;
   const char* text = reinterpret_cast<const char*>(Payload(*auxC) + 4);
   const std::string type(text, strnlen(text, auxC->payload.size - 4));
@@ -233,11 +245,13 @@ bool Estimator::IsAlpha(const HeifItems::Item& candidate) const {
 
 bool Estimator::Image(uint32_t id, Role role, int depth, Planar* out) {
   const HeifItems::Item* item = items_.Find(id);
-  if (item == nullptr || !IsImage(item->type)) return Fail(std::string(Name(role)) + " is not among its images");
+  if (item == nullptr || !IsImage(item->type))
+    return Fail(std::string(Name(role)) + " is not among its images");
   if (std::find(chain_.begin(), chain_.end(), id) != chain_.end()) {
     return Fail("its images refer to each other in a loop");
   }
-  if (depth > kDeepest) return Fail("its images are derived from one another more than 16 times over");
+  if (depth > kDeepest)
+    return Fail("its images are derived from one another more than 16 times over");
   const auto known = done_.find({id, role == Role::kAlpha});
   if (known != done_.end()) {
     *out = known->second;
@@ -254,8 +268,8 @@ bool Estimator::Image(uint32_t id, Role role, int depth, Planar* out) {
   } else if (item->type == FourCC("iden")) {
     const std::vector<uint32_t> source = items_.References(id, FourCC("dimg"));
     ok = source.size() == 1 ? Image(source[0], role, depth + 1, out)
-                            : Fail("identity " + std::to_string(id) + " names " + std::to_string(source.size()) +
-                                   " images");
+                            : Fail("identity " + std::to_string(id) + " names " +
+                                   std::to_string(source.size()) + " images");
   } else {
     // vvc1, which libheif 1.15 knows as an image but has no decoder for.
     unsupported = true;
@@ -263,7 +277,8 @@ bool Estimator::Image(uint32_t id, Role role, int depth, Planar* out) {
   }
   if (!ok) return false;
   // Turned or cropped into a new image.
-  if (items_.FindProperty(*item, FourCC("irot")) != nullptr || items_.FindProperty(*item, FourCC("clap")) != nullptr) {
+  if (items_.FindProperty(*item, FourCC("irot")) != nullptr ||
+      items_.FindProperty(*item, FourCC("clap")) != nullptr) {
     out->peak = std::max(out->peak, Times(out->result, 2));
   }
   // An alpha image is decoded beside the image once made, its plane then
@@ -285,8 +300,8 @@ bool Estimator::Image(uint32_t id, Role role, int depth, Planar* out) {
 
 }  // namespace
 
-bool HeifItemData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item, const HeifFileBytes& file,
-                  std::vector<uint8_t>* out, std::string* why) {
+bool HeifItemData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item,
+                  const HeifFileBytes& file, std::vector<uint8_t>* out, std::string* why) {
   const std::string name = "item " + std::to_string(item.id);
   if (!item.located) {
     *why = name + " has no data";
@@ -315,8 +330,8 @@ bool HeifItemData(const HeifItems& items, const uint8_t* meta, const HeifItems::
   return true;
 }
 
-bool HeifCodedData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item, const HeifFileBytes& file,
-                   std::vector<uint8_t>* out, std::string* why) {
+bool HeifCodedData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item,
+                   const HeifFileBytes& file, std::vector<uint8_t>* out, std::string* why) {
   const bool hevc = item.type == FourCC("hvc1");
   const HeifItems::Property* config = items.FindProperty(item, FourCC(hevc ? "hvcC" : "av1C"));
   if (config == nullptr) {
@@ -338,7 +353,8 @@ bool HeifCodedData(const HeifItems& items, const uint8_t* meta, const HeifItems:
         at += 2;
         if (length > size - at) break;
         if (length == 0) continue;
-        const uint8_t prefix[4] = {0, 0, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+        const uint8_t prefix[4] = {0, 0, static_cast<uint8_t>(length >> 8),
+                                   static_cast<uint8_t>(length)};
         out->insert(out->end(), prefix, prefix + 4);
         out->insert(out->end(), c + at, c + at + length);
         at += length;
@@ -367,9 +383,11 @@ bool EstimateHeifDecode(const HeifItems& items, const uint8_t* meta, const HeifF
   return true;
 }
 
-uint64_t HeifDecodePeak(const HeifDecodeCost& cost, int sampleBytes, int channels, uint64_t* delivered) {
+uint64_t HeifDecodePeak(const HeifDecodeCost& cost, int sampleBytes, int channels,
+                        uint64_t* delivered) {
   // Converted to the interleaved layout asked for, in up to three steps.
-  *delivered = Times(Times(cost.pixels, static_cast<uint64_t>(channels)), static_cast<uint64_t>(sampleBytes));
+  *delivered = Times(Times(cost.pixels, static_cast<uint64_t>(channels)),
+                     static_cast<uint64_t>(sampleBytes));
   const uint64_t peak = std::max(cost.peak, Add(cost.result, Times(*delivered, 3)));
   // The allocator keeps some of what the decoder threads freed: an eighth more.
   return Add(peak, peak / 8);

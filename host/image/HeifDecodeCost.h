@@ -31,22 +31,24 @@ struct HeifDecodeCost {
 // The whole decode's peak, the delivered image included, when the image is
 // asked for with `sampleBytes` (1 or 2) and `channels` (3 or 4); the
 // delivered image's bytes in `delivered`.
-uint64_t HeifDecodePeak(const HeifDecodeCost& cost, int sampleBytes, int channels, uint64_t* delivered);
+uint64_t HeifDecodePeak(const HeifDecodeCost& cost, int sampleBytes, int channels,
+                        uint64_t* delivered);
 
 // Appends `length` bytes of the file from `offset` to `out`; false when the
 // file does not hold them.
-using HeifFileBytes = std::function<bool(uint64_t offset, uint64_t length, std::vector<uint8_t>* out)>;
+using HeifFileBytes =
+    std::function<bool(uint64_t offset, uint64_t length, std::vector<uint8_t>* out)>;
 
 // An item's data (its extents, in the file or in idat), appended to `out`;
 // false with the reason when it lacks them.
-bool HeifItemData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item, const HeifFileBytes& file,
-                  std::vector<uint8_t>* out, std::string* why);
+bool HeifItemData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item,
+                  const HeifFileBytes& file, std::vector<uint8_t>* out, std::string* why);
 
 // What libheif hands a coded item's decoder: the NAL units of its hvcC box,
 // each after a 4-byte length, or the OBUs of its av1C box, then the item's
 // own data.
-bool HeifCodedData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item, const HeifFileBytes& file,
-                   std::vector<uint8_t>* out, std::string* why);
+bool HeifCodedData(const HeifItems& items, const uint8_t* meta, const HeifItems::Item& item,
+                   const HeifFileBytes& file, std::vector<uint8_t>* out, std::string* why);
 
 // False with the reason (to follow "corrupt HEIC data: ", or "unsupported
 // HEIC file: " when `cost->unsupported` is set) when the primary

@@ -135,7 +135,8 @@ bool ReadProperties(const uint8_t* data, const Box& iprp, HeifItems* out) {
   if (ipco == nullptr) return false;
   std::vector<Box> properties;
   if (!Children(data, ipco->payload, ipco->end, &properties)) return false;
-  for (const Box& p : properties) out->properties.push_back({p.type, {p.payload, p.end - p.payload}});
+  for (const Box& p : properties)
+    out->properties.push_back({p.type, {p.payload, p.end - p.payload}});
   // Every ipma box, their entries in order; an item's are its first entry's.
   std::vector<bool> seen(out->items.size(), false);
   bool anyIpma = false;
@@ -253,7 +254,8 @@ bool ReadHeifItems(const uint8_t* meta, size_t size, HeifItems* items, std::stri
     items->idat = {idat->payload, idat->end - idat->payload};
   }
   if (p.failed || !ReadItemInfo(meta, *iinf, items) || !ReadLocations(meta, *iloc, items) ||
-      !ReadProperties(meta, *iprp, items) || (iref != nullptr && !ReadReferences(meta, *iref, items))) {
+      !ReadProperties(meta, *iprp, items) ||
+      (iref != nullptr && !ReadReferences(meta, *iref, items))) {
     *why = "the boxes that describe its images are malformed";
     return false;
   }

@@ -22,7 +22,7 @@ bool ReadUe(BitReader* r, uint32_t* value) {
 }
 
 struct ParameterSet {
-  uint32_t width = 0;   // as coded
+  uint32_t width = 0;  // as coded
   uint32_t height = 0;
   uint32_t croppedWidth = 0;  // after the conformance window, as delivered
   uint32_t croppedHeight = 0;
@@ -37,8 +37,8 @@ bool ReadParameterSet(const std::vector<uint8_t>& rbsp, ParameterSet* p) {
   r.Bits(4);   // sps_video_parameter_set_id
   const uint32_t subLayers = r.Bits(3) + 1;
   if (subLayers > 7) return false;
-  r.Bit();        // sps_temporal_id_nesting_flag
-  r.Skip(88 + 8); // the general profile and level
+  r.Bit();         // sps_temporal_id_nesting_flag
+  r.Skip(88 + 8);  // the general profile and level
   bool profilePresent[8] = {}, levelPresent[8] = {};
   for (uint32_t i = 0; i + 1 < subLayers; ++i) {
     profilePresent[i] = r.Bit() != 0;
@@ -106,7 +106,8 @@ void ScanHevcPictures(const uint8_t* data, size_t size, CodedPictures* pictures)
   uint64_t count = 0;
   size_t at = 0;
   while (size - at >= 4) {
-    const uint32_t length = static_cast<uint32_t>(data[at]) << 24 | static_cast<uint32_t>(data[at + 1]) << 16 |
+    const uint32_t length = static_cast<uint32_t>(data[at]) << 24 |
+                            static_cast<uint32_t>(data[at + 1]) << 16 |
                             static_cast<uint32_t>(data[at + 2]) << 8 | data[at + 3];
     at += 4;
     if (length > size - at) break;  // libheif stops handing on the data here
@@ -117,7 +118,8 @@ void ScanHevcPictures(const uint8_t* data, size_t size, CodedPictures* pictures)
     if (type == kSequenceParameterSet) {
       ParameterSet p;
       if (!ReadParameterSet(Unescaped(nal, length), &p)) continue;
-      if (any && (p.croppedWidth != largest.croppedWidth || p.croppedHeight != largest.croppedHeight)) {
+      if (any &&
+          (p.croppedWidth != largest.croppedWidth || p.croppedHeight != largest.croppedHeight)) {
         sameSize = false;
       }
       if (!any || uint64_t{p.width} * p.height > uint64_t{largest.width} * largest.height) {

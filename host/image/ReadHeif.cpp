@@ -241,12 +241,14 @@ bool ScanBoxes(ImageSource* source, BoxScan* scan) {
 bool LearnDecodeCost(HeifState* s, const BoxScan& scan, std::string* error) {
   const std::string corrupt = std::string("corrupt ") + s->format + " data: ";
   if (scan.metaBoxes != 1) {
-    SetImageError(error, *s->source, corrupt + "it has " + std::to_string(scan.metaBoxes) + " meta boxes");
+    SetImageError(error, *s->source,
+                  corrupt + "it has " + std::to_string(scan.metaBoxes) + " meta boxes");
     return false;
   }
   if (scan.meta.empty()) {
-    SetImageError(error, *s->source, std::string("unsupported ") + s->format + " file: its meta box is larger than " +
-                                         DescribeBytes(kLargestMeta));
+    SetImageError(error, *s->source,
+                  std::string("unsupported ") + s->format +
+                      " file: its meta box is larger than " + DescribeBytes(kLargestMeta));
     return false;
   }
   HeifItems items;
@@ -271,7 +273,8 @@ bool LearnDecodeCost(HeifState* s, const BoxScan& scan, std::string* error) {
     return false;
   }
   if (!ok) {
-    SetImageError(error, *source, (s->cost.unsupported ? std::string("unsupported ") + s->format + " file: " : corrupt) + why);
+    const std::string unsupported = std::string("unsupported ") + s->format + " file: ";
+    SetImageError(error, *source, (s->cost.unsupported ? unsupported : corrupt) + why);
   }
   return ok;
 }
@@ -364,7 +367,9 @@ bool HeifFailed(HeifState* s, const heif_error& e, std::string* error) {
     }
     SetImageError(error, *s->source, article + format + " file beyond libheif's limits" + detail);
   } else if (e.subcode == heif_suberror_Unsupported_codec) {
-    SetImageError(error, *s->source, article + format + " image in a coding this build's libheif cannot decode" + detail);
+    SetImageError(error, *s->source,
+                  article + format + " image in a coding this build's libheif cannot decode" +
+                      detail);
   } else if (e.code == heif_error_Decoder_plugin_error) {
     const std::string codec = s->codec != heif_compression_undefined ? CodecName(s->codec) : "image";
     SetImageError(error, *s->source, "corrupt " + format + " data: the " + codec + " decoder failed on it");

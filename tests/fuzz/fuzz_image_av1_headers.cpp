@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // pixels beyond which dav1d refuses a frame), and at most what dav1d lets
   // a frame be (aligned, upscaled).
   const uint64_t exact = uint64_t{p.width} * p.height;
-  if (p.samples < uint64_t{p.pictures} * (exact < (uint64_t{1} << 30) ? exact : uint64_t{1} << 30)) __builtin_trap();
+  if (p.samples < uint64_t{p.pictures} * (exact < (uint64_t{1} << 30) ? exact : uint64_t{1} << 30))
+    __builtin_trap();
   if (p.pictures != 0 && p.samples / p.pictures > (uint64_t{1} << 32)) __builtin_trap();
   if (p.width > p.largestWidth || p.height > p.largestHeight) __builtin_trap();
   if (p.chroma < 0 || p.chroma > 3) __builtin_trap();

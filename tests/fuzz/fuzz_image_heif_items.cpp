@@ -14,13 +14,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first top-level meta box.
   size_t at = 0;
   while (size - at >= 8) {
-    const size_t box = size_t{data[at]} << 24 | size_t{data[at + 1]} << 16 | size_t{data[at + 2]} << 8 | data[at + 3];
+    const size_t box = size_t{data[at]} << 24 | size_t{data[at + 1]} << 16 |
+                       size_t{data[at + 2]} << 8 | data[at + 3];
     if (box < 8 || box > size - at) return 0;
-    if (data[at + 4] == 'm' && data[at + 5] == 'e' && data[at + 6] == 't' && data[at + 7] == 'a') break;
+    if (data[at + 4] == 'm' && data[at + 5] == 'e' && data[at + 6] == 't' && data[at + 7] == 'a')
+      break;
     at += box;
   }
   if (size - at < 8) return 0;
-  const size_t box = size_t{data[at]} << 24 | size_t{data[at + 1]} << 16 | size_t{data[at + 2]} << 8 | data[at + 3];
+  const size_t box = size_t{data[at]} << 24 | size_t{data[at + 1]} << 16 |
+                     size_t{data[at + 2]} << 8 | data[at + 3];
   const uint8_t* meta = data + at + 8;
   HeifItems items;
   std::string why;

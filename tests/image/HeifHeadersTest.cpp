@@ -25,7 +25,8 @@ struct File {
   HeifItems items;
   HeifFileBytes read = [this](uint64_t offset, uint64_t length, std::vector<uint8_t>* out) {
     if (offset > bytes.size() || length > bytes.size() - offset) return false;
-    out->insert(out->end(), bytes.begin() + static_cast<long>(offset), bytes.begin() + static_cast<long>(offset + length));
+    out->insert(out->end(), bytes.begin() + static_cast<long>(offset),
+                bytes.begin() + static_cast<long>(offset + length));
     return true;
   };
   const uint8_t* Meta() const { return reinterpret_cast<const uint8_t*>(meta.data()); }
@@ -40,7 +41,8 @@ bool Load(const std::string& path, File* file) {
     const auto* p = reinterpret_cast<const uint8_t*>(file->bytes.data() + at);
     const size_t size = size_t{p[0]} << 24 | size_t{p[1]} << 16 | size_t{p[2]} << 8 | p[3];
     if (size < 8) break;
-    if (file->bytes.compare(at + 4, 4, "meta") == 0) file->meta = file->bytes.substr(at + 8, size - 8);
+    if (file->bytes.compare(at + 4, 4, "meta") == 0)
+      file->meta = file->bytes.substr(at + 8, size - 8);
     at += size;
   }
   std::string why;
@@ -77,14 +79,15 @@ TEST(HeifHeaders, CodedPicturesOfEncoderOutput) {
     uint32_t width, height, largestWidth, largestHeight;
     int chroma, bitDepth;
   };
-  for (const Row& row : {Row{"heif/odd-101x75.heic", 0, 102, 76, 104, 80, 1, 8},
-                         Row{"heif/lossy-alpha.heic", 1, 64, 64, 64, 64, 0, 8},
-                         Row{"heif/lossless-rgb.avif", 0, 24, 16, 24, 16, 3, 8},
-                         Row{"heif/lossless-gray.avif", 0, 24, 16, 24, 16, 0, 8},
-                         Row{"heif/lossless-10-bit.avif", 0, 24, 16, 24, 16, 3, 10},
-                         Row{"heif/animated.avif", 0, 0, 0, 128, 64, 3, 8},
-                         Row{"bad/avif-lying-16384x16384.avif", 0, 16384, 16384, 16384, 16384, 1, 8},
-                         Row{"bad/heif-lying-4000x3000.heic", 0, 4000, 3000, 4000, 3000, 1, 8}}) {
+  for (const Row& row :
+       {Row{"heif/odd-101x75.heic", 0, 102, 76, 104, 80, 1, 8},
+        Row{"heif/lossy-alpha.heic", 1, 64, 64, 64, 64, 0, 8},
+        Row{"heif/lossless-rgb.avif", 0, 24, 16, 24, 16, 3, 8},
+        Row{"heif/lossless-gray.avif", 0, 24, 16, 24, 16, 0, 8},
+        Row{"heif/lossless-10-bit.avif", 0, 24, 16, 24, 16, 3, 10},
+        Row{"heif/animated.avif", 0, 0, 0, 128, 64, 3, 8},
+        Row{"bad/avif-lying-16384x16384.avif", 0, 16384, 16384, 16384, 16384, 1, 8},
+        Row{"bad/heif-lying-4000x3000.heic", 0, 4000, 3000, 4000, 3000, 1, 8}}) {
     SCOPED_TRACE(row.file);
     File file;
     ASSERT_TRUE(Load(row.file, &file));
@@ -106,7 +109,8 @@ TEST(HeifHeaders, EveryAv1FrameIsCharged) {
   ASSERT_TRUE(Load("heif/lossy.avif", &file));
   std::vector<uint8_t> data;
   std::string why;
-  ASSERT_TRUE(HeifCodedData(file.items, file.Meta(), file.items.items[0], file.read, &data, &why)) << why;
+  ASSERT_TRUE(HeifCodedData(file.items, file.Meta(), file.items.items[0], file.read, &data, &why))
+      << why;
   CodedPictures once, twice, cut;
   ScanAv1Pictures(data.data(), data.size(), &once);
   // Temporal delimiter and sequence header, then the frame (an OBU of more
@@ -178,7 +182,8 @@ std::vector<uint8_t> SpsNal(const Sps& s) {
   b.Put(0, 32);
   b.Put(0, 24);
   b.Put(93, 8);  // ...level
-  for (uint32_t i = 0; i + 1 < s.subLayers; ++i) b.Put(3, 2);  // sub-layer profile and level present
+  for (uint32_t i = 0; i + 1 < s.subLayers; ++i)
+    b.Put(3, 2);  // sub-layer profile and level present
   if (s.subLayers > 1) b.Put(0, 2 * (9 - s.subLayers));
   for (uint32_t i = 0; i + 1 < s.subLayers; ++i) {
     b.Put(0x7FFFFFFF, 32);  // ones where a misaligned read would find size fields
@@ -218,25 +223,28 @@ TEST(HeifHeaders, HevcParameterSets) {
   };
   for (const Row& row : {
            Row{{1, 1, 64, 64, 0}, 19, 64, 64, 1},
-           Row{{3, 1, 1920, 1088, 4}, 19, 1920, 1080, 1},   // sub-layers; 4:2:0 window in pairs of rows
-           Row{{1, 0, 1920, 1088, 4}, 20, 1920, 1084, 1},   // grey: in single rows
-           Row{{7, 2, 640, 480, 1}, 21, 640, 479, 1},       // 4:2:2: single rows
-           Row{{1, 1, 65535, 8, 0}, 19, 65535, 8, 1},       // exp-Golomb codes long enough for 00 00 03
-           Row{{1, 1, 65536, 8, 0}, 19, 0, 0, 0},           // larger than libde265 decodes
-           Row{{1, 1, 64, 64, 0}, 1, 64, 64, 17},           // a picture that may refer to 16 missing ones
+           Row{{3, 1, 1920, 1088, 4}, 19, 1920, 1080, 1},  // sub-layers; 4:2:0 window in pairs of
+                                                           // rows
+           Row{{1, 0, 1920, 1088, 4}, 20, 1920, 1084, 1},  // grey: in single rows
+           Row{{7, 2, 640, 480, 1}, 21, 640, 479, 1},      // 4:2:2: single rows
+           Row{{1, 1, 65535, 8, 0}, 19, 65535, 8, 1},  // exp-Golomb codes long enough for 00 00 03
+           Row{{1, 1, 65536, 8, 0}, 19, 0, 0, 0},      // larger than libde265 decodes
+           Row{{1, 1, 64, 64, 0}, 1, 64, 64, 17},  // a picture that may refer to 16 missing ones
        }) {
-    SCOPED_TRACE(std::to_string(row.sps.width) + " x " + std::to_string(row.sps.height) + ", slice type " +
-                 std::to_string(row.sliceType));
+    SCOPED_TRACE(std::to_string(row.sps.width) + " x " + std::to_string(row.sps.height) +
+                 ", slice type " + std::to_string(row.sliceType));
     std::vector<uint8_t> stream;
     Append(&stream, SpsNal(row.sps));
-    Append(&stream, {static_cast<uint8_t>(row.sliceType << 1), 1, 0x80});    // the first slice
-    Append(&stream, {static_cast<uint8_t>(row.sliceType << 1), 1, 0x40});    // another of the same picture
+    Append(&stream, {static_cast<uint8_t>(row.sliceType << 1), 1, 0x80});  // the first slice
+    Append(&stream,
+           {static_cast<uint8_t>(row.sliceType << 1), 1, 0x40});  // another of the same picture
     CodedPictures p;
     ScanHevcPictures(stream.data(), stream.size(), &p);
     EXPECT_EQ(p.width, row.width);
     EXPECT_EQ(p.height, row.height);
     EXPECT_EQ(p.pictures, row.pictures);
-    EXPECT_EQ(p.samples, uint64_t{row.pictures} * (row.pictures != 0 ? row.sps.width * row.sps.height : 0));
+    EXPECT_EQ(p.samples,
+              uint64_t{row.pictures} * (row.pictures != 0 ? row.sps.width * row.sps.height : 0));
     if (row.pictures != 0) {
       EXPECT_EQ(p.bitDepth, 10);
     }
@@ -245,9 +253,10 @@ TEST(HeifHeaders, HevcParameterSets) {
 
 // A property added to an item's list in front of or after its own ispe.
 void AddIspe(File* file, uint32_t width, uint32_t height, bool last) {
-  const std::string ispe = std::string(4, '\0') +
-                           std::string{char(width >> 24), char(width >> 16), char(width >> 8), char(width)} +
-                           std::string{char(height >> 24), char(height >> 16), char(height >> 8), char(height)};
+  const std::string ispe =
+      std::string(4, '\0') +
+      std::string{char(width >> 24), char(width >> 16), char(width >> 8), char(width)} +
+      std::string{char(height >> 24), char(height >> 16), char(height >> 8), char(height)};
   HeifItems::Property property;
   property.type = FourCC("ispe");
   property.payload = {file->meta.size(), ispe.size()};
@@ -285,7 +294,8 @@ TEST(HeifHeaders, DecodeEstimate) {
   const size_t at = static_cast<size_t>(item->baseOffset + item->extents[0].offset);
   std::string& data = item->construction == 1 ? wide.meta : wide.bytes;
   const size_t fields = (item->construction == 1 ? wide.items.idat.at : 0) + at + 4;
-  data.replace(fields, 4, std::string{char(4000 >> 8), char(4000 & 0xFF), char(3000 >> 8), char(3000 & 0xFF)});
+  data.replace(fields, 4,
+               std::string{char(4000 >> 8), char(4000 & 0xFF), char(3000 >> 8), char(3000 & 0xFF)});
   AddIspe(&wide, 4000, 3000, true);
   ASSERT_TRUE(EstimateHeifDecode(wide.items, wide.Meta(), wide.read, &large, &why)) << why;
   EXPECT_EQ(large.pixels, 4000u * 3000u);
@@ -298,7 +308,8 @@ TEST(HeifHeaders, DecodeEstimate) {
 // infe and iloc entry of an item, 16-bit property indices, 32-bit item IDs.
 std::string Box(const char* type, const std::string& payload) {
   const uint32_t size = static_cast<uint32_t>(payload.size() + 8);
-  return std::string{char(size >> 24), char(size >> 16), char(size >> 8), char(size)} + type + payload;
+  return std::string{char(size >> 24), char(size >> 16), char(size >> 8), char(size)} + type +
+         payload;
 }
 std::string Be(uint64_t value, int bytes) {
   std::string out;
@@ -306,7 +317,8 @@ std::string Be(uint64_t value, int bytes) {
   return out;
 }
 std::string Infe(int version, uint32_t id, const char* type) {
-  return Box("infe", Be(uint32_t(version) << 24, 4) + Be(id, version == 2 ? 2 : 4) + Be(0, 2) + type + '\0');
+  return Box("infe", Be(uint32_t(version) << 24, 4) + Be(id, version == 2 ? 2 : 4) + Be(0, 2) +
+                         type + '\0');
 }
 
 TEST(HeifHeaders, ItemBoxes) {
@@ -314,16 +326,20 @@ TEST(HeifHeaders, ItemBoxes) {
                                            Box("ispe", Be(0, 4) + Be(30, 4) + Be(40, 4)));
   const std::string meta =
       Be(0, 4) + Box("pitm", Be(1u << 24, 4) + Be(70000, 4)) +
-      Box("iinf", Be(1u << 24, 4) + Be(3, 4) + Infe(3, 70000, "grid") + Infe(2, 2, "av01") + Infe(2, 2, "hvc1")) +
-      Box("iloc", Be(1u << 24, 4) + Be(0x4480, 2) + Be(2, 2) +
-                      Be(2, 2) + Be(1, 2) + Be(0, 2) + Be(100, 8) + Be(1, 2) + Be(5, 4) + Be(7, 4) +
-                      Be(2, 2) + Be(0, 2) + Be(0, 2) + Be(0, 8) + Be(1, 2) + Be(9, 4) + Be(9, 4)) +
+      Box("iinf", Be(1u << 24, 4) + Be(3, 4) + Infe(3, 70000, "grid") + Infe(2, 2, "av01") +
+                      Infe(2, 2, "hvc1")) +
+      Box("iloc", Be(1u << 24, 4) + Be(0x4480, 2) + Be(2, 2) + Be(2, 2) + Be(1, 2) + Be(0, 2) +
+                      Be(100, 8) + Be(1, 2) + Be(5, 4) + Be(7, 4) + Be(2, 2) + Be(0, 2) + Be(0, 2) +
+                      Be(0, 8) + Be(1, 2) + Be(9, 4) + Be(9, 4)) +
       Box("iref", Be(1u << 24, 4) + Box("dimg", Be(70000, 4) + Be(2, 2) + Be(2, 4) + Be(2, 4))) +
       Box("iprp", ipco + Box("ipma", Be(1, 4) + Be(1, 4) + Be(2, 2) + Be(1, 1) + Be(0x8001, 2)) +
-                      Box("ipma", Be(1u << 24, 4) + Be(1, 4) + Be(70000, 4) + Be(2, 1) + Be(0x02, 1) + Be(0x81, 1)));
+                      Box("ipma", Be(1u << 24, 4) + Be(1, 4) + Be(70000, 4) + Be(2, 1) +
+                                      Be(0x02, 1) + Be(0x81, 1)));
   HeifItems items;
   std::string why;
-  ASSERT_TRUE(ReadHeifItems(reinterpret_cast<const uint8_t*>(meta.data()), meta.size(), &items, &why)) << why;
+  ASSERT_TRUE(
+      ReadHeifItems(reinterpret_cast<const uint8_t*>(meta.data()), meta.size(), &items, &why))
+      << why;
   EXPECT_EQ(items.primary, 70000u);
   const HeifItems::Item* grid = items.Find(70000);
   const HeifItems::Item* tile = items.Find(2);
@@ -339,7 +355,8 @@ TEST(HeifHeaders, ItemBoxes) {
   ASSERT_TRUE(items.FindProperty(*grid, FourCC("ispe")) != nullptr);
   EXPECT_EQ(items.FindProperty(*tile, FourCC("ispe"))->payload.at, items.properties[0].payload.at);
   EXPECT_EQ(items.FindProperty(*grid, FourCC("ispe"))->payload.at, items.properties[1].payload.at);
-  EXPECT_EQ(items.FindLastProperty(*grid, FourCC("ispe"))->payload.at, items.properties[0].payload.at);
+  EXPECT_EQ(items.FindLastProperty(*grid, FourCC("ispe"))->payload.at,
+            items.properties[0].payload.at);
 }
 
 }  // namespace
