@@ -33,7 +33,7 @@ def sanitized():
     """True for a build under AddressSanitizer, whose shadow memory makes
     peak figures meaningless."""
     with open(GLYPHWEAVE, 'rb') as f:
-        return b'AddressSanitizer' in f.read()
+        return b'__asan_init' in f.read()
 
 
 class Bombs(Folder):
