@@ -622,11 +622,12 @@ def main():
     dimg = grid.index(b"dimg")
     files["avif-grid-refers-to-itself.avif"] = (grid[:dimg + 8] + grid[dimg + 4:dimg + 6] +
                                                 grid[dimg + 10:])
-    # Brands libheif does not take (its message has its own prefixes).
+    # Brands libheif does not take (its message has its own prefixes); its
+    # major brand, heix, names it HEIF where HEIF is not read at all.
     ftyp = avif.index(b"ftyp") - 4
     brands = avif[ftyp + 8:ftyp + struct.unpack(">I", avif[ftyp:ftyp + 4])[0]]
     kept = b"heix" + brands[4:8] + b"".join(b"zzzz" for _ in range(8, len(brands), 4))
-    files["avif-no-brand-libheif-reads.avif"] = avif[:ftyp + 8] + kept + avif[ftyp + 8 + len(brands):]
+    files["heif-no-brand-libheif-reads.avif"] = avif[:ftyp + 8] + kept + avif[ftyp + 8 + len(brands):]
     files.update(lying())
     files["jxl-header-only.jxl"] = jxl[:8]
     files["jxl-truncated.jxl"] = jxl[:len(jxl) * 6 // 10]
