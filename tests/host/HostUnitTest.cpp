@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/BandReader.h"
+#include "host/Messages.h"
 #include "host/Progress.h"
 #include "host/PropertyList.h"
 #include "host/StepFile.h"
@@ -115,11 +116,12 @@ TEST(PropertyList, ReadsKindNameVersionAndEntry) {
 TEST(StepFile, RoundTripsPathsThatAreNotUtf8) {
   // Each of these once passed a too lenient check and made the JSON writer
   // throw: overlong forms, a surrogate, lead bytes beyond U+10FFFF.
-  const std::string paths[] = {"/home/me/out/", std::string("/tmp/\xff\xfe.txt"),
-                               std::string("/tmp/\xc0\xaf/"), std::string("/tmp/\xed\xa0\x80/"),
-                               std::string("/tmp/\xf5\x80\x80\x80/"), std::string("/tmp/\xe0\x80\xaf/"),
-                               std::string("/tmp/caf\xc3\xa9/")};
-  for (const std::string& path : paths) {
+  // (path, kept as text rather than hex)
+  const std::pair<std::string, bool> rows[] = {
+      {"/home/me/out/", true},          {"/tmp/\xff\xfe.txt", false},      {"/tmp/\xc0\xaf/", false},
+      {"/tmp/\xed\xa0\x80/", false},     {"/tmp/\xf5\x80\x80\x80/", false}, {"/tmp/\xf4\x90\x80\x80/", false},
+      {"/tmp/\xe0\x80\xaf/", false},     {"/tmp/caf\xc3\xa9/", true},        {"/tmp/caf\xc3\xa9", true}};
+  for (const auto& [path, text] : rows) {
     RecordedStep step;
     step.parameters.push_back({FourCharCode('I', 'n', ' ', ' '), path});
     RecordedStep back;
@@ -128,7 +130,6 @@ TEST(StepFile, RoundTripsPathsThatAreNotUtf8) {
     ASSERT_TRUE(StepFromJson(json, &back, &error)) << error;
     ASSERT_EQ(back.parameters.size(), 1u);
     EXPECT_EQ(back.parameters[0].alias, path);
-    bool text = path == "/home/me/out/" || path == std::string("/tmp/caf\xc3\xa9/");
     EXPECT_EQ(json.find("\"pathHex\"") == std::string::npos, text) << json;
   }
 }
@@ -156,10 +157,15 @@ TEST(StepFile, RefusesWhatIsNotAStep) {
     EXPECT_FALSE(StepFromJson(text, &step, &error)) << text;
     EXPECT_FALSE(error.empty()) << text;
   }
-  std::string longPath(300, 'p');
-  EXPECT_FALSE(StepFromJson("{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": "
-                            "[{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"" + longPath + "\"}]}",
-                            &step, &error));
+  // The longest path the plug-in takes is 255 bytes; hex digits in either case.
+  auto withPath = [](const std::string& field) {
+    return "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": "
+           "[{\"key\": \"In  \", \"type\": \"alias\", " + field + "}]}";
+  };
+  EXPECT_TRUE(StepFromJson(withPath("\"path\": \"" + std::string(255, 'p') + "\""), &step, &error)) << error;
+  EXPECT_FALSE(StepFromJson(withPath("\"path\": \"" + std::string(256, 'p') + "\""), &step, &error));
+  ASSERT_TRUE(StepFromJson(withPath("\"pathHex\": \"2F746D702F\""), &step, &error)) << error;
+  EXPECT_EQ(step.parameters[0].alias, "/tmp/");
 }
 
 TEST(StepFile, UnknownFieldsAndKeysAreWarnedAboutAndKept) {
@@ -192,4 +198,28 @@ TEST(ProgressText, StaysOnOneLineAtAnyWidth) {
   EXPECT_NE(wide.find(label), std::string::npos) << wide;
   EXPECT_NE(wide.find("50/100 rows"), std::string::npos) << wide;
   EXPECT_NE(wide.find("0:02 left"), std::string::npos) << wide;
+}
+
+TEST(Printable, EscapesWhatCouldSteerATerminalAndKeepsText) {
+  // Every C0 control and DEL, between two letters.
+  for (int c = 1; c < 0x80; c = c == 0x1F ? 0x7F : c + 1) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+    std::string shown = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : hex;
+    EXPECT_EQ(Printable(std::string("a") + static_cast<char>(c) + "b"), "a" + shown + "b") << c;
+  }
+  // (name, as shown)
+  const std::pair<std::string, std::string> rows[] = {
+      {"my photo.png", "my photo.png"},
+      {"caf\xc3\xa9", "caf\xc3\xa9"},  // a character at the very end
+      {"\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80", "\xc2\xa0\xe2\x82\xac\xf0\x9f\x98\x80"},
+      {"\xc2\x9b" "31m", "\\xc2\\x9b31m"},  // CSI, a C1 control
+      {"\xc0\xaf", "\\xc0\\xaf"},  // overlong
+      {"\xe0\x80\xaf", "\\xe0\\x80\\xaf"},
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  // a surrogate
+      {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},  // above U+10FFFF
+      {"\xc3(", "\\xc3("},  // a lead byte alone
+      {"x\xe2\x82", "x\\xe2\\x82"},  // cut short
+  };
+  for (const auto& row : rows) EXPECT_EQ(Printable(row.first), row.second) << row.second;
 }

@@ -2,6 +2,7 @@
 within the command-line host's default memory budget; and a stop signal
 ends a long whole-image decode at once."""
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -10,6 +11,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'image'))
+import images  # noqa: E402
 import make_bad_corpus as corpus  # noqa: E402
 from test_glyphweave import GLYPHWEAVE, Folder  # noqa: E402
 
@@ -74,6 +76,55 @@ class Bombs(Folder):
                 self.assertLess(waited, 3, 'the decode went on after the signal')
                 self.assertEqual(self.leftovers(), [])
                 self.assertFalse(os.path.exists(self.path('long.txt')))
+
+
+def jpeg_with_scans(path, scans, workdir):
+    """A grey progressive JPEG of exactly `scans` scans (2 to 64): the DC
+    coefficients, then the 63 AC coefficients in scans - 1 bands."""
+    pgm = os.path.join(workdir, 'scans.pgm')
+    images.write_pnm(pgm, 'P5', 64, 48, images.pattern(64 * 48))
+    base = subprocess.run(['cjpeg', '-grayscale', pgm], check=True, capture_output=True).stdout
+    edges = [1 + 63 * k // (scans - 1) for k in range(scans)]
+    script = os.path.join(workdir, 'scans.txt')
+    with open(script, 'w') as f:
+        f.write('0: 0 0 0 0;\n' + ''.join('0: %d %d 0 0;\n' % (a, b - 1) for a, b in zip(edges, edges[1:])))
+    with open(path, 'wb') as f:
+        f.write(subprocess.run(['jpegtran', '-scans', script], input=base, check=True, capture_output=True).stdout)
+
+
+class Limits(Folder):
+    def test_the_scan_limit_at_and_beside_it(self):
+        for scans, refused in ((40, False), (41, True)):
+            jpeg_with_scans(self.path('p.jpg'), scans, self.dir)
+            code, _, err = run_measured('-q', self.path('p.jpg'))
+            self.assertEqual(code, 2 if refused else 0, err)
+            if refused:
+                self.assertIn(b'a JPEG file with 41 scans, more than the 40 this reader decodes', err)
+
+    def test_the_need_a_refusal_names_is_enough(self):
+        jpeg_with_scans(self.path('p.jpg'), 10, self.dir)
+        for name, data in (('small.gif', corpus.gif(60, 50, 60, 50, True)),
+                           ('large.gif', corpus.gif(3001, 3500, 3001, 3500, True))):
+            with open(self.path(name), 'wb') as f:
+                f.write(data)
+        units = {b'bytes': '', b'KB': 'k', b'MB': 'M'}
+        for name in ('small.gif', 'large.gif', 'p.jpg'):
+            with self.subTest(image=name):
+                code, _, err = run_measured('-q', '--max-memory', '1', self.path(name))
+                self.assertEqual(code, 2, err)
+                need = re.search(rb'needs (\d+) (bytes|KB|MB) ', err)
+                self.assertIsNotNone(need, err)
+                enough = need.group(1).decode() + units[need.group(2)]
+                code, _, err = run_measured('-q', '--max-memory', enough, self.path(name))
+                self.assertEqual(code, 0, err)
+                if need.group(2) == b'bytes':
+                    less = str(int(need.group(1)) - 1)
+                    self.assertEqual(run_measured('-q', '--max-memory', less, self.path(name))[0], 2)
+        # 0 is no limit at all, also for the readers that ask what is left.
+        for image in (self.path('large.gif'), self.path('p.jpg'),
+                      os.path.join(os.path.dirname(__file__), '..', 'data', 'jxl', 'lossless-rgb.jxl')):
+            code, _, err = run_measured('-q', '--max-memory', '0', '-o', self.dir + '/', image)
+            self.assertEqual(code, 0, err)
 
 
 if __name__ == '__main__':
