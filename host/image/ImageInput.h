@@ -178,6 +178,10 @@ struct ImageOptions {
   const volatile std::sig_atomic_t* cancel = nullptr;
   // Every delivered sample s as 255 - s, alpha excepted (see above).
   bool invert = false;
+  // The caller will ask for colour rows (ColourRows below): the decoder
+  // keeps the colour even where the mode needs only grey (a YCbCr JPEG is
+  // otherwise decoded as its luma alone, and its colour rows are grey).
+  bool colour = false;
 };
 
 // The budget a host sets unless told otherwise.
@@ -239,6 +243,17 @@ bool OpenImageStream(FILE* stream, const char* name, const ImageOptions& options
 bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info,
                  std::string* error);
 
+// Where ReadImageRows also delivers the colour of the rows it serves: sRGB,
+// 3 bytes a pixel, rows `rowBytes` apart (at least 3 bytes a column asked
+// for). The colour is the image's, at the size it is served: taken before
+// the conversion to the mode and before inversion, with alpha composited
+// over white. Channels with no colour meaning (and Lab in a build without
+// lcms2) give their first channel as grey.
+struct ColourRows {
+  uint8_t* dest = nullptr;
+  int32_t rowBytes = 0;
+};
+
 // Delivers rows top..bottom - 1, columns left..right - 1, planes
 // loPlane..hiPlane (inclusive) into `dest`: each row holds, for each pixel
 // from left to right, one byte per plane from loPlane to hiPlane (bitmap:
@@ -247,9 +262,11 @@ bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* inf
 // False with a message on a request outside the image, and on bad data met
 // while decoding (truncated or corrupt files usually fail here, not at open);
 // after such a failure every further call fails with the same message.
+// With `colour`, the same rows and columns are delivered there as colour
+// too, from the same decoding.
 bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left,
                    int32_t right, int32_t loPlane, int32_t hiPlane, void* dest,
-                   int32_t rowBytes, std::string* error);
+                   int32_t rowBytes, std::string* error, ColourRows* colour = nullptr);
 
 // Closes the file and frees everything; null is allowed.
 void CloseImage(ImageFile* image);

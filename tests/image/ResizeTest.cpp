@@ -1,10 +1,12 @@
 // Resized images: the resampler against libswscale's own resampling, flat
 // images, bands against whole reads, the JPEG decoder's own shrinking,
-// averaging in colour before the mode, and what cannot be resized.
+// averaging in colour before the mode, colour rows beside the mode's, and
+// what cannot be resized.
 #include <gtest/gtest.h>
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 
 extern "C" {
@@ -209,6 +211,72 @@ TEST(Resampling, PaletteImagesOpenAsColourAndResizeToTheirOwnTable) {
   EXPECT_EQ(DecodeBytes(EncodePng(2, 1, PNG_COLOR_TYPE_PALETTE, {0, 1}, greys), ImageOptions(), &info, &error),
             (std::vector<uint8_t>{0, 128}));
   EXPECT_EQ(info.mode, kImageModeGray);
+}
+
+// Reads the whole image in bands of 5 rows with colour rows beside them:
+// the delivered bytes, and the colour into `colour`.
+std::vector<uint8_t> ReadWithColour(ImageFile* image, const ImageInfo& info, std::vector<uint8_t>* colour) {
+  const int32_t rowBytes = info.width * info.planes;
+  std::vector<uint8_t> out(static_cast<size_t>(rowBytes) * static_cast<size_t>(info.height));
+  colour->assign(static_cast<size_t>(info.width) * 3 * static_cast<size_t>(info.height), 0);
+  std::string error;
+  for (int32_t top = 0; top < info.height; top += 5) {
+    const int32_t bottom = std::min(top + 5, info.height);
+    ColourRows rows;
+    rows.dest = colour->data() + static_cast<size_t>(top) * static_cast<size_t>(info.width) * 3;
+    rows.rowBytes = info.width * 3;
+    EXPECT_TRUE(ReadImageRows(image, top, bottom, 0, info.width, 0, info.planes - 1,
+                              out.data() + static_cast<size_t>(top) * static_cast<size_t>(rowBytes), rowBytes,
+                              &error, &rows))
+        << error;
+  }
+  return out;
+}
+
+TEST(Resampling, ColourRowsAreTheSizedColourWhateverTheModeAndInversion) {
+  const std::vector<uint8_t> rgb = Smooth(64, 48, 3);
+  std::vector<uint8_t> rgba;
+  for (size_t i = 0; i < rgb.size(); i += 3) {
+    rgba.insert(rgba.end(), {rgb[i], rgb[i + 1], rgb[i + 2], static_cast<uint8_t>(i % 251)});
+  }
+  JpegOptions turned;
+  turned.exif = ExifOrientationBlock(6);
+  struct Case {
+    const char* what;
+    std::string file;
+    int32_t width, height;  // 0: its own size
+  } cases[] = {
+      // A YCbCr JPEG in gray mode would otherwise be decoded as its luma.
+      {"JPEG shrunk by its decoder", EncodeJpeg(64, 48, 3, rgb), 20, 15},
+      {"PNG with alpha, resampled", EncodePng(64, 48, PNG_COLOR_TYPE_RGBA, rgba), 23, 17},
+      {"PNG with alpha, its own size", EncodePng(64, 48, PNG_COLOR_TYPE_RGBA, rgba), 0, 0},
+      {"JPEG turned, decoded whole", EncodeJpeg(64, 48, 3, rgb, turned), 11, 19},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ImageOptions gray = Mode(kImageModeGray);
+    gray.invert = true;
+    gray.colour = true;
+    ImageInfo info;
+    std::string error;
+    ImageFile* image = OpenBytes(c.file, "t", gray, &info, &error);
+    ASSERT_NE(image, nullptr) << error;
+    if (c.width > 0) {
+      ASSERT_TRUE(ResizeImage(image, c.width, c.height, &info, &error)) << error;
+    }
+    std::vector<uint8_t> colour;
+    const std::vector<uint8_t> grey = ReadWithColour(image, info, &colour);
+    CloseImage(image);
+    // The mode's rows are what they are without colour rows.
+    ImageInfo same;
+    const std::vector<uint8_t> plain =
+        c.width > 0 ? Resized(c.file, gray, c.width, c.height, &same) : DecodeBytes(c.file, gray, &same, &error);
+    EXPECT_EQ(grey, plain);
+    // The colour is the sized image's RGB, alpha over white, not inverted.
+    const std::vector<uint8_t> expected = c.width > 0 ? Resized(c.file, Mode(kImageModeRGB), c.width, c.height, &same)
+                                                      : DecodeBytes(c.file, Mode(kImageModeRGB), &same, &error);
+    EXPECT_EQ(colour, expected);
+  }
 }
 
 TEST(Resampling, RefusalsSayWhy) {
