@@ -101,30 +101,16 @@ class Limits(Folder):
             if refused:
                 self.assertIn(b'a JPEG file with 41 scans, more than the 40 this reader decodes', err)
 
-    def test_the_need_a_refusal_names_is_enough(self):
-        jpeg_with_scans(self.path('p.jpg'), 10, self.dir)
-        for name, data in (('small.gif', corpus.gif(60, 50, 60, 50, True)),
-                           ('large.gif', corpus.gif(3001, 3500, 3001, 3500, True))):
-            with open(self.path(name), 'wb') as f:
-                f.write(data)
-        units = {b'bytes': '', b'KB': 'k', b'MB': 'M'}
-        for name in ('small.gif', 'large.gif', 'p.jpg'):
-            with self.subTest(image=name):
-                code, _, err = run_measured('-q', '--max-memory', '1', self.path(name))
-                self.assertEqual(code, 2, err)
-                need = re.search(rb'needs (\d+) (bytes|KB|MB) ', err)
-                self.assertIsNotNone(need, err)
-                enough = need.group(1).decode() + units[need.group(2)]
-                code, _, err = run_measured('-q', '--max-memory', enough, self.path(name))
-                self.assertEqual(code, 0, err)
-                if need.group(2) == b'bytes':
-                    less = str(int(need.group(1)) - 1)
-                    self.assertEqual(run_measured('-q', '--max-memory', less, self.path(name))[0], 2)
-        # 0 is no limit at all, also for the readers that ask what is left.
-        for image in (self.path('large.gif'), self.path('p.jpg'),
-                      os.path.join(os.path.dirname(__file__), '..', 'data', 'jxl', 'lossless-rgb.jxl')):
-            code, _, err = run_measured('-q', '--max-memory', '0', '-o', self.dir + '/', image)
-            self.assertEqual(code, 0, err)
+    def test_the_budget_at_its_edge(self):
+        # The need a refusal names is enough, and one byte less is not.
+        with open(self.path('small.gif'), 'wb') as f:
+            f.write(corpus.gif(60, 50, 60, 50, True))
+        code, _, err = run_measured('-q', '--max-memory', '1', self.path('small.gif'))
+        need = re.search(rb'needs (\d+) bytes ', err)
+        self.assertIsNotNone(need, err)
+        for limit, status in ((int(need.group(1)), 0), (int(need.group(1)) - 1, 2)):
+            code, _, err = run_measured('-q', '--max-memory', str(limit), self.path('small.gif'))
+            self.assertEqual(code, status, err)
 
 
 if __name__ == '__main__':

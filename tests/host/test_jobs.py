@@ -44,10 +44,6 @@ class Jobs(Folder):
                 self.assertIn('i6.txt: cannot create the output file (-23): is a folder', errors[1])
                 for n in good:
                     self.assertEqual(self.read(n[:-4] + '.txt'), texts[n])
-        # On standard output the texts follow each other whole, in order.
-        proc = run('-q', '-j', '4', '-o', '-', *[self.path(n) for n in good])
-        self.assertExported(proc)
-        self.assertEqual(proc.stdout, b''.join(texts[n] for n in good))
 
     def test_a_stop_signal_starts_no_more_exports(self):
         columns, rows = 2000, 1000

@@ -71,27 +71,4 @@ TEST(PnmReader, HeadersThatLieAreRefusedAtOpen) {
   EXPECT_EQ(error, "t.pnm: corrupt PAM header: TUPLTYPE RGB needs DEPTH 3 or more, not 1");
 }
 
-TEST(PnmReader, SidesUpToTheInterfaceLimitAreReadAndNoFurther) {
-  // (width, height, the refusal; empty: read)
-  const struct {
-    int32_t width, height;
-    std::string refusal;
-  } rows[] = {{32767, 1, ""}, {1, 32767, ""},
-              {32768, 1, "too large: 32768 x 1 pixels; at most 32767 in each direction"},
-              {1, 32768, "too large: 1 x 32768 pixels; at most 32767 in each direction"},
-              {0, 1, "empty image: 0 x 1 pixels"}, {1, 0, "empty image: 1 x 0 pixels"}};
-  for (const auto& row : rows) {
-    ImageInfo info;
-    std::string error;
-    const std::vector<uint8_t> samples(static_cast<size_t>(row.width) * static_cast<size_t>(row.height), 9);
-    std::string header = "P5 " + std::to_string(row.width) + " " + std::to_string(row.height) + " 255\n";
-    std::vector<uint8_t> read = Decode(Pnm(header, samples), &info, &error);
-    if (row.refusal.empty()) {
-      EXPECT_EQ(read, samples) << header << error;
-    } else {
-      EXPECT_EQ(error, "t.pnm: " + row.refusal) << header;
-    }
-  }
-}
-
 }  // namespace
