@@ -44,6 +44,11 @@ class Jobs(Folder):
                 self.assertIn('i6.txt: cannot create the output file (-23): is a folder', errors[1])
                 for n in good:
                     self.assertEqual(self.read(n[:-4] + '.txt'), texts[n])
+        # On standard output the texts follow each other whole and in order,
+        # -j or not: two long exports, a row a band.
+        proc = run('-q', '-j', '2', '--max-data', '600', '-o', '-', self.path('i0.pgm'), self.path('i0.pgm'))
+        self.assertExported(proc)
+        self.assertEqual(proc.stdout, texts['i0.pgm'] * 2)
 
     def test_a_stop_signal_starts_no_more_exports(self):
         columns, rows = 2000, 1000
