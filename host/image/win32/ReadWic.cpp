@@ -21,6 +21,7 @@
 #include <string>
 
 #include "host/image/ImageInternal.h"
+#include "host/image/win32/DeclaredImage.h"
 #include "host/image/win32/FileStream.h"
 
 const char* const kSystemDecoders = "the Windows Imaging Component";
@@ -66,8 +67,10 @@ std::string Describe(HRESULT hr) {
       {Code(0x88982F70), "damaged image data"},
       {Code(0x88982F62), "no image in it"},
       {Code(0x88982F72), "it ends before the image data does"},
-      {Code(0x88982F07), "no decoder knows it"},
-      {Code(0x88982F50), "no decoder knows it"},
+      // The host has recognised the file already: WIC's decoder refused it.
+      {Code(0x88982F07), "damaged, truncated, or of a kind its decoder does not read"},
+      {Code(0x88982F50), "damaged, truncated, or of a kind its decoder does not read"},
+      {Code(0x80004005), "damaged, truncated, or of a kind its decoder does not read"},
       {Code(0x88982F80), "a pixel format that cannot be converted"},
       {Code(0x88982F51), "an image size out of range"},
       {Code(0x8007000E), "not enough memory"},
@@ -299,6 +302,17 @@ bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* for
     WicClose(s);
     return false;
   };
+  const bool jpeg = IsEqualGUID(container, GUID_ContainerFormatJpeg);
+  const bool png = IsEqualGUID(container, GUID_ContainerFormatPng);
+  const bool gif = IsEqualGUID(container, GUID_ContainerFormatGif);
+  const std::string what = std::string(format) + ", by " + kSystemDecoders;
+  // What the header declares is judged, and charged, before WIC may decode.
+  DeclaredImage declared;
+  if (jpeg || png || gif) {
+    const DeclaringFormat kind = jpeg ? DeclaringFormat::Jpeg : png ? DeclaringFormat::Png : DeclaringFormat::Gif;
+    if (!ReadDeclaredImage(source, kind, &declared, error)) return fail();
+    if (!ChargeMemory(*source, declared.bytes, what.c_str(), error)) return fail();
+  }
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                 reinterpret_cast<void**>(&s->factory));
   if (hr < 0) return refuse(hr);
@@ -347,8 +361,8 @@ bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* for
   l->alphaPremultiplied = p.premultiplied;
   l->bilevel = p.bits == 1 && p.space == StoredSpace::Gray;
   if (p.space == StoredSpace::Indexed && !ReadPalette(s, l, error)) return fail();
-  if (IsEqualGUID(container, GUID_ContainerFormatGif) && !PlaceGifFrame(s, l, error)) return fail();
-  if (IsEqualGUID(container, GUID_ContainerFormatJpeg)) l->orientation = Orientation(s, L"/app1/ifd/{ushort=274}");
+  if (gif && !PlaceGifFrame(s, l, error)) return fail();
+  if (jpeg) l->orientation = Orientation(s, L"/app1/ifd/{ushort=274}");
   if (IsEqualGUID(container, GUID_ContainerFormatTiff)) l->orientation = Orientation(s, L"/ifd/{ushort=274}");
   l->width = s->width;
   l->height = s->height;
@@ -359,24 +373,15 @@ bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* for
   s->stride = static_cast<uint32_t>((rowBits + 7) / 8);
   uint64_t decoded = 0;
   if (!CheckedProduct(s->stride, static_cast<uint64_t>(s->frameHeight), &decoded)) decoded = UINT64_MAX;
-  // Compressed data has a highest ratio: a small file cannot hold a huge
-  // image, and WIC would take the memory before finding that out.
-  if (IsEqualGUID(container, GUID_ContainerFormatPng) && !CheckDeclaredSize(*source, decoded, 1032, "PNG", error)) {
-    return fail();
-  }
-  if (IsEqualGUID(container, GUID_ContainerFormatGif) && !CheckDeclaredSize(*source, decoded, 2730, "GIF", error)) {
-    return fail();
-  }
-  const char* what = IsEqualGUID(container, GUID_ContainerFormatJpeg)   ? "JPEG, by the Windows Imaging Component"
-                     : IsEqualGUID(container, GUID_ContainerFormatPng)  ? "PNG, by the Windows Imaging Component"
-                     : IsEqualGUID(container, GUID_ContainerFormatTiff) ? "TIFF, by the Windows Imaging Component"
-                                                                        : "GIF, by the Windows Imaging Component";
   s->chunkRows = static_cast<int32_t>(std::max<uint64_t>(1, std::min<uint64_t>(s->frameHeight, (1u << 20) / s->stride)));
   const uint64_t chunkBytes = static_cast<uint64_t>(s->stride) * static_cast<uint64_t>(s->chunkRows);
-  if (!ChargeMemory(*source, decoded, what, error) || !ChargeMemory(*source, chunkBytes, what, error)) return fail();
+  // A TIFF's frame is charged once WIC has said its size (Wine's decoder
+  // holds one strip or tile at a time, Windows' may hold more).
+  if (declared.bytes == 0 && !ChargeMemory(*source, decoded, what.c_str(), error)) return fail();
+  if (!ChargeMemory(*source, chunkBytes, what.c_str(), error)) return fail();
   s->chunk = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(chunkBytes)));
   if (s->chunk == nullptr) {
-    SetImageError(error, *source, OutOfMemoryMessage(chunkBytes, what));
+    SetImageError(error, *source, OutOfMemoryMessage(chunkBytes, what.c_str()));
     return fail();
   }
   l->wholeReason = "decoded by the Windows Imaging Component, which may hold it whole";
