@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
+
+#include "host/image/Exif.h"
 
 namespace {
 
@@ -39,9 +42,25 @@ bool Png(ImageSource* source, DeclaredImage* d, std::string* error) {
   d->width = Big32(h + 16);
   d->height = Big32(h + 20);
   const uint32_t depth = h[24], colour = h[25];
+  d->pngColourType = static_cast<int32_t>(colour);
   const uint32_t channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
   const uint64_t rowBits = static_cast<uint64_t>(d->width) * channels * (depth > 16 ? 16 : depth);
   if (!CheckedProduct((rowBits + 7) / 8, static_cast<uint64_t>(d->height), &d->bytes)) d->bytes = UINT64_MAX;
+  // The chunks before the image data, for an eXIf (as libpng reads it).
+  for (;;) {
+    uint8_t chunk[8];
+    if (!ReadSourceBytes(source, chunk, 8) || std::memcmp(chunk + 4, "IDAT", 4) == 0 ||
+        std::memcmp(chunk + 4, "IEND", 4) == 0) {
+      break;
+    }
+    const uint32_t size = Big32(chunk);
+    if (std::memcmp(chunk + 4, "eXIf", 4) == 0 && size <= (1u << 20)) {
+      std::vector<uint8_t> exif(size);
+      if (size > 0 && ReadSourceBytes(source, exif.data(), size)) d->orientation = ExifOrientation(exif.data(), size);
+      break;
+    }
+    if (fseeko64(source->file, static_cast<long long>(size) + 4, SEEK_CUR) != 0) break;
+  }
   return true;
 }
 
@@ -101,6 +120,7 @@ bool Jpeg(ImageSource* source, DeclaredImage* d, std::string* error) {
   ByteReader in(source->file);
   if (in.Get() != 0xFF || in.Get() != 0xD8) return true;
   int marker = -1;  // read already, at the end of a scan
+  bool exif = false;  // the first Exif block is the one that counts
   for (;;) {
     int c = marker;
     marker = -1;
@@ -123,6 +143,15 @@ bool Jpeg(ImageSource* source, DeclaredImage* d, std::string* error) {
       d->width = Big16(sof + 3);
       d->bytes = static_cast<uint64_t>(d->width) * static_cast<uint64_t>(d->height) * sof[5];
       size -= 6;
+    }
+    if (c == 0xE1 && size >= 6 && !exif) {
+      std::vector<uint8_t> app1(size);
+      if (!in.Read(app1.data(), size)) break;
+      if (std::memcmp(app1.data(), "Exif\0\0", 6) == 0) {
+        exif = true;
+        d->orientation = ExifOrientation(app1.data(), size);
+      }
+      continue;
     }
     if (!in.Skip(size)) break;
     if (c != 0xDA) continue;

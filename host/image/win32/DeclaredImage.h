@@ -17,6 +17,10 @@ struct DeclaredImage {
   int64_t height = 0;
   uint64_t bytes = 0;  // the decoded image at the file's own sample size
   int32_t scans = 0;   // JPEG
+  // The first Exif block's orientation (JPEG's APP1, PNG's eXIf), which WIC
+  // leaves to its callers; 1 without one.
+  int32_t orientation = 1;
+  int32_t pngColourType = -1;  // IHDR's: 0 and 4 are grey, with or without alpha
 };
 
 enum class DeclaringFormat { Jpeg, Png, Gif };

@@ -125,6 +125,11 @@ const PixelLayout kLayouts[] = {
 // Anything else (floating point, 5-6-5, CMYK with alpha...) is converted by
 // WIC into this one, with its own rounding.
 const PixelLayout& kConverted = kLayouts[12];
+// A grey PNG with alpha (or with a transparent grey) comes from WIC as RGBA:
+// one of its equal colours and the alpha make the grey and alpha the Linux
+// reader stores.
+const PixelLayout kGreyAlpha8 = {&GUID_WICPixelFormat32bppBGRA, 32, 4, 2, StoredSpace::Gray, 1, {2, 3}, false, false, false};
+const PixelLayout kGreyAlpha16 = {&GUID_WICPixelFormat64bppRGBA, 64, 4, 2, StoredSpace::Gray, 1, {0, 3}, true, false, false};
 
 const PixelLayout* FindLayout(const GUID& format) {
   for (const PixelLayout& l : kLayouts) {
@@ -272,7 +277,7 @@ bool PlaceGifFrame(WicState* s, StoredLayout* l, std::string* error) {
   return true;
 }
 
-// The EXIF or TIFF orientation, left to the host to apply as on Linux.
+// The TIFF orientation, left to the host to apply as on Linux.
 int32_t Orientation(WicState* s, const wchar_t* name) {
   IWICMetadataQueryReader* query = QueryOf(s->frame);
   const uint32_t value = Metadata(query, name, 1);
@@ -354,6 +359,10 @@ bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* for
     s->converter->AddRef();
     s->layout = &kConverted;
   }
+  if (png && (declared.pngColourType == 0 || declared.pngColourType == 4)) {
+    if (s->layout == &kConverted) s->layout = &kGreyAlpha8;
+    if (IsEqualGUID(*s->layout->format, GUID_WICPixelFormat64bppRGBA)) s->layout = &kGreyAlpha16;
+  }
   const PixelLayout& p = *s->layout;
   l->channels = p.channels;
   l->space = p.space;
@@ -362,7 +371,7 @@ bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* for
   l->bilevel = p.bits == 1 && p.space == StoredSpace::Gray;
   if (p.space == StoredSpace::Indexed && !ReadPalette(s, l, error)) return fail();
   if (gif && !PlaceGifFrame(s, l, error)) return fail();
-  if (jpeg) l->orientation = Orientation(s, L"/app1/ifd/{ushort=274}");
+  l->orientation = declared.orientation;
   if (IsEqualGUID(container, GUID_ContainerFormatTiff)) l->orientation = Orientation(s, L"/ifd/{ushort=274}");
   l->width = s->width;
   l->height = s->height;
