@@ -46,7 +46,8 @@ bool Png(ImageSource* source, DeclaredImage* d, std::string* error) {
   const uint32_t channels = colour == 2 ? 3 : colour == 4 ? 2 : colour == 6 ? 4 : 1;
   const uint64_t rowBits = static_cast<uint64_t>(d->width) * channels * (depth > 16 ? 16 : depth);
   if (!CheckedProduct((rowBits + 7) / 8, static_cast<uint64_t>(d->height), &d->bytes)) d->bytes = UINT64_MAX;
-  // The chunks before the image data, for an eXIf (as libpng reads it).
+  // The chunks before the image data, for a grey tRNS and an eXIf (as
+  // libpng reads them).
   for (;;) {
     uint8_t chunk[8];
     if (!ReadSourceBytes(source, chunk, 8) || std::memcmp(chunk + 4, "IDAT", 4) == 0 ||
@@ -54,6 +55,13 @@ bool Png(ImageSource* source, DeclaredImage* d, std::string* error) {
       break;
     }
     const uint32_t size = Big32(chunk);
+    if (std::memcmp(chunk + 4, "tRNS", 4) == 0 && colour == 0 && size == 2) {
+      uint8_t key[2];
+      if (!ReadSourceBytes(source, key, 2)) break;
+      d->pngGreyKey = static_cast<int32_t>(Big16(key));
+      if (fseeko64(source->file, 4, SEEK_CUR) != 0) break;
+      continue;
+    }
     if (std::memcmp(chunk + 4, "eXIf", 4) == 0 && size <= (1u << 20)) {
       std::vector<uint8_t> exif(size);
       if (size > 0 && ReadSourceBytes(source, exif.data(), size)) d->orientation = ExifOrientation(exif.data(), size);

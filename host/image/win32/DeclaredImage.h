@@ -21,6 +21,8 @@ struct DeclaredImage {
   // leaves to its callers; 1 without one.
   int32_t orientation = 1;
   int32_t pngColourType = -1;  // IHDR's: 0 and 4 are grey, with or without alpha
+  // A grey PNG's transparent grey (tRNS), as stored; -1 without one.
+  int32_t pngGreyKey = -1;
 };
 
 enum class DeclaringFormat { Jpeg, Png, Gif };

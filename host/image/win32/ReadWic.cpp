@@ -148,6 +148,13 @@ struct WicState {
   IWICFormatConverter* converter = nullptr;
   IWICBitmapSource* pixels = nullptr;  // the frame, or the converter over it
   const PixelLayout* layout = nullptr;
+  int32_t channels = 0;  // stored
+  // A grey PNG, whose samples WIC (Wine's) may give as indices into a grey
+  // table when it has a transparent grey: taken as the grey samples they
+  // are, with that grey (greyKey, as stored; -1 for none) as alpha beside
+  // them, as libpng gives it.
+  bool greySamples = false;
+  int32_t greyKey = -1;
   int32_t width = 0;   // stored (a GIF's logical screen)
   int32_t height = 0;
   // The decoded frame on the stored image: all of it but for a GIF, whose
@@ -367,9 +374,17 @@ bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* for
   l->channels = p.channels;
   l->space = p.space;
   l->alphaChannel = p.alpha;
+  if (png && declared.pngColourType == 0 && p.alpha < 0 && p.bits <= 16) {
+    s->greySamples = true;
+    s->greyKey = declared.pngGreyKey;
+    l->space = StoredSpace::Gray;
+    l->channels = s->greyKey >= 0 ? 2 : 1;
+    l->alphaChannel = s->greyKey >= 0 ? 1 : -1;
+  }
+  s->channels = l->channels;
   l->alphaPremultiplied = p.premultiplied;
-  l->bilevel = p.bits == 1 && p.space == StoredSpace::Gray;
-  if (p.space == StoredSpace::Indexed && !ReadPalette(s, l, error)) return fail();
+  l->bilevel = p.bits == 1 && l->space == StoredSpace::Gray;
+  if (l->space == StoredSpace::Indexed && !ReadPalette(s, l, error)) return fail();
   if (gif && !PlaceGifFrame(s, l, error)) return fail();
   l->orientation = declared.orientation;
   if (IsEqualGUID(container, GUID_ContainerFormatTiff)) l->orientation = Orientation(s, L"/ifd/{ushort=274}");
@@ -398,9 +413,32 @@ bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* for
   return true;
 }
 
-// One decoded row into `out`, `count` pixels from pixel `from`.
+// One decoded row into `out`, `count` pixels.
 void Deliver(const WicState* s, const uint8_t* row, int32_t count, uint8_t* out) {
   const PixelLayout& p = *s->layout;
+  if (s->greySamples) {
+    const int32_t perByte = p.bits < 8 ? 8 / p.bits : 1;
+    const uint32_t mask = p.bits < 8 ? (1u << p.bits) - 1 : 255;
+    for (int32_t x = 0; x < count; ++x) {
+      uint32_t raw = 0, grey = 0;
+      if (p.bits < 8) {
+        raw = (row[x / perByte] >> (8 - p.bits * (x % perByte + 1))) & mask;
+        grey = raw * 255 / mask;
+      } else if (p.wide) {
+        raw = static_cast<uint32_t>(row[2 * x]) | static_cast<uint32_t>(row[2 * x + 1]) << 8;
+        grey = (raw * 255 + 32767) / 65535;
+      } else {
+        grey = raw = row[x];
+      }
+      if (s->greyKey < 0) {
+        out[x] = static_cast<uint8_t>(grey);
+        continue;
+      }
+      out[2 * x] = static_cast<uint8_t>(grey);
+      out[2 * x + 1] = raw == static_cast<uint32_t>(s->greyKey) ? 0 : 255;
+    }
+    return;
+  }
   if (p.bits < 8) {
     const int32_t perByte = 8 / p.bits;
     const uint32_t mask = (1u << p.bits) - 1;
@@ -435,7 +473,7 @@ bool WicReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
     SetImageError(error, *s->source, "rows asked for past the end of the image");
     return false;
   }
-  const size_t channels = static_cast<size_t>(s->layout->channels);
+  const size_t channels = static_cast<size_t>(s->channels);
   int32_t done = 0;
   while (done < count) {
     if (Interrupted(*s->source, error)) return false;
