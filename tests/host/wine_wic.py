@@ -8,7 +8,8 @@ same tree:
   - sizes the plug-in cannot carry, files too small for what they declare,
     JPEGs of too many scans, damaged PNG headers and images beyond
     --max-memory are refused before WIC decodes them, with the native
-    messages.
+    messages;
+  - --help says what the Windows build lacks.
 
   wine_wic.py NATIVE_BUILD_DIR WINDOWS_GLYPHWEAVE WINE_RUN SOURCE_DIR
 
@@ -202,6 +203,11 @@ def main():
                     first.replace('\\', '/'):
                 faults.append('%s %s: exit %d, %r; expected %r' % (os.path.basename(path), ' '.join(args),
                                                                    proc.returncode, first, expected))
+        # What the Windows build lacks, --help says.
+        shown = run([wine_run, windows, '--help']).stdout
+        for words in ('no terminal view', 'does not resize images', 'Windows Imaging Component'):
+            if words not in ' '.join(shown.split()):
+                faults.append('--help does not say "%s"' % words)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     for fault in faults:
