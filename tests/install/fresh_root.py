@@ -278,7 +278,7 @@ def main():
                 continue
             proc = chroot(root, 'cd /tmp/gw && glyphweave -q ' + sample, check=False)
             lines = proc.stderr.strip().split('\n')
-            if proc.returncode != 2 or len(lines) != 2 or 'apt install %s)' % package not in lines[0]:
+            if proc.returncode != 2 or len(lines) != 1 or 'apt install %s)' % package not in lines[0]:
                 raise AssertionError('%s without %s gave (%d):\n%s' % (sample, package, proc.returncode, proc.stderr))
             log('without %s: %s' % (package, lines[0]))
 
