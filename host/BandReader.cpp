@@ -19,7 +19,9 @@ struct BandReader {
   ImageFile* image = nullptr;
   int32_t imageHeight = 0;
   ReadAheadWorker* worker = nullptr;
+  bool colour = false;
   std::vector<uint8_t> current;  // what the plug-in is reading
+  std::vector<uint8_t> currentColour;
 
   // Shared with the worker, under its lock.
   bool queued = false;   // `aheadArea` is to be decoded
@@ -27,6 +29,7 @@ struct BandReader {
   bool ready = false;    // `ahead` holds `aheadArea`, or its failure
   BandArea aheadArea{};
   std::vector<uint8_t> ahead;
+  std::vector<uint8_t> aheadColour;
   bool aheadOk = false;
   std::string aheadError;
 };
@@ -38,10 +41,18 @@ bool SameArea(const BandArea& a, const BandArea& b) {
          a.loPlane == b.loPlane && a.hiPlane == b.hiPlane && a.rowBytes == b.rowBytes;
 }
 
-bool Decode(ImageFile* image, const BandArea& area, std::vector<uint8_t>* into, std::string* error) {
+// `colour` null: the samples alone.
+bool Decode(ImageFile* image, const BandArea& area, std::vector<uint8_t>* into, std::vector<uint8_t>* colour,
+            std::string* error) {
   into->resize(area.bytes);
+  ColourRows rows;
+  if (colour != nullptr) {
+    rows.rowBytes = (area.right - area.left) * 3;
+    colour->resize(static_cast<size_t>(rows.rowBytes) * static_cast<size_t>(area.bottom - area.top));
+    rows.dest = colour->data();
+  }
   return ReadImageRows(image, area.top, area.bottom, area.left, area.right, area.loPlane,
-                       area.hiPlane, into->data(), area.rowBytes, error);
+                       area.hiPlane, into->data(), area.rowBytes, error, colour != nullptr ? &rows : nullptr);
 }
 
 void Work(ReadAheadWorker* w) {
@@ -56,7 +67,7 @@ void Work(ReadAheadWorker* w) {
     BandArea area = r->aheadArea;
     hold.unlock();
     std::string error;
-    bool ok = Decode(r->image, area, &r->ahead, &error);
+    bool ok = Decode(r->image, area, &r->ahead, r->colour ? &r->aheadColour : nullptr, &error);
     hold.lock();
     r->aheadOk = ok;
     r->aheadError = error;
@@ -81,17 +92,21 @@ void DeleteReadAheadWorker(ReadAheadWorker* w) {
   delete w;
 }
 
-BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, ReadAheadWorker* worker) {
+BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, ReadAheadWorker* worker, bool colour) {
   auto* r = new BandReader;
   r->image = image;
   r->imageHeight = imageHeight;
   r->worker = worker;
+  r->colour = colour;
   return r;
 }
 
+const uint8_t* BandColour(const BandReader* r) { return r->colour ? r->currentColour.data() : nullptr; }
+
 const uint8_t* ReadBand(BandReader* r, const BandArea& area, std::string* error) {
   ReadAheadWorker* w = r->worker;
-  if (w == nullptr) return Decode(r->image, area, &r->current, error) ? r->current.data() : nullptr;
+  std::vector<uint8_t>* colour = r->colour ? &r->currentColour : nullptr;
+  if (w == nullptr) return Decode(r->image, area, &r->current, colour, error) ? r->current.data() : nullptr;
 
   std::unique_lock<std::mutex> hold(w->lock);
   // The image is the worker's until its band is done.
@@ -99,13 +114,14 @@ const uint8_t* ReadBand(BandReader* r, const BandArea& area, std::string* error)
   bool ok = false;
   if (r->ready && SameArea(r->aheadArea, area)) {
     r->current.swap(r->ahead);
+    r->currentColour.swap(r->aheadColour);
     ok = r->aheadOk;
     if (!ok) *error = r->aheadError;
     r->ready = false;
   } else {
     r->ready = false;
     hold.unlock();
-    ok = Decode(r->image, area, &r->current, error);
+    ok = Decode(r->image, area, &r->current, colour, error);
     hold.lock();
   }
   if (ok && area.bottom < r->imageHeight) {

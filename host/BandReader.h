@@ -28,11 +28,19 @@ ReadAheadWorker* NewReadAheadWorker();
 void DeleteReadAheadWorker(ReadAheadWorker* worker);
 
 // `imageHeight` bounds the guesses; a null `worker` decodes only on request.
-BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, ReadAheadWorker* worker);
+// With `colour`, every band comes with its colour rows too (BandColour),
+// decoded together with it, ahead as well.
+BandReader* StartBandReader(ImageFile* image, int32_t imageHeight, ReadAheadWorker* worker,
+                            bool colour = false);
 
 // The area's samples, valid until the next call; null with the reader's
 // message when the image cannot be read.
 const uint8_t* ReadBand(BandReader* reader, const BandArea& area, std::string* error);
+
+// The colour rows of the band ReadBand last delivered (sRGB, 3 bytes a
+// pixel, rows 3 × its columns apart), valid as long as the band; null for a
+// reader started without colour.
+const uint8_t* BandColour(const BandReader* reader);
 
 // Waits for any decoding still running and frees the reader; null is allowed.
 void StopBandReader(BandReader* reader);

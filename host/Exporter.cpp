@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "host/BandReader.h"
@@ -10,6 +11,8 @@
 #include "host/Progress.h"
 #include "host/image/Sizing.h"
 #include "host/platform/HostSystem.h"
+#include "host/view/ColouredText.h"
+#include "host/view/Terminal.h"
 #include "hostsupport/CheckedSize.h"
 #include "scripting/RecordedParameters.h"
 
@@ -20,14 +23,27 @@ namespace {
 
 // Copies the text the plug-in writes in a private folder to standard
 // output while it grows, a bounded piece at a time, giving the disk space
-// back behind it.
+// back behind it; coloured on the way when asked.
 struct TextStream {
   std::string folder;
   int fd = -1;
   long long copied = 0;
   bool failed = false;
   std::vector<char> buffer;  // one piece of the copy, kept between bands
+  ColouredText* colour = nullptr;  // null: the text as written
 };
+
+bool WriteColoured(const void* data, size_t size) {
+  if (gOutputClosed != 0) return false;
+  bool closed = false;
+  if (WriteColouredOutput(data, size, &gInterrupted, &closed)) return true;
+  if (closed) gOutputClosed = 1;
+  return false;
+}
+
+bool Deliver(TextStream* s, const char* data, size_t size) {
+  return s->colour != nullptr ? s->colour->Add(data, size) : WriteStandardOutput(data, size);
+}
 
 bool Pump(TextStream* s) {
   if (s->failed) return false;
@@ -37,7 +53,7 @@ bool Pump(TextStream* s) {
   for (;;) {
     long long n = ReadAt(s->fd, s->buffer.data(), s->buffer.size(), s->copied);
     if (n <= 0) break;
-    if (!WriteStandardOutput(s->buffer.data(), static_cast<size_t>(n))) {
+    if (!Deliver(s, s->buffer.data(), static_cast<size_t>(n))) {
       s->failed = true;
       return false;
     }
@@ -105,6 +121,11 @@ ResultCode GW_HOSTCALL AdvanceState() {
     r.data = nullptr;
     return kResultReadError;
   }
+  if (a.stream != nullptr && a.stream->colour != nullptr) {
+    a.stream->colour->rows().AddBand(area.top, area.bottom, area.left, area.right, r.loPlane, r.hiPlane, data,
+                                     static_cast<int32_t>(rowBytes), BandColour(a.bands),
+                                     (area.right - area.left) * 3);
+  }
   r.data = const_cast<uint8_t*>(data);
   r.rowBytes = static_cast<int32_t>(rowBytes);
   return kResultOk;
@@ -130,6 +151,11 @@ bool OpenForExport(const ExportRequest& request, ActiveExport* a, ExportOutcome*
     fit.maxLines = request.size.lines;
     fit.cellAspect = request.size.cellAspect;
     fit.enlarge = request.size.enlarge;
+    const std::string narrow = WidthRefusal(a->info, fit);
+    if (!narrow.empty()) {
+      outcome->imageMessage = request.documentName + ": " + narrow;
+      return false;
+    }
     int32_t width = 0, height = 0;
     FitImageSize(a->info.width, a->info.height, a->info.planes, fit, &width, &height);
     if ((width != a->info.width || height != a->info.height) &&
@@ -170,6 +196,17 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
   TextStream stream;
   stream.folder = request.streamFolder;
   a.stream = request.streamFolder.empty() ? nullptr : &stream;
+  RowLayout layout;
+  layout.width = a.info.width;
+  layout.planes = a.info.planes;
+  layout.mode = a.info.mode;
+  layout.alphaPlane = a.info.alphaPlane;
+  layout.inverted = request.imageOptions.invert;
+  std::unique_ptr<ColouredText> coloured;
+  if (a.stream != nullptr && request.colour != nullptr) {
+    coloured.reset(new ColouredText(layout, request.colour, WriteColoured));
+    if (coloured->Coloured()) stream.colour = coloured.get();
+  }
   RecordedStep streamStep;
   if (a.stream != nullptr) {
     streamStep.parameters.push_back(StepParameter{kKeyOutputPath, request.streamFolder + NativeSeparator()});
@@ -209,7 +246,8 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
   a.descriptors.writeDescriptorProcs = HostWriteDescriptorProcs();
   r.descriptorParameters = &a.descriptors;
 
-  a.bands = StartBandReader(a.image, a.info.height, request.readAhead);
+  a.bands = StartBandReader(a.image, a.info.height, request.readAhead,
+                            stream.colour != nullptr && stream.colour->WantsPixels());
   a.progress = request.progress;
   tActive = &a;
   if (a.progress != nullptr) StartProgress(a.progress, true, Printable(request.imagePath));
@@ -251,6 +289,10 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     if (result == kResultOk) {
       if (stream.fd < 0) stream.fd = OpenOnlyFileIn(stream.folder);
       if (!Pump(&stream) && result == kResultOk) result = kResultCancelled;
+      if (stream.colour != nullptr && !stream.failed && !stream.colour->Finish()) {
+        stream.failed = true;
+        result = kResultCancelled;
+      }
       outcome->result = result;
     }
     CloseFile(stream.fd);

@@ -14,6 +14,7 @@
 
 struct ReadAheadWorker;
 struct ProgressBar;
+class ColourMapper;
 
 struct PluginSession {
   PluginEntryProc entry = nullptr;
@@ -39,6 +40,9 @@ struct ExportRequest {
   // Standard output: the plug-in writes into this private folder and the
   // text is copied to standard output as it grows; "" = none.
   std::string streamFolder;
+  // The text on standard output coloured at the mapper's depth, each
+  // character as the pixel or sample it came from; null: as written.
+  ColourMapper* colour = nullptr;
   ReadAheadWorker* readAhead = nullptr;  // null: no decoding ahead
   ProgressBar* progress = nullptr;       // null: no progress shown
 };

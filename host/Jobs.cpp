@@ -25,8 +25,25 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
   request.maxData = s.maxData;
   request.showDialog = s.showDialog;
   request.step = plan.haveStep ? &plan.step : nullptr;
-  if (e.toStandardOutput) request.streamFolder = s.streamFolder;
+  if (e.toStandardOutput) {
+    request.streamFolder = s.streamFolder;
+    request.imageOptions = s.streamImageOptions;
+    request.size = s.streamSize;
+    request.colour = s.streamColour;
+  }
   return request;
+}
+
+// An export whose image the plan found unreadable is reported so, unrun.
+void RunPlanned(PluginSession* session, const PlannedExport& e, const ExportRequest& request,
+                ExportOutcome* outcome) {
+  if (e.unreadable.empty()) {
+    RunExport(session, request, outcome);
+    return;
+  }
+  *outcome = ExportOutcome{};
+  outcome->imageError = true;
+  outcome->imageMessage = e.unreadable;
 }
 
 // The plug-in's globals belong to the session; the host releases them.
@@ -50,7 +67,7 @@ void RunInOrder(const BatchPlan& plan, const JobSettings& s, const JobReport& re
     request.readAhead = worker;
     request.progress = s.progress ? &bar : nullptr;
     ExportOutcome outcome;
-    RunExport(&session, request, &outcome);
+    RunPlanned(&session, plan.exports[i], request, &outcome);
     report(i, outcome, false);
   }
   DeleteReadAheadWorker(worker);
@@ -89,7 +106,7 @@ void RunJobs(const BatchPlan& plan, const JobSettings& s, const JobReport& repor
       if (!result.skipped) {
         ExportRequest request = RequestFor(plan, s, i);
         request.readAhead = worker;
-        RunExport(&session, request, &result.outcome);
+        RunPlanned(&session, plan.exports[i], request, &result.outcome);
       }
       std::lock_guard<std::mutex> hold(lock);
       slots[i] = std::move(result);

@@ -20,6 +20,10 @@ struct JobSettings {
   bool showDialog = false;
   bool progress = false;       // a progress bar on standard error
   std::string streamFolder;    // for exports to standard output
+  // Exports to standard output look as these say (a terminal view).
+  ImageOptions streamImageOptions;
+  SizeBounds streamSize;
+  ColourMapper* streamColour = nullptr;
 };
 
 // The outcome of export `index`, or skipped = true when a stop came first.

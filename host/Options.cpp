@@ -20,6 +20,13 @@ const char* kUsage =
     "Without -o the text lands beside each image as NAME.txt. IMAGE '-' reads\n"
     "the image from standard input (any format, also a pipe).\n"
     "\n"
+    "When the text goes to standard output and that is a terminal (-o -, or\n"
+    "IMAGE '-' without -o), it is a view: the picture fits the terminal unless\n"
+    "--width or --height is given, has one character per pixel (gray) unless\n"
+    "--mode is given, is in colour, and is inverted on a dark background. To a\n"
+    "pipe or a file the text stays the plug-in's exact export of the image as\n"
+    "it is, unless asked otherwise.\n"
+    "\n"
     "Output:\n"
     "  -o, --output PATH     write to PATH: a file, a folder (when PATH ends in '/'\n"
     "                        or is an existing folder: one NAME.txt per image), or\n"
@@ -41,12 +48,25 @@ const char* kUsage =
     "      --cell-aspect R   how many times taller than wide a character cell is\n"
     "                        (default 2); sizing keeps the picture's proportions\n"
     "      --enlarge         let sizing enlarge the image (it only shrinks)\n"
-    "      --invert          invert the samples (for dark terminals)\n"
+    "      --invert          invert the samples (for dark terminals); on a dark\n"
+    "                        background (see --background) it turns them back\n"
+    "Terminal view:\n"
+    "      --color[=WHEN]    colour the text on standard output: auto (the\n"
+    "                        default: on a terminal, unless NO_COLOR is set),\n"
+    "                        always (also --color alone) or never\n"
+    "      --color-depth D   16, 256 or truecolor (default: truecolor when\n"
+    "                        COLORTERM says so, else the terminal's colours in\n"
+    "                        terminfo; 256 for --color=always when none is told)\n"
+    "      --background B    auto (the default: ask the terminal, else\n"
+    "                        COLORFGBG, else dark; light when the text does not\n"
+    "                        go to a terminal), dark (samples inverted) or light\n"
     "Resources:\n"
     "      --max-data SIZE   image data offered per band (default 4M); SIZE takes\n"
     "                        k, M or G (1024-based)\n"
-    "      --max-memory SIZE memory for an image decoded whole (default 1G;\n"
-    "                        0: no limit)\n"
+    "      --max-memory SIZE memory for images decoded whole, all jobs together\n"
+    "                        (default 1G; 0: no limit)\n"
+    "      --max-input SIZE  input copied from a pipe or standard input\n"
+    "                        (default 4G; 0: no limit)\n"
     "  -j, --jobs N          export N images at once (default: one per core)\n"
     "      --plugin PATH     the plug-in module (default: beside the program, or\n"
     "                        in ../lib/glyphweave/)\n"
@@ -80,6 +100,10 @@ enum LongOnly {
   kOptMaxMemory,
   kOptPlugin,
   kOptAbout,
+  kOptColour,
+  kOptColourDepth,
+  kOptBackground,
+  kOptMaxInput,
 };
 
 const option kLongOptions[] = {
@@ -97,12 +121,16 @@ const option kLongOptions[] = {
     {"invert", no_argument, nullptr, kOptInvert},
     {"max-data", required_argument, nullptr, kOptMaxData},
     {"max-memory", required_argument, nullptr, kOptMaxMemory},
+    {"max-input", required_argument, nullptr, kOptMaxInput},
     {"jobs", required_argument, nullptr, 'j'},
     {"plugin", required_argument, nullptr, kOptPlugin},
     {"about", no_argument, nullptr, kOptAbout},
     {"quiet", no_argument, nullptr, 'q'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
+    {"color", optional_argument, nullptr, kOptColour},
+    {"color-depth", required_argument, nullptr, kOptColourDepth},
+    {"background", required_argument, nullptr, kOptBackground},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -168,6 +196,7 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
   opterr = 0;
   optind = 0;
   o->imageOptions.memoryLimit = kDefaultMemoryLimit;
+  o->imageOptions.inputLimit = kDefaultInputLimit;
   for (;;) {
     int index = -1;
     int c = getopt_long(argc, argv, ":o:j:qhV", kLongOptions, &index);
@@ -229,6 +258,14 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
         o->imageOptions.memoryLimit = bytes;
         break;
       }
+      case kOptMaxInput: {
+        uint64_t bytes = 0;
+        if (!ParseSize(value, uint64_t{1} << 50, &bytes)) {
+          return usage("--max-input takes a size (e.g. 512M, 8G), or 0 for no limit");
+        }
+        o->imageOptions.inputLimit = bytes;
+        break;
+      }
       case 'j': {
         int32_t jobs = 0;
         if (!ParseCount(optarg, 256, &jobs)) return usage("-j takes a number of jobs from 1 to 256");
@@ -240,6 +277,32 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
         o->plugin = value;
         break;
       case kOptAbout: o->about = true; break;
+      case kOptColour:
+        // The words ls and grep take, and --color alone for always.
+        if (optarg == nullptr || value == "always" || value == "yes" || value == "force") {
+          o->colour = ColourWhen::kAlways;
+        } else if (value == "auto" || value == "tty" || value == "if-tty") {
+          o->colour = ColourWhen::kAuto;
+        } else if (value == "never" || value == "no" || value == "none") {
+          o->colour = ColourWhen::kNever;
+        } else {
+          return usage("--color takes auto, always or never");
+        }
+        break;
+      case kOptColourDepth:
+        if (!ParseColourDepth(value, &o->colourDepth)) return usage("--color-depth takes 16, 256 or truecolor");
+        break;
+      case kOptBackground:
+        if (value == "auto") {
+          o->background = BackgroundChoice::kAuto;
+        } else if (value == "dark") {
+          o->background = BackgroundChoice::kDark;
+        } else if (value == "light") {
+          o->background = BackgroundChoice::kLight;
+        } else {
+          return usage("--background takes auto, dark or light");
+        }
+        break;
       case 'q': o->quiet = true; break;
       case 'h':
         *error = UsageText();

@@ -7,6 +7,12 @@
 #include <vector>
 
 #include "host/image/ImageInput.h"
+#include "host/view/Colour.h"
+
+// --color: when the text on standard output is coloured.
+enum class ColourWhen : int8_t { kAuto, kAlways, kNever };
+// --background: what the terminal's background is taken to be.
+enum class BackgroundChoice : int8_t { kAuto, kDark, kLight };
 
 struct Options {
   std::vector<std::string> images;  // "-" is standard input
@@ -27,6 +33,9 @@ struct Options {
   std::string plugin;
   bool about = false;
   bool quiet = false;
+  ColourWhen colour = ColourWhen::kAuto;
+  ColourDepth colourDepth = ColourDepth::kNone;  // kNone: as detected
+  BackgroundChoice background = BackgroundChoice::kAuto;
 
   bool ToStandardOutput() const { return haveOutput && output == "-"; }
   bool Sized() const { return width > 0 || height > 0 || fit; }

@@ -14,6 +14,9 @@
 #include "host/PropertyList.h"
 #include "host/StepFile.h"
 #include "host/platform/HostSystem.h"
+#include "host/view/Colour.h"
+#include "host/view/Terminal.h"
+#include "host/view/ViewDefaults.h"
 
 namespace {
 
@@ -57,15 +60,15 @@ PluginEntryProc FindExportEntry(LoadedModule* module, const std::string& path, s
   return reinterpret_cast<PluginEntryProc>(entry);
 }
 
-// --fit: the terminal the text goes to, else COLUMNS and LINES, else 80x24;
+// `fit`: the terminal the text goes to, else COLUMNS and LINES, else 80x24;
 // one line is left for the prompt that follows.
-SizeBounds ChooseSize(const Options& o) {
+SizeBounds ChooseSize(const Options& o, bool fit) {
   SizeBounds size;
   size.columns = o.width;
   size.lines = o.height;
   size.cellAspect = o.cellAspect;
   size.enlarge = o.enlarge;
-  if (!o.fit) return size;
+  if (!fit) return size;
   int columns = 0, lines = 0;
   if (!TerminalSize(stdout, &columns, &lines) && !TerminalSize(stderr, &columns, &lines)) {
     const char* c = std::getenv("COLUMNS");
@@ -124,24 +127,47 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   }
   BatchPlan plan;
   if (!PlanBatch(o, o.playFile.empty() ? nullptr : &played, &plan, &error)) return Failure(error);
+  // Known before the first export, not after the last: a step file that
+  // cannot be written, or that would replace something other than a step.
+  if (!o.recordFile.empty() && !MayRecordStep(o.recordFile, &error)) {
+    return Failure("--record " + error + "; nothing was exported");
+  }
   for (const std::string& note : plan.notes) std::fprintf(stderr, "glyphweave: %s\n", note.c_str());
   if (o.dialog && !HaveTerminalToAsk()) {
     return Failure("--dialog asks on the terminal, and there is none here; give the output with -o");
   }
 
+  bool streams = false;
+  for (const PlannedExport& e : plan.exports) streams = streams || e.toStandardOutput;
+  const ViewFacts facts = GatherViewFacts(o, streams, &gInterrupted);
+  const TextLook fileLook = ChooseFileLook(o);
+  const TextLook streamLook = ChooseStreamLook(o, facts);
+  ColourMapper colour(streamLook.colour);
+
   JobSettings settings;
   settings.entry = entry;
   settings.imageOptions = o.imageOptions;
-  settings.size = ChooseSize(o);
+  settings.imageOptions.mode = fileLook.mode;
+  settings.imageOptions.invert = fileLook.invert;
+  settings.size = ChooseSize(o, fileLook.fit);
+  settings.streamImageOptions = o.imageOptions;
+  settings.streamImageOptions.mode = streamLook.mode;
+  settings.streamImageOptions.invert = streamLook.invert;
+  // Colour rows beside the grey ones: the decoder keeps the colour.
+  settings.streamImageOptions.colour = streamLook.colour != ColourDepth::kNone;
+  settings.streamSize = ChooseSize(o, streamLook.fit);
+  settings.streamColour = streamLook.colour != ColourDepth::kNone ? &colour : nullptr;
   settings.maxData = o.maxData;
   settings.showDialog = o.dialog;
   // The dialog asks on the terminal and the text streams in order: one at a time.
-  bool streams = false;
-  for (const PlannedExport& e : plan.exports) streams = streams || e.toStandardOutput;
   settings.jobs = o.dialog || streams ? 1 : o.jobs > 0 ? o.jobs : UsableProcessors();
-  settings.progress = !o.quiet && IsTerminal(stderr);
+  // A bar on the terminal the picture is drawn on would cut through it.
+  settings.progress = !o.quiet && IsTerminal(stderr) && !(streams && facts.outputIsTerminal);
   if (streams && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
 
+  // --max-memory bounds the whole run: the jobs share one budget.
+  MemoryBudget* budget = NewMemoryBudget(o.imageOptions.memoryLimit);
+  settings.imageOptions.sharedBudget = budget;
   Tally tally;
   RecordedStep recorded;
   bool haveRecorded = false;
@@ -158,9 +184,11 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
     }
   });
   RemovePrivateFolder(settings.streamFolder);
+  RestoreTerminalOutput();
+  FreeMemoryBudget(budget);
 
   if (!o.recordFile.empty() && haveRecorded && !SaveStep(o.recordFile, recorded, &error)) {
-    std::fprintf(stderr, "glyphweave: %s\n", error.c_str());
+    std::fprintf(stderr, "glyphweave: the step was not recorded: %s\n", error.c_str());
     tally.exportFailed = true;
   }
   if (gOutputClosed != 0) return 141;
@@ -190,6 +218,7 @@ int main(int argc, char** argv) {
       break;
   }
   PrepareStandardStreams();
+  ReturnFreedMemoryPromptly();
 
   std::string error;
   const std::string path = o.plugin.empty() ? DefaultModulePath() : o.plugin;

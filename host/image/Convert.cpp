@@ -668,3 +668,36 @@ void DeliveredPalette(const Conversion& c, uint8_t palette[256][3], int32_t* cou
   }
   *count = 256;
 }
+
+const char* ImageModeName(int16_t mode) {
+  switch (mode) {
+    case kImageModeBitmap: return "bitmap";
+    case kImageModeGray: return "gray";
+    case kImageModeIndexed: return "indexed";
+    case kImageModeRGB: return "rgb";
+    case kImageModeCMYK: return "cmyk";
+    case kImageModeHSL: return "hsl";
+    case kImageModeHSB: return "hsb";
+    case kImageModeMultichannel: return "multichannel";
+    case kImageModeDuotone: return "duotone";
+    case kImageModeLab: return "lab";
+    case kImageModeOwn: return "own";
+    default: return "unknown";
+  }
+}
+
+bool ParseImageMode(const char* text, int16_t* mode) {
+  if (text == nullptr) return false;
+  std::string t = text;
+  for (char& ch : t) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  if (t == "grey" || t == "grayscale" || t == "greyscale") t = "gray";
+  for (int16_t m = kImageModeBitmap; m <= kImageModeLab; ++m) {
+    if (t == ImageModeName(m)) {
+      *mode = m;
+      return true;
+    }
+  }
+  return false;
+}

@@ -142,6 +142,7 @@
 
 // An open image: the file, the decoder and its position. Opaque.
 struct ImageFile;
+struct MemoryBudget;
 
 // Plug-in image mode numbers, as the export record carries them.
 enum : int16_t {
@@ -170,18 +171,49 @@ struct ImageOptions {
   // the image whole (...), more than the limit of M MB (--max-memory changes
   // it)". Streamed images take about one row and are not affected.
   uint64_t memoryLimit = 0;
+  // A budget shared with the images open in other threads at once (see
+  // NewMemoryBudget); its limit then counts, not memoryLimit.
+  MemoryBudget* sharedBudget = nullptr;
   // Non-null and non-zero: stop. Looked at between rows, scans, frames,
   // strips and tiles of every decode of a whole image and while standard
   // input or a pipe is being read, so that a long decode ends within about
   // a second; the call then fails with "NAME: interrupted". A signal
   // handler may set it.
   const volatile std::sig_atomic_t* cancel = nullptr;
+  // Input that cannot seek (a pipe, standard input) is copied to a
+  // temporary file first: more than this many bytes of it (0: no limit)
+  // are refused with "NAME: more than the limit of N MB for input through
+  // a pipe (--max-input changes it)", and the copy is removed.
+  uint64_t inputLimit = 0;
   // Every delivered sample s as 255 - s, alpha excepted (see above).
   bool invert = false;
+  // The caller will ask for colour rows (ColourRows below): the decoder
+  // keeps the colour even where the mode needs only grey (a YCbCr JPEG is
+  // otherwise decoded as its luma alone, and its colour rows are grey).
+  bool colour = false;
 };
 
 // The budget a host sets unless told otherwise.
 constexpr uint64_t kDefaultMemoryLimit = uint64_t{1} << 30;
+// The input a host copies from a pipe unless told otherwise: the largest
+// image the plug-in interface carries, 32767 x 32767 pixels, fits raw with
+// four 8-bit channels (a CMYK or RGBA PAM), and every compressed image far
+// more easily; endless data stops there, before it fills a disk (or the
+// memory of a tmpfs).
+constexpr uint64_t kDefaultInputLimit = uint64_t{4} << 30;
+
+// One memory budget for every image open at once, for a host that decodes
+// several in parallel: together they take at most `limit` bytes (0: no
+// limit). An image that needs more than the whole limit is refused as with
+// a budget of its own; one that needs more than the others leave waits
+// until they give it back, however long that takes (a stop through the
+// cancel flag ends the wait). A thread must not hold one image open while
+// it opens or reads another on the same budget: the second could wait for
+// what the first will never give back. Free it after every image that
+// borrows from it is closed.
+struct MemoryBudget;
+MemoryBudget* NewMemoryBudget(uint64_t limit);
+void FreeMemoryBudget(MemoryBudget* budget);
 
 struct ImageInfo {
   int32_t width = 0;   // columns, after orientation
@@ -218,10 +250,18 @@ struct ImageInfo {
 // (none: "no data: a pipe with no writer"). Input that cannot seek (a pipe,
 // standard input) is copied, a fixed-size buffer at a time, into an
 // unlinked temporary file in $TMPDIR (or /tmp) and read from there, so
-// memory stays bounded whatever its size; input that does not start like
-// an image is refused before the rest is copied.
+// memory stays bounded whatever its size, and the disk by
+// ImageOptions.inputLimit; input that does not start like an image is
+// refused before the rest is copied.
 bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
                ImageInfo* info, std::string* error);
+
+// Whether `path` holds an image this build reads, by the same look at its
+// first bytes that OpenImage takes: false with OpenImage's message for a
+// missing file, a folder or device, an empty file and content no readable
+// format starts with. Nothing is decoded. Pipes and standard input are not
+// read (their data would be gone): true.
+bool ProbeImageFile(const char* path, std::string* error);
 
 // The same from an open stream, named `name` in messages; for tests and fuzz
 // targets (fmemopen). The image owns `stream` from here on and closes it,
@@ -234,10 +274,21 @@ bool OpenImageStream(FILE* stream, const char* name, const ImageOptions& options
 // decoderScale). Only before the first ReadImageRows; a second call
 // replaces the first. The size the image already has changes nothing. False
 // with a message for a size out of range, after a read, and where the
-// image cannot be resized (a build without libswscale; palette indices in
+// image cannot be resized (a build without zimg; palette indices in
 // multichannel mode).
 bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info,
                  std::string* error);
+
+// Where ReadImageRows also delivers the colour of the rows it serves: sRGB,
+// 3 bytes a pixel, rows `rowBytes` apart (at least 3 bytes a column asked
+// for). The colour is the image's, at the size it is served: taken before
+// the conversion to the mode and before inversion, with alpha composited
+// over white. Channels with no colour meaning (and Lab in a build without
+// lcms2) give their first channel as grey.
+struct ColourRows {
+  uint8_t* dest = nullptr;
+  int32_t rowBytes = 0;
+};
 
 // Delivers rows top..bottom - 1, columns left..right - 1, planes
 // loPlane..hiPlane (inclusive) into `dest`: each row holds, for each pixel
@@ -247,9 +298,11 @@ bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* inf
 // False with a message on a request outside the image, and on bad data met
 // while decoding (truncated or corrupt files usually fail here, not at open);
 // after such a failure every further call fails with the same message.
+// With `colour`, the same rows and columns are delivered there as colour
+// too, from the same decoding.
 bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left,
                    int32_t right, int32_t loPlane, int32_t hiPlane, void* dest,
-                   int32_t rowBytes, std::string* error);
+                   int32_t rowBytes, std::string* error, ColourRows* colour = nullptr);
 
 // Closes the file and frees everything; null is allowed.
 void CloseImage(ImageFile* image);

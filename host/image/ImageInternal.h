@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "host/image/MemoryBudget.h"
+
 // The most pixels in either direction: the plug-in interface's sizes are
 // signed 16-bit.
 constexpr int64_t kMaxImageSide = 32767;
@@ -17,10 +19,10 @@ struct ImageSource {
   FILE* file = nullptr;
   std::string name;        // for messages: the path as given
   uint64_t size = 0;       // bytes in the file
-  uint64_t memoryLimit = 0;  // ImageOptions.memoryLimit (0: none)
+  uint64_t memoryLimit = 0;  // the budget's limit (0: none)
   // What is charged against the limit now: the image held whole and the
   // open reader's buffers. Reader charges end when the reader is closed.
-  mutable uint64_t memoryCharged = 0;
+  mutable MemoryAccount memory;
   const volatile std::sig_atomic_t* cancel = nullptr;  // ImageOptions.cancel
   // The image is wanted as one plane of grey: a reader whose decoder can
   // deliver grey directly (a YCbCr JPEG's luma) may store it so.
@@ -109,25 +111,6 @@ bool CheckedProduct(uint64_t a, uint64_t b, uint64_t* out);
 // file declaring a huge image is refused before memory is taken for it.
 bool CheckDeclaredSize(const ImageSource& source, uint64_t decodedBytes, uint64_t maxRatio,
                        const char* format, std::string* error);
-
-// Takes `bytes` from the source's memory budget for `what` ("progressive
-// JPEG"...); false with the users' message when they do not fit.
-bool ChargeMemory(const ImageSource& source, uint64_t bytes, const char* what, std::string* error);
-void ReleaseMemory(const ImageSource& source, uint64_t bytes);
-// What is left of the budget; UINT64_MAX without a limit.
-uint64_t MemoryLeft(const ImageSource& source);
-// "needs N MB to decode the image whole (what), more than the limit of M MB
-// (--max-memory changes it)"; with needed 0, "needs more than ...".
-std::string MemoryLimitMessage(const ImageSource& source, uint64_t needed, const char* what);
-// "not enough memory to decode the image whole (what): N MB", for a failed
-// allocation within the budget.
-std::string OutOfMemoryMessage(uint64_t bytes, const char* what);
-
-// Allocates `bytes` for an image (or a part) held whole, charged to the
-// budget, within the address space; null with a message otherwise. Free
-// with std::free; the charge ends with the reader (or ReleaseMemory).
-uint8_t* AllocateImageMemory(const ImageSource& source, uint64_t bytes, const char* what,
-                             std::string* error);
 
 // True, with "NAME: interrupted" in `error`, once the caller's cancel flag
 // is set.

@@ -1,82 +1,48 @@
 #include "host/image/Resample.h"
 
+#include <zimg.h>
+
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
-
-extern "C" {
-#include <libavutil/log.h>
-#include <libavutil/pixfmt.h>
-#include <libavutil/version.h>
-#include <libswscale/swscale.h>
-#include <libswscale/version.h>
-}
-
-#include "host/image/SharedLibrary.h"
 
 namespace {
 
-// libswscale and its libavutil are loaded when an image is first resized
-// (SharedLibrary.h says why).
-#define SWSCALE_FUNCTIONS(X) X(sws_getContext) X(sws_scale) X(sws_freeContext)
-#define AVUTIL_FUNCTIONS(X) X(av_log_set_level)
-struct Library {
-  SWSCALE_FUNCTIONS(GW_FUNCTION_SLOT)
-  AVUTIL_FUNCTIONS(GW_FUNCTION_SLOT)
-};
-
-#define GW_TEXT(x) #x
-#define GW_SONAME(name, major) "lib" name ".so." GW_TEXT(major)
-
-const Library* LoadSwscale(std::string* error) {
-  static std::once_flag once;
-  static Library table;
-  static bool loaded = false;
-  static std::string failure;
-  std::call_once(once, [] {
-    static const char* const kAvutil[] = {AVUTIL_FUNCTIONS(GW_FUNCTION_NAME) nullptr};
-    static const char* const kSwscale[] = {SWSCALE_FUNCTIONS(GW_FUNCTION_NAME) nullptr};
-    std::vector<void*> addresses;
-    std::string why;
-    if (!OpenSharedLibrary(GW_SONAME("avutil", LIBAVUTIL_VERSION_MAJOR), kAvutil, &addresses, &why)) {
-      failure = "resizing needs libswscale: " + why;
-      return;
-    }
-    size_t next = 0;
-    AVUTIL_FUNCTIONS(GW_FUNCTION_TAKE)
-    if (!OpenSharedLibrary(GW_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR), kSwscale, &addresses, &why)) {
-      failure = "resizing needs libswscale: " + why;
-      return;
-    }
-    next = 0;
-    SWSCALE_FUNCTIONS(GW_FUNCTION_TAKE)
-    // The library would fill the terminal with its notes on alignment; what
-    // goes wrong is reported here, in the users' words.
-    table.av_log_set_level(AV_LOG_QUIET);
-    loaded = true;
-  });
-  if (!loaded) {
-    *error = failure;
-    return nullptr;
-  }
-  return &table;
-}
-
-// libswscale's filters for factors much beyond this need a cascade of its
-// contexts, which cannot take the image in slices (Lanczos crashes from a
-// factor of about 30, its area filter from about 170); an exact box takes
-// the image down to within it first.
+// zimg's Lanczos filter widens with the shrinking factor, and so does the
+// window of rows a band of output needs; an exact box takes a larger factor
+// down to 4..6 first, which is also faster than the wide filter (Resample.h).
 constexpr int32_t kMostLibraryFactor = 8;
+// Rows the horizontal pass takes at once: zimg's vector code works on
+// several rows together, and a row alone costs about five times as much.
+constexpr int32_t kAcrossRows = 16;
+// Output rows made together by the vertical pass, each band with a graph of
+// its own (a few tens of microseconds), fewer when rows are wide.
+constexpr int32_t kMostBandRows = 32;
+constexpr size_t kBandBytes = 256 * 1024;
+constexpr int kLanczosTaps = 3;
 
-// Row distance of the library's planes: its SIMD code likes aligned rows.
-size_t Aligned(int32_t bytes) { return (static_cast<size_t>(bytes) + 63) & ~size_t{63}; }
+// zimg wants rows and row distances on 32-byte boundaries (64 where its
+// widest vector code runs).
+size_t Aligned(size_t bytes) { return (bytes + 63) & ~size_t{63}; }
 
-uint8_t* AllocateAligned(size_t bytes) {
-  void* p = nullptr;
-  if (posix_memalign(&p, 64, bytes > 0 ? bytes : 64) != 0) return nullptr;
-  return static_cast<uint8_t*>(p);
-}
+struct AlignedBuffer {
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  AlignedBuffer() = default;
+  AlignedBuffer(const AlignedBuffer&) = delete;
+  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+  ~AlignedBuffer() { std::free(data); }
+  bool Reserve(size_t bytes) {
+    if (bytes <= size) return true;
+    void* p = nullptr;
+    if (posix_memalign(&p, 64, Aligned(bytes)) != 0) return false;
+    std::free(data);
+    data = static_cast<uint8_t*>(p);
+    size = bytes;
+    return true;
+  }
+};
 
 // The integer box factor for `from` -> `to`: 1 while the library can go all
 // the way, else the factor that leaves it a factor of 4 to 6.
@@ -85,10 +51,46 @@ int32_t BoxFactor(int32_t from, int32_t to) {
   return from / (4 * to);
 }
 
+std::string Size(int64_t w, int64_t h) { return std::to_string(w) + " x " + std::to_string(h); }
+
+std::string ZimgError() {
+  char message[256] = {};
+  const int code = zimg_get_last_error(message, sizeof message);
+  zimg_clear_last_error();
+  return "zimg error " + std::to_string(code) +
+         (message[0] != 0 ? std::string(": ") + message : "");
+}
+
+zimg_image_format Plane(uint32_t width, uint32_t height, zimg_pixel_type_e type) {
+  zimg_image_format f;
+  zimg_image_format_default(&f, ZIMG_API_VERSION);
+  f.width = width;
+  f.height = height;
+  f.pixel_type = type;
+  f.depth = type == ZIMG_PIXEL_BYTE ? 8 : 16;
+  f.color_family = ZIMG_COLOR_GREY;
+  f.pixel_range = ZIMG_RANGE_FULL;
+  return f;
+}
+
+zimg_filter_graph* Graph(const zimg_image_format& from, const zimg_image_format& to) {
+  zimg_graph_builder_params params;
+  zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+  params.resample_filter = ZIMG_RESIZE_LANCZOS;
+  params.filter_param_a = kLanczosTaps;
+  params.dither_type = ZIMG_DITHER_NONE;
+  return zimg_filter_graph_build(&from, &to, &params);
+}
+
 }  // namespace
 
+// Each channel is a plane of grey of its own, so that no colour meaning of
+// the library's touches the values. The horizontal pass runs on batches of
+// rows as they come, into 16-bit rows kept in a ring; the vertical pass
+// makes a band of output rows at a time from the ring, with a graph whose
+// source is the whole image and whose active region is the band's (as
+// zimg's own tiling does), so its edges are the image's edges.
 struct Resampler {
-  const Library* library = nullptr;
   int32_t srcW = 0, srcH = 0, dstW = 0, dstH = 0, channels = 0;
   // The box stage: source rows summed into blocks of bx x by.
   int32_t bx = 1, by = 1, midW = 0, midH = 0;
@@ -96,14 +98,26 @@ struct Resampler {
   std::vector<uint8_t> mid;    // one averaged row
   int32_t rowsInBlock = 0;
   int32_t rowsIn = 0;
-  int32_t midRows = 0;         // rows handed on from the box stage
-  // The library stage, one context a channel.
-  bool scale = false;
-  std::vector<SwsContext*> contexts;
-  uint8_t* planeIn = nullptr;   // one row a channel, inStride apart
-  uint8_t* planeOut = nullptr;  // `capacity` rows a channel, outStride apart
-  size_t inStride = 0, outStride = 0;
-  int32_t capacity = 0;
+  int32_t midRows = 0;  // rows handed on from the box stage
+  bool scale = false;   // false: the box (or nothing) gives the size asked for
+  // Across: kAcrossRows rows a channel, batchStride apart.
+  zimg_filter_graph* across = nullptr;
+  AlignedBuffer batch;
+  size_t batchStride = 0;
+  int32_t batchFill = 0;
+  // Rows done across: ringRows (a power of two) 16-bit rows a channel,
+  // row r at r % ringRows. Rows held..acrossEnd - 1 are there.
+  AlignedBuffer ring;
+  size_t ringStride = 0;
+  int32_t ringRows = 0;
+  int32_t acrossEnd = 0;
+  int32_t held = 0;
+  // Down: bands of bandRows output rows, one plane after another.
+  int32_t bandRows = 0;
+  AlignedBuffer band;
+  size_t bandStride = 0;
+  double support = 0;  // in rows of the ring, either side of a row's centre
+  AlignedBuffer scratch;
   // Output rows first..made - 1, interleaved.
   std::vector<uint8_t> out;
   int32_t first = 0;
@@ -114,9 +128,7 @@ bool ResamplingAvailable() { return true; }
 
 void FreeResampler(Resampler* r) {
   if (r == nullptr) return;
-  for (SwsContext* c : r->contexts) r->library->sws_freeContext(c);
-  std::free(r->planeIn);
-  std::free(r->planeOut);
+  zimg_filter_graph_free(r->across);
   delete r;
 }
 
@@ -124,14 +136,16 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
                         int32_t channels, std::string* error) {
   if (srcWidth < 1 || srcHeight < 1 || dstWidth < 1 || dstHeight < 1 || channels < 1 ||
       channels > 255) {
-    *error = "cannot resample " + std::to_string(srcWidth) + " x " + std::to_string(srcHeight) +
-             " pixels to " + std::to_string(dstWidth) + " x " + std::to_string(dstHeight);
+    *error =
+        "cannot resample " + Size(srcWidth, srcHeight) + " pixels to " + Size(dstWidth, dstHeight);
     return nullptr;
   }
-  const Library* library = LoadSwscale(error);
-  if (library == nullptr) return nullptr;
   Resampler* r = new Resampler;
-  r->library = library;
+  auto fail = [&](const std::string& why) -> Resampler* {
+    *error = why;
+    FreeResampler(r);
+    return nullptr;
+  };
   r->srcW = srcWidth;
   r->srcH = srcHeight;
   r->dstW = dstWidth;
@@ -145,38 +159,40 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
   r->sums.assign(static_cast<size_t>(r->midW) * c, 0);
   r->mid.assign(static_cast<size_t>(r->midW) * c, 0);
   r->scale = r->midW != dstWidth || r->midH != dstHeight;
-  if (r->scale) {
-    // Rows one source row can complete: about the upscaling factor, but
-    // where the filter (6 rows for Lanczos 3, 8 once aligned) is clamped at
-    // the top and bottom edges, every output row centred within its half
-    // width of the edge comes at once.
-    const int64_t up = (dstHeight + r->midH - 1) / r->midH;
-    r->capacity = static_cast<int32_t>(10 * up + 16 < dstHeight ? 10 * up + 16 : dstHeight);
-    r->inStride = Aligned(r->midW);
-    r->outStride = Aligned(dstWidth);
-    // With room past the last row for the library's vector loads and stores.
-    r->planeIn = AllocateAligned(r->inStride * c + 64);
-    r->planeOut = AllocateAligned(r->outStride * static_cast<size_t>(r->capacity) * c + 64);
-    if (r->planeIn == nullptr || r->planeOut == nullptr) {
-      *error = "out of memory for resampling";
-      FreeResampler(r);
-      return nullptr;
-    }
-    for (int32_t k = 0; k < channels; ++k) {
-      SwsContext* context = library->sws_getContext(r->midW, r->midH, AV_PIX_FMT_GRAY8, dstWidth, dstHeight,
-                                           AV_PIX_FMT_GRAY8,
-                                           SWS_LANCZOS | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr,
-                                           nullptr, nullptr);
-      if (context == nullptr) {
-        *error = "libswscale cannot resample " + std::to_string(r->midW) + " x " +
-                 std::to_string(r->midH) + " pixels to " + std::to_string(dstWidth) + " x " +
-                 std::to_string(dstHeight);
-        FreeResampler(r);
-        return nullptr;
-      }
-      r->contexts.push_back(context);
-    }
+  if (!r->scale) return r;
+
+  r->across = Graph(Plane(static_cast<uint32_t>(r->midW), kAcrossRows, ZIMG_PIXEL_BYTE),
+                    Plane(static_cast<uint32_t>(dstWidth), kAcrossRows, ZIMG_PIXEL_WORD));
+  if (r->across == nullptr) {
+    return fail("zimg cannot resample " + Size(r->midW, r->midH) + " pixels to " +
+                Size(dstWidth, dstHeight) + " (" + ZimgError() + ")");
   }
+  const size_t outRow = static_cast<size_t>(dstWidth) * c;
+  r->bandRows = static_cast<int32_t>(kBandBytes / outRow);
+  if (r->bandRows < 1) r->bandRows = 1;
+  if (r->bandRows > kMostBandRows) r->bandRows = kMostBandRows;
+  if (r->bandRows > dstHeight) r->bandRows = dstHeight;
+  // A band needs the rows under it and the filter's reach either side; the
+  // ring holds that and a batch more, the batch that is being done across
+  // while a band waits.
+  const double step = static_cast<double>(r->midH) / dstHeight;
+  r->support = kLanczosTaps * (step > 1 ? step : 1.0);
+  const double window = r->bandRows * step + 2 * r->support + 4;
+  int64_t rows = kAcrossRows;
+  while (rows < static_cast<int64_t>(std::ceil(window)) + kAcrossRows) rows *= 2;
+  r->ringRows = static_cast<int32_t>(rows);
+  r->batchStride = Aligned(static_cast<size_t>(r->midW));
+  r->ringStride = Aligned(static_cast<size_t>(dstWidth) * 2);
+  r->bandStride = Aligned(static_cast<size_t>(dstWidth));
+  if (!r->batch.Reserve(r->batchStride * kAcrossRows * c) ||
+      !r->ring.Reserve(r->ringStride * static_cast<size_t>(r->ringRows) * c) ||
+      !r->band.Reserve(r->bandStride * static_cast<size_t>(r->bandRows) * c)) {
+    return fail("out of memory for resampling " + Size(srcWidth, srcHeight) + " pixels to " +
+                Size(dstWidth, dstHeight));
+  }
+  // A last batch shorter than the rest is done across whole; what its
+  // unused rows hold is never read back, but it is defined.
+  std::memset(r->batch.data, 0, r->batch.size);
   return r;
 }
 
@@ -208,57 +224,164 @@ void Join(const uint8_t* planes, size_t stride, int32_t width, int32_t channels,
   }
 }
 
-// One row of the box stage's output into the library stage, and what comes
-// out of it into the held rows.
+bool Process(Resampler* r, const zimg_filter_graph* graph, const zimg_image_buffer_const& from,
+             const zimg_image_buffer& to, zimg_filter_graph_callback unpack, void* user,
+             std::string* error) {
+  size_t bytes = 0;
+  if (zimg_filter_graph_get_tmp_size(graph, &bytes) != ZIMG_ERROR_SUCCESS ||
+      !r->scratch.Reserve(bytes)) {
+    *error = "out of memory for resampling";
+    return false;
+  }
+  if (zimg_filter_graph_process(graph, &from, &to, r->scratch.data, unpack, user, nullptr,
+                                nullptr) != ZIMG_ERROR_SUCCESS) {
+    *error = "resampling failed (" + ZimgError() + ")";
+    return false;
+  }
+  return true;
+}
+
+// The batch across, into the ring. The batch starts at a multiple of its
+// size and the ring is a multiple of it, so its rows lie together there.
+// The rows of a last, partial batch past the image's end are done too (the
+// graph takes a whole batch) and land where the ring's oldest rows were.
+bool Across(Resampler* r, std::string* error) {
+  const int32_t start = r->midRows - r->batchFill;
+  uint8_t* at = r->ring.data + static_cast<size_t>(start & (r->ringRows - 1)) * r->ringStride;
+  const size_t ringPlane = r->ringStride * static_cast<size_t>(r->ringRows);
+  for (int32_t k = 0; k < r->channels; ++k) {
+    zimg_image_buffer_const from{};
+    from.version = ZIMG_API_VERSION;
+    from.plane[0].data = r->batch.data + static_cast<size_t>(k) * r->batchStride * kAcrossRows;
+    from.plane[0].stride = static_cast<ptrdiff_t>(r->batchStride);
+    from.plane[0].mask = ZIMG_BUFFER_MAX;
+    zimg_image_buffer to{};
+    to.version = ZIMG_API_VERSION;
+    to.plane[0].data = at + static_cast<size_t>(k) * ringPlane;
+    to.plane[0].stride = static_cast<ptrdiff_t>(r->ringStride);
+    to.plane[0].mask = ZIMG_BUFFER_MAX;
+    if (!Process(r, r->across, from, to, nullptr, nullptr, error)) return false;
+  }
+  r->acrossEnd = r->midRows;
+  const int32_t written = start + kAcrossRows;
+  r->held = written > r->ringRows ? written - r->ringRows : 0;
+  r->batchFill = 0;
+  return true;
+}
+
+// Where a band's rows come from in the ring: its first row and the end.
+void Reach(const Resampler* r, int32_t top, int32_t bottom, int32_t* from, int32_t* to) {
+  const double step = static_cast<double>(r->midH) / r->dstH;
+  const double low = std::floor(top * step - r->support) - 1;
+  const double high = std::ceil(bottom * step + r->support) + 1;
+  *from = low < 0 ? 0 : static_cast<int32_t>(low);
+  *to = high > r->midH ? r->midH : static_cast<int32_t>(high);
+}
+
+// Asked by zimg before it reads row i of the ring: the row must be there.
+int CheckRow(void* user, unsigned i, unsigned, unsigned) {
+  const Resampler* r = static_cast<const Resampler*>(user);
+  return static_cast<int64_t>(i) >= r->held && static_cast<int64_t>(i) < r->acrossEnd ? 0 : 1;
+}
+
+bool Down(Resampler* r, int32_t top, int32_t bottom, std::string* error) {
+  const double step = static_cast<double>(r->midH) / r->dstH;
+  zimg_image_format from =
+      Plane(static_cast<uint32_t>(r->dstW), static_cast<uint32_t>(r->midH), ZIMG_PIXEL_WORD);
+  from.active_region.left = 0;
+  from.active_region.width = r->dstW;
+  from.active_region.top = static_cast<double>(top) * r->midH / r->dstH;
+  from.active_region.height = (bottom - top) * step;
+  const zimg_image_format to =
+      Plane(static_cast<uint32_t>(r->dstW), static_cast<uint32_t>(bottom - top), ZIMG_PIXEL_BYTE);
+  zimg_filter_graph* graph = Graph(from, to);
+  if (graph == nullptr) {
+    *error = "zimg cannot resample " + Size(r->dstW, r->midH) + " pixels to " +
+             Size(r->dstW, r->dstH) + " (" + ZimgError() + ")";
+    return false;
+  }
+  const size_t ringPlane = r->ringStride * static_cast<size_t>(r->ringRows);
+  const size_t bandPlane = r->bandStride * static_cast<size_t>(r->bandRows);
+  bool ok = true;
+  for (int32_t k = 0; k < r->channels && ok; ++k) {
+    zimg_image_buffer_const in{};
+    in.version = ZIMG_API_VERSION;
+    in.plane[0].data = r->ring.data + static_cast<size_t>(k) * ringPlane;
+    in.plane[0].stride = static_cast<ptrdiff_t>(r->ringStride);
+    in.plane[0].mask = static_cast<unsigned>(r->ringRows - 1);
+    zimg_image_buffer out{};
+    out.version = ZIMG_API_VERSION;
+    out.plane[0].data = r->band.data + static_cast<size_t>(k) * bandPlane;
+    out.plane[0].stride = static_cast<ptrdiff_t>(r->bandStride);
+    out.plane[0].mask = ZIMG_BUFFER_MAX;
+    ok = Process(r, graph, in, out, CheckRow, r, error);
+  }
+  zimg_filter_graph_free(graph);
+  if (!ok) return false;
+  const int32_t channels = r->channels;
+  const size_t rowBytes = static_cast<size_t>(r->dstW) * static_cast<size_t>(channels);
+  const size_t at = r->out.size();
+  r->out.resize(at + rowBytes * static_cast<size_t>(bottom - top));
+  for (int32_t y = 0; y < bottom - top; ++y) {
+    const uint8_t* planes = r->band.data + static_cast<size_t>(y) * r->bandStride;
+    uint8_t* line = r->out.data() + at + static_cast<size_t>(y) * rowBytes;
+    switch (channels) {
+      case 1:
+        Join<1>(planes, bandPlane, r->dstW, channels, line);
+        break;
+      case 3:
+        Join<3>(planes, bandPlane, r->dstW, channels, line);
+        break;
+      case 4:
+        Join<4>(planes, bandPlane, r->dstW, channels, line);
+        break;
+      default:
+        Join<0>(planes, bandPlane, r->dstW, channels, line);
+        break;
+    }
+  }
+  r->made = bottom;
+  return true;
+}
+
+// One row of the box stage's output into the library stages, and every
+// band it completes into the held rows.
 bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
   if (!r->scale) {
     Append(r, row);
     return true;
   }
-  const int32_t channels = r->channels;
-  const size_t c = static_cast<size_t>(channels);
-  switch (channels) {
-    case 1: Split<1>(row, r->midW, channels, r->planeIn, r->inStride); break;
-    case 3: Split<3>(row, r->midW, channels, r->planeIn, r->inStride); break;
-    case 4: Split<4>(row, r->midW, channels, r->planeIn, r->inStride); break;
-    default: Split<0>(row, r->midW, channels, r->planeIn, r->inStride); break;
+  uint8_t* planes = r->batch.data + static_cast<size_t>(r->batchFill) * r->batchStride;
+  const size_t stride = r->batchStride * kAcrossRows;
+  switch (r->channels) {
+    case 1:
+      Split<1>(row, r->midW, r->channels, planes, stride);
+      break;
+    case 3:
+      Split<3>(row, r->midW, r->channels, planes, stride);
+      break;
+    case 4:
+      Split<4>(row, r->midW, r->channels, planes, stride);
+      break;
+    default:
+      Split<0>(row, r->midW, r->channels, planes, stride);
+      break;
   }
-  int got = -1;
-  const int inStride = static_cast<int>(r->inStride), outStride = static_cast<int>(r->outStride);
-  for (int32_t k = 0; k < channels; ++k) {
-    const uint8_t* in[4] = {r->planeIn + static_cast<size_t>(k) * r->inStride, nullptr, nullptr, nullptr};
-    const int inStrides[4] = {inStride, 0, 0, 0};
-    // The library writes output row y at y row distances past the pointer
-    // it is given, however few rows a call makes: the pointer is moved back
-    // so that the rows of this call land at the start of this channel's
-    // rows. It is never read or written through where it points.
-    const uintptr_t start = reinterpret_cast<uintptr_t>(r->planeOut) +
-                            static_cast<uintptr_t>(k) * r->outStride * static_cast<uintptr_t>(r->capacity);
-    uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(start - static_cast<uintptr_t>(r->made) * r->outStride),
-                       nullptr, nullptr, nullptr};
-    const int dstStrides[4] = {outStride, 0, 0, 0};
-    int n = r->library->sws_scale(r->contexts[static_cast<size_t>(k)], in, inStrides, r->midRows - 1, 1, dst, dstStrides);
-    if (n < 0 || n > r->capacity || r->made + n > r->dstH || (got >= 0 && n != got)) {
-      *error = "libswscale failed while resampling (" + std::to_string(n) + " rows)";
+  ++r->batchFill;
+  if (r->batchFill < kAcrossRows && r->midRows < r->midH) return true;
+  if (!Across(r, error)) return false;
+  while (r->made < r->dstH) {
+    const int32_t top = r->made;
+    const int32_t bottom = top + r->bandRows < r->dstH ? top + r->bandRows : r->dstH;
+    int32_t from = 0, to = 0;
+    Reach(r, top, bottom, &from, &to);
+    if (to > r->acrossEnd) break;
+    if (from < r->held) {
+      *error = "resampling lost rows it still needed";
       return false;
     }
-    got = n;
+    if (!Down(r, top, bottom, error)) return false;
   }
-  const size_t rowBytes = static_cast<size_t>(r->dstW) * c;
-  const size_t at = r->out.size();
-  r->out.resize(at + rowBytes * static_cast<size_t>(got));
-  const size_t planeStride = r->outStride * static_cast<size_t>(r->capacity);
-  for (int32_t y = 0; y < got; ++y) {
-    const uint8_t* planes = r->planeOut + static_cast<size_t>(y) * r->outStride;
-    uint8_t* line = r->out.data() + at + static_cast<size_t>(y) * rowBytes;
-    switch (channels) {
-      case 1: Join<1>(planes, planeStride, r->dstW, channels, line); break;
-      case 3: Join<3>(planes, planeStride, r->dstW, channels, line); break;
-      case 4: Join<4>(planes, planeStride, r->dstW, channels, line); break;
-      default: Join<0>(planes, planeStride, r->dstW, channels, line); break;
-    }
-  }
-  r->made += got;
   return true;
 }
 
@@ -301,11 +424,21 @@ bool ResamplerPush(Resampler* r, const uint8_t* row, std::string* error) {
     return Scale(r, row, error);
   }
   switch (r->channels) {
-    case 1: SumBlocks<1>(r, row); break;
-    case 2: SumBlocks<2>(r, row); break;
-    case 3: SumBlocks<3>(r, row); break;
-    case 4: SumBlocks<4>(r, row); break;
-    default: SumBlocks<0>(r, row); break;
+    case 1:
+      SumBlocks<1>(r, row);
+      break;
+    case 2:
+      SumBlocks<2>(r, row);
+      break;
+    case 3:
+      SumBlocks<3>(r, row);
+      break;
+    case 4:
+      SumBlocks<4>(r, row);
+      break;
+    default:
+      SumBlocks<0>(r, row);
+      break;
   }
   const size_t c = static_cast<size_t>(r->channels);
   ++r->rowsInBlock;

@@ -1,18 +1,16 @@
 // Resampling of interleaved 8-bit rows, fed top to bottom a few at a time,
 // so that memory stays at a few rows of each side however tall the image.
 //
-// libswscale's Lanczos 3 filter, in its bit-exact, accurately rounded mode,
-// every channel on its own as a plane of grey, so that no colour conversion
-// or range quirk of the library touches the values: a flat image stays
-// exactly flat. The library takes no more than a factor of about 30 in one
-// step when it is fed in slices, so a larger shrinking factor is first
-// brought down to 4..6 by an exact integer box (whole blocks of pixels
-// averaged, a partial block at the right and bottom edges over its own
-// pixels), as libvips does. Lanczos rather than the library's area filter:
-// on one-pixel stripes shrunk by factors that are no integer, its rms
-// distance from the flat grey they should become is about a tenth of the
-// area filter's (gw_resample_compare quality), at about the same speed.
-// Builds without libswscale cannot resample (ResamplingAvailable()).
+// zimg's Lanczos 3 filter, every channel on its own as a plane of grey, so
+// that no colour conversion or range quirk of the library touches the
+// values: a flat image stays exactly flat. Across each batch of rows as
+// they come, into 16-bit rows; then down, a band of output rows at a time. A
+// shrinking factor beyond 8 is first brought down to 4..6 by an exact
+// integer box (whole blocks of pixels averaged, a partial block at the
+// right and bottom edges over its own pixels), as libvips does: the filter
+// widens with the factor, and with it the rows a band waits for and the
+// time. Any size from 1 to 32767 pixels either way goes to any other.
+// Builds without zimg cannot resample (ResamplingAvailable()).
 #pragma once
 
 #include <cstdint>
@@ -24,7 +22,7 @@ bool ResamplingAvailable();
 
 // A resampler from srcWidth x srcHeight to dstWidth x dstHeight pixels of
 // `channels` bytes; null with the reason in `error` (sizes out of range,
-// out of memory, a build without libswscale).
+// out of memory, a build without zimg).
 Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight,
                         int32_t channels, std::string* error);
 void FreeResampler(Resampler* resampler);

@@ -1,11 +1,11 @@
-// Builds without libswscale (the Windows cross build): no resampling, said
+// Builds without zimg (the Windows cross build): no resampling, said
 // plainly when it is asked for.
 #include "host/image/Resample.h"
 
 bool ResamplingAvailable() { return false; }
 
 Resampler* NewResampler(int32_t, int32_t, int32_t, int32_t, int32_t, std::string* error) {
-  *error = "this build cannot resize images (it was built without libswscale)";
+  *error = "this build cannot resize images (it was built without zimg)";
   return nullptr;
 }
 

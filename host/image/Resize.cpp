@@ -5,6 +5,7 @@
 
 #include "host/image/Convert.h"
 #include "host/image/Resample.h"
+#include "host/image/Stages.h"
 
 struct ResizeStage {
   int32_t srcW = 0, srcH = 0, dstW = 0, dstH = 0;
@@ -26,6 +27,9 @@ struct ResizeStage {
   int32_t transparentIndex = -1;
   std::vector<uint32_t> cacheKey;  // colour + 1 (0: empty)
   std::vector<uint8_t> cacheIndex;
+  // Colour rows: what the averaged rows hold (alpha divided out), to sRGB.
+  StoredLayout averaged;
+  ColourStage colourRows;
 };
 
 namespace {
@@ -69,6 +73,7 @@ void FreeResizeStage(ResizeStage* s) {
   FreeResampler(s->resampler);
   FreeConversion(&s->toWork);
   FreeConversion(&s->fromWork);
+  FreeColourStage(&s->colourRows);
   delete s;
 }
 
@@ -98,6 +103,9 @@ ResizeStage* NewResizeStage(const StoredLayout& layout, int32_t srcWidth, int32_
     s->colour = s->channels = layout.channels;
     work.space = layout.space;
     work.channels = layout.channels;
+    s->averaged = work;
+    s->averaged.alphaChannel = layout.alphaChannel;
+    s->averaged.alphaPremultiplied = layout.alphaPremultiplied;
   } else {
     int16_t workMode = kImageModeRGB;
     if (!WorkMode(layout.space, &workMode, &work.space)) {
@@ -112,6 +120,7 @@ ResizeStage* NewResizeStage(const StoredLayout& layout, int32_t srcWidth, int32_
     work.alphaChannel = s->premultiply ? s->colour : -1;
     std::memset(s->white, 255, sizeof s->white);
     if (work.space == StoredSpace::Lab) s->white[1] = s->white[2] = 128;
+    s->averaged = work;
   }
   s->nearest = info.mode == kImageModeIndexed && layout.space == StoredSpace::Indexed;
   if (s->nearest) {
@@ -166,28 +175,37 @@ bool ResizeStagePush(ResizeStage* s, const uint8_t* stored, std::string* error) 
   return ResamplerPush(s->resampler, work, error);
 }
 
-void ResizeStageDeliver(ResizeStage* s, int32_t y, int32_t left, int32_t count, uint8_t* out) {
+namespace {
+
+// Row y from `left` on, with premultiplied alpha divided out again.
+const uint8_t* StraightRow(ResizeStage* s, int32_t y, int32_t left, int32_t count) {
   const size_t n = static_cast<size_t>(s->channels);
   const uint8_t* row = ResamplerRow(s->resampler, y) + static_cast<size_t>(left) * n;
-  if (s->premultiply) {
-    uint8_t* straight = s->straight.data();
-    for (int32_t i = 0; i < count; ++i) {
-      const uint8_t* p = row + static_cast<size_t>(i) * n;
-      uint8_t* q = straight + static_cast<size_t>(i) * n;
-      const int a = p[s->colour];
-      for (int32_t k = 0; k < s->colour; ++k) {
-        const int w = s->white[k];
-        int v = w;
-        if (a > 0) {
-          const int d = (p[k] - w) * 255;
-          v = w + (d >= 0 ? (d + a / 2) / a : -((-d + a / 2) / a));
-        }
-        q[k] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+  if (!s->premultiply) return row;
+  uint8_t* straight = s->straight.data();
+  for (int32_t i = 0; i < count; ++i) {
+    const uint8_t* p = row + static_cast<size_t>(i) * n;
+    uint8_t* q = straight + static_cast<size_t>(i) * n;
+    const int a = p[s->colour];
+    for (int32_t k = 0; k < s->colour; ++k) {
+      const int w = s->white[k];
+      int v = w;
+      if (a > 0) {
+        const int d = (p[k] - w) * 255;
+        v = w + (d >= 0 ? (d + a / 2) / a : -((-d + a / 2) / a));
       }
-      q[s->colour] = static_cast<uint8_t>(a);
+      q[k] = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
     }
-    row = straight;
+    q[s->colour] = static_cast<uint8_t>(a);
   }
+  return straight;
+}
+
+}  // namespace
+
+void ResizeStageDeliver(ResizeStage* s, int32_t y, int32_t left, int32_t count, uint8_t* out) {
+  const size_t n = static_cast<size_t>(s->channels);
+  const uint8_t* row = StraightRow(s, y, left, count);
   if (!s->nearest) {
     ConvertPixels(&s->fromWork, row, count, out);
     return;
@@ -200,4 +218,8 @@ void ResizeStageDeliver(ResizeStage* s, int32_t y, int32_t left, int32_t count, 
     q[0] = clear ? static_cast<uint8_t>(s->transparentIndex) : Nearest(s, p);
     if (s->alphaPlane) q[1] = s->premultiply ? p[s->colour] : 255;
   }
+}
+
+void ResizeStageColour(ResizeStage* s, int32_t y, int32_t left, int32_t count, uint8_t* rgb) {
+  DeliverColour(&s->colourRows, s->averaged, s->dstW, StraightRow(s, y, left, count), count, rgb);
 }

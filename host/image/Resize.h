@@ -43,3 +43,7 @@ bool ResizeStagePush(ResizeStage* stage, const uint8_t* stored, std::string* err
 // Output row y, columns left..left + count - 1, every plane of the mode
 // (alpha last), or packed bits in bitmap mode, into `out`.
 void ResizeStageDeliver(ResizeStage* stage, int32_t y, int32_t left, int32_t count, uint8_t* out);
+
+// The same pixels as sRGB, 3 bytes each, alpha composited over white: the
+// averaged colour before it becomes the mode's planes.
+void ResizeStageColour(ResizeStage* stage, int32_t y, int32_t left, int32_t count, uint8_t* rgb);

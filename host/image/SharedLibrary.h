@@ -1,8 +1,8 @@
 // Decoder libraries loaded when a file first needs them rather than with
 // the program. libheif brings HEVC and AV1 encoders and decoders with it,
-// libjxl brotli and highway, libswscale's libavutil X11, VA-API and OpenCL:
-// linked, they would cost every run of glyphweave (a JPEG, a batch of PNGs)
-// some ten milliseconds and a few megabytes of memory for nothing.
+// libjxl brotli and highway: linked, they would cost every run of
+// glyphweave (a JPEG, a batch of PNGs) some ten milliseconds and a few
+// megabytes of memory for nothing.
 #pragma once
 
 #include <string>

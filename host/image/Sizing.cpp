@@ -45,3 +45,12 @@ void FitImageSize(int32_t width, int32_t height, int32_t planes, const SizeReque
     *outWidth = std::min(Nearest(lines / k), Nearest(columns));
   }
 }
+
+std::string WidthRefusal(const ImageInfo& info, const SizeRequest& request) {
+  if (request.maxColumns <= 0 || request.maxColumns >= info.planes) return "";
+  const std::string kind =
+      std::string(ImageModeName(info.mode)) + (info.alphaPlane ? " and alpha" : "");
+  return "lines of at most " + std::to_string(request.maxColumns) + " character" +
+         (request.maxColumns == 1 ? "" : "s") + " cannot show it: each pixel takes " +
+         std::to_string(info.planes) + ", one for each of its planes (" + kind + ")";
+}

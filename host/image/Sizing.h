@@ -9,6 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "host/image/ImageInput.h"
 
 struct SizeRequest {
   int32_t maxColumns = 0;  // characters per line, every plane's counted; 0: no bound
@@ -25,3 +28,9 @@ struct SizeRequest {
 // taken as at least 1.
 void FitImageSize(int32_t width, int32_t height, int32_t planes, const SizeRequest& request,
                   int32_t* outWidth, int32_t* outHeight);
+
+// Why lines of at most request.maxColumns characters cannot show the image
+// `info` describes, or empty when they can: a pixel takes a character for
+// each of its planes, so the narrowest picture is one pixel, `planes`
+// characters, wide. Said in the user's terms, naming the planes.
+std::string WidthRefusal(const ImageInfo& info, const SizeRequest& request);

@@ -1,6 +1,8 @@
 """Sizing in the host: the proportions a terminal shows for 1 and 3 planes,
-bounds that are never exceeded, no enlarging unless asked, --fit from the
-environment, and averages that keep a flat image flat."""
+bounds that are never exceeded (a width narrower than one pixel is
+refused), no enlarging unless asked, tiny images enlarged to thousands of
+columns, --fit from the environment, and averages that keep a flat image
+flat."""
 import os
 import subprocess
 import sys
@@ -34,6 +36,26 @@ class Sizing(Folder):
         images.write_pnm(self.path('s.pgm'), 'P5', 40, 20, images.pattern(800))
         self.assertEqual(self.shape(self.path('s.pgm'), '--width', '100')[:2], (40, 10))
         self.assertEqual(self.shape(self.path('s.pgm'), '--width', '100', '--enlarge')[:2], (100, 25))
+
+    def test_a_width_narrower_than_one_pixel_is_refused(self):
+        images.write_pnm(self.path('c.ppm'), 'P6', 40, 20, images.pattern(40 * 20 * 3))
+        for mode, planes in (('rgb', 3), ('cmyk', 4)):
+            for width in range(1, planes):
+                proc = run('-q', '-o', '-', '--mode', mode, '--width', str(width), self.path('c.ppm'))
+                self.assertEqual(proc.returncode, 2, (mode, width))
+                self.assertIn(b'each pixel takes %d, one for each of its planes (%s)' % (planes, mode.encode()),
+                              proc.stderr)
+                self.assertEqual(proc.stdout, b'')
+            self.assertEqual(self.shape(self.path('c.ppm'), '--mode', mode, '--width', str(planes))[0], planes)
+
+    def test_one_pixel_enlarges_to_thousands_of_columns(self):
+        images.write_pnm(self.path('one.pgm'), 'P5', 1, 1, [77])
+        images.write_pnm(self.path('four.ppm'), 'P6', 2, 2, [200, 100, 50] * 4)
+        # The tallest cells keep the text to a few hundred lines.
+        for name, columns in (('one.pgm', 8000), ('four.ppm', 7998)):
+            width, _, text = self.shape(self.path(name), '--enlarge', '--width', '8000', '--cell-aspect', '10')
+            self.assertEqual(width, columns)
+            self.assertEqual(len(set(text.split(b'\n')[:-1])), 1, 'a flat image stays flat')
 
     def test_fit_uses_the_terminal_size_it_is_given(self):
         images.write_pnm(self.path('g.pgm'), 'P5', 400, 200, images.pattern(400 * 200))

@@ -2,14 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "host/image/Sizing.h"
 
 namespace {
 
-std::pair<int32_t, int32_t> Fit(int32_t w, int32_t h, int32_t planes, int32_t columns, int32_t lines,
-                                bool enlarge = false, double aspect = 2) {
+std::pair<int32_t, int32_t> Fit(int32_t w, int32_t h, int32_t planes, int32_t columns,
+                                int32_t lines, bool enlarge = false, double aspect = 2) {
   SizeRequest request;
   request.maxColumns = columns;
   request.maxLines = lines;
@@ -49,6 +50,43 @@ TEST(FitImageSize, NeverEnlargesUnlessAskedAndNeverEmpty) {
   // A cell aspect that means nothing is the usual 2.
   EXPECT_EQ(Fit(100, 100, 1, 50, 0, false, 0), Size(50, 25));
   EXPECT_EQ(Fit(100, 100, 1, 50, 0, false, std::nan("")), Size(50, 25));
+}
+
+TEST(WidthRefusal, LinesMustHoldOnePixelOfEveryPlane) {
+  struct Case {
+    int16_t mode;
+    int16_t planes;
+    bool alpha;
+    int32_t columns;
+    bool refused;
+  };
+  const Case cases[] = {
+      {kImageModeGray, 1, false, 1, false},   {kImageModeRGB, 3, false, 1, true},
+      {kImageModeRGB, 3, false, 2, true},     {kImageModeRGB, 3, false, 3, false},
+      {kImageModeRGB, 4, true, 3, true},      {kImageModeRGB, 4, true, 4, false},
+      {kImageModeCMYK, 4, false, 3, true},    {kImageModeCMYK, 4, false, 0, false},  // no bound
+      {kImageModeBitmap, 1, false, 1, false},
+  };
+  for (const Case& c : cases) {
+    ImageInfo info;
+    info.mode = c.mode;
+    info.planes = c.planes;
+    info.alphaPlane = c.alpha;
+    SizeRequest request;
+    request.maxColumns = c.columns;
+    request.maxLines = 10;
+    EXPECT_EQ(!WidthRefusal(info, request).empty(), c.refused) << c.mode << " " << c.columns;
+  }
+  ImageInfo rgba;
+  rgba.mode = kImageModeRGB;
+  rgba.planes = 4;
+  rgba.alphaPlane = true;
+  SizeRequest two;
+  two.maxColumns = 2;
+  EXPECT_EQ(WidthRefusal(rgba, two),
+            "lines of at most 2 characters cannot show it: each pixel takes 4, one for each of its "
+            "planes "
+            "(rgb and alpha)");
 }
 
 }  // namespace

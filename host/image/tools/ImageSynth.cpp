@@ -4,6 +4,7 @@
 // measurements without committing them:
 //   gw_image_synth jpeg 20000 20000 big.jpg
 //   gw_image_synth png 20000 20000 big.png
+//   gw_image_synth ppm 6000 4000 big.ppm   (nearly free to decode)
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -75,17 +76,27 @@ int WritePng(FILE* out, int width, int height) {
   return 0;
 }
 
+int WritePpm(FILE* out, int width, int height) {
+  std::fprintf(out, "P6\n%d %d\n255\n", width, height);
+  std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
+  for (int y = 0; y < height; ++y) {
+    FillRow(&row, width, y);
+    if (std::fwrite(row.data(), 1, row.size(), out) != row.size()) return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fprintf(stderr, "usage: gw_image_synth jpeg|png WIDTH HEIGHT OUT\n");
+    std::fprintf(stderr, "usage: gw_image_synth jpeg|png|ppm WIDTH HEIGHT OUT\n");
     return 2;
   }
   std::string kind = argv[1];
   int width = std::atoi(argv[2]), height = std::atoi(argv[3]);
-  if (width <= 0 || height <= 0 || (kind != "jpeg" && kind != "png")) {
-    std::fprintf(stderr, "usage: gw_image_synth jpeg|png WIDTH HEIGHT OUT\n");
+  if (width <= 0 || height <= 0 || (kind != "jpeg" && kind != "png" && kind != "ppm")) {
+    std::fprintf(stderr, "usage: gw_image_synth jpeg|png|ppm WIDTH HEIGHT OUT\n");
     return 2;
   }
   FILE* out = std::fopen(argv[4], "wb");
@@ -93,7 +104,9 @@ int main(int argc, char** argv) {
     std::perror(argv[4]);
     return 1;
   }
-  int result = kind == "jpeg" ? WriteJpeg(out, width, height) : WritePng(out, width, height);
+  int result = kind == "jpeg"  ? WriteJpeg(out, width, height)
+               : kind == "png" ? WritePng(out, width, height)
+                               : WritePpm(out, width, height);
   if (std::fclose(out) != 0) result = 1;
   return result;
 }

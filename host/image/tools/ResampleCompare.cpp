@@ -1,6 +1,6 @@
 // gw_resample_compare: the measurements behind the choice of resampling
-// library (built only where libvips and pixman are installed; the host
-// needs neither).
+// library (built only where libvips, pixman and libswscale are installed;
+// the host needs none of them).
 //
 //   gw_resample_compare quality
 //       stripes and checkers of 1-pixel period shrunk by every library:
@@ -12,9 +12,11 @@
 //       decoded band by band and resampled as the rows come, for peak
 //       memory under /usr/bin/time -v
 //
-// LIBRARY: swscale (this library's Resampler: box, then libswscale's Lanczos
-// filter), swscale-lanczos (libswscale alone, whole image), pixman-box,
-// pixman-lanczos (separable convolution), vips (vips_resize, Lanczos 3).
+// LIBRARY: zimg (the host's Resampler: box for large factors, then zimg's
+// Lanczos 3 on bands), zimg-whole (zimg alone, one graph for the whole
+// image), swscale-lanczos (libswscale alone, whole image; the host used it
+// before, after the same box), pixman-box, pixman-lanczos (separable
+// convolution), vips (vips_resize, Lanczos 3).
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -29,6 +31,7 @@ extern "C" {
 }
 #include <pixman.h>
 #include <vips/vips.h>
+#include <zimg.h>
 
 #include "host/image/ImageInput.h"
 #include "host/image/Resample.h"
@@ -40,7 +43,7 @@ struct Picture {
   std::vector<uint8_t> pixels;
 };
 
-Picture ResampleSwscale(const Picture& in, int w, int h) {
+Picture ResampleStreamed(const Picture& in, int w, int h) {
   Picture out{w, h, in.channels, {}};
   std::string error;
   Resampler* r = NewResampler(in.width, in.height, w, h, in.channels, &error);
@@ -58,6 +61,55 @@ Picture ResampleSwscale(const Picture& in, int w, int h) {
     ResamplerDrop(r, ResamplerEndRow(r));
   }
   FreeResampler(r);
+  return out;
+}
+
+// zimg on its own, each channel a grey plane, the whole image at once.
+Picture ResampleZimgWhole(const Picture& in, int w, int h) {
+  Picture out{w, h, in.channels, {}};
+  const size_t c = static_cast<size_t>(in.channels);
+  out.pixels.resize(static_cast<size_t>(w) * static_cast<size_t>(h) * c);
+  zimg_image_format from, to;
+  zimg_image_format_default(&from, ZIMG_API_VERSION);
+  from.width = static_cast<unsigned>(in.width);
+  from.height = static_cast<unsigned>(in.height);
+  from.pixel_type = ZIMG_PIXEL_BYTE;
+  from.color_family = ZIMG_COLOR_GREY;
+  from.pixel_range = ZIMG_RANGE_FULL;
+  to = from;
+  to.width = static_cast<unsigned>(w);
+  to.height = static_cast<unsigned>(h);
+  zimg_graph_builder_params params;
+  zimg_graph_builder_params_default(&params, ZIMG_API_VERSION);
+  params.resample_filter = ZIMG_RESIZE_LANCZOS;
+  params.filter_param_a = 3;
+  zimg_filter_graph* graph = zimg_filter_graph_build(&from, &to, &params);
+  size_t tmpBytes = 0;
+  zimg_filter_graph_get_tmp_size(graph, &tmpBytes);
+  const size_t inStride = (static_cast<size_t>(in.width) + 63) & ~size_t{63};
+  const size_t outStride = (static_cast<size_t>(w) + 63) & ~size_t{63};
+  void* tmp = std::aligned_alloc(64, (tmpBytes + 63) & ~size_t{63});
+  uint8_t* plane = static_cast<uint8_t*>(std::aligned_alloc(64, inStride * static_cast<size_t>(in.height)));
+  uint8_t* result = static_cast<uint8_t*>(std::aligned_alloc(64, outStride * static_cast<size_t>(h)));
+  for (size_t k = 0; k < c; ++k) {
+    for (size_t y = 0; y < static_cast<size_t>(in.height); ++y)
+      for (size_t x = 0; x < static_cast<size_t>(in.width); ++x)
+        plane[y * inStride + x] = in.pixels[(y * static_cast<size_t>(in.width) + x) * c + k];
+    zimg_image_buffer_const src{};
+    src.version = ZIMG_API_VERSION;
+    src.plane[0] = {plane, static_cast<ptrdiff_t>(inStride), ZIMG_BUFFER_MAX};
+    zimg_image_buffer dst{};
+    dst.version = ZIMG_API_VERSION;
+    dst.plane[0] = {result, static_cast<ptrdiff_t>(outStride), ZIMG_BUFFER_MAX};
+    zimg_filter_graph_process(graph, &src, &dst, tmp, nullptr, nullptr, nullptr, nullptr);
+    for (size_t y = 0; y < static_cast<size_t>(h); ++y)
+      for (size_t x = 0; x < static_cast<size_t>(w); ++x)
+        out.pixels[(y * static_cast<size_t>(w) + x) * c + k] = result[y * outStride + x];
+  }
+  std::free(tmp);
+  std::free(plane);
+  std::free(result);
+  zimg_filter_graph_free(graph);
   return out;
 }
 
@@ -141,7 +193,8 @@ Picture ResampleVips(const Picture& in, int w, int h) {
 }
 
 Picture Resample(const std::string& library, const Picture& in, int w, int h) {
-  if (library == "swscale") return ResampleSwscale(in, w, h);
+  if (library == "zimg") return ResampleStreamed(in, w, h);
+  if (library == "zimg-whole") return ResampleZimgWhole(in, w, h);
   if (library == "swscale-lanczos") return ResampleSwscaleLanczos(in, w, h);
   if (library == "pixman-box") return ResamplePixman(in, w, h, PIXMAN_KERNEL_BOX);
   if (library == "pixman-lanczos") return ResamplePixman(in, w, h, PIXMAN_KERNEL_LANCZOS3);
@@ -150,7 +203,7 @@ Picture Resample(const std::string& library, const Picture& in, int w, int h) {
   std::exit(2);
 }
 
-const char* const kLibraries[] = {"swscale", "swscale-lanczos", "pixman-box", "pixman-lanczos", "vips"};
+const char* const kLibraries[] = {"zimg", "zimg-whole", "swscale-lanczos", "pixman-box", "pixman-lanczos", "vips"};
 
 int Quality() {
   struct Pattern {
@@ -280,7 +333,7 @@ Picture StreamVips(const char* path, int w, int h) {
   return out;
 }
 
-Picture StreamSwscale(const char* path, int w, int h) {
+Picture StreamResampler(const char* path, int w, int h) {
   ImageInfo info;
   ImageFile* image = Open(path, &info);
   std::string error;
@@ -317,10 +370,10 @@ int main(int argc, char** argv) {
     if (what == "stream") {
       if (library == "vips") {
         out = StreamVips(argv[3], w, h);
-      } else if (library == "swscale") {
-        out = StreamSwscale(argv[3], w, h);
+      } else if (library == "zimg") {
+        out = StreamResampler(argv[3], w, h);
       } else {
-        // pixman and libswscale alone take the image as one raster.
+        // The others take the image as one raster.
         out = Resample(library, DecodeWhole(argv[3]), w, h);
       }
     } else {

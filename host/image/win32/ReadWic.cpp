@@ -21,6 +21,7 @@
 #include <string>
 
 #include "host/image/ImageInternal.h"
+#include "host/image/MemoryBudget.h"
 #include "host/image/win32/DeclaredImage.h"
 #include "host/image/win32/FileStream.h"
 

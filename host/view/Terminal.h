@@ -1,0 +1,65 @@
+// The terminal the view writes to: whether standard output is one and its
+// size, the colours it shows (COLORTERM, then terminfo), its background
+// (asked of the terminal, else COLORFGBG), and the state the view must
+// give back before the program ends (the colour, the cursor), whatever
+// ends it.
+#pragma once
+
+#include <csignal>
+#include <string>
+
+#include "host/view/Colour.h"
+
+enum class Background : int8_t { kUnknown, kDark, kLight };
+
+// Standard output is a terminal the view's defaults apply to (never on
+// Windows, whose host keeps its plain output).
+bool OutputIsTerminal();
+// The size of the terminal standard output shows; false when it is no
+// terminal or does not tell.
+bool OutputTerminalSize(int* columns, int* lines);
+
+// The depth the environment gives: none for TERM unset, empty or "dumb"
+// (which shows no escape sequences); 24-bit for COLORTERM "truecolor" or
+// "24bit"; else terminfo's `colors` for TERM.
+ColourDepth DetectColourDepth();
+// The same with the environment and terminfo given: `terminfoColours`
+// answers the `colors` of a terminal type (-1 when unknown).
+ColourDepth ColourDepthFrom(const char* term, const char* colorterm, int (*terminfoColours)(const char* term));
+// terminfo's `colors` for a terminal type, -1 when it has none or the type
+// is unknown.
+int TerminfoColours(const char* term);
+
+// Asks the controlling terminal for its background colour: the xterm query
+// (OSC 11) and then a primary device-attributes query (DA1), which every
+// terminal answers, read until that answer has come, so that nothing is
+// left for the shell, or for `waitMs` at most. The terminal is quiet (no
+// echo, no line editing) for the exchange and given back its modes on
+// every path: Ctrl-C, a termination or a hangup ends the wait, the modes
+// are restored, and only then does the signal reach the program's own
+// handling; stops (Ctrl-Z) wait until then. Unknown without a controlling
+// terminal, when standard output is another terminal, when this program is
+// not in the terminal's foreground (a background job would be stopped),
+// without an answer, or when `*stop` is set.
+Background AskTerminalBackground(int waitMs, const volatile std::sig_atomic_t* stop);
+
+// What the answer to the OSC 11 query says: `ESC ] 11 ; rgb:R/G/B`, each
+// of 1 to 4 hex digits (also rgba:), dark when its luminance is below the
+// middle. Unknown when the text holds no such answer.
+Background BackgroundFromAnswer(const std::string& answer);
+// COLORFGBG, "fg;bg" (or "fg;default;bg"): a background of 0-6 or 8 is
+// dark, 7 or 15 light, anything else unknown.
+Background BackgroundFromColorFgBg(const char* value);
+
+// Writes coloured text to standard output: all of it, or, when `*stop` is
+// set while the write waits (Ctrl-C on a terminal that does not take the
+// text, say), as much as went out followed by a reset, which also ends a
+// sequence cut in the middle. False for a cut or failed write, `*closed`
+// set when standard output's reader has gone away.
+bool WriteColouredOutput(const void* data, size_t size, const volatile std::sig_atomic_t* stop, bool* closed);
+
+// A cursor hidden on standard output (while frames are drawn, say), to be
+// shown again by RestoreTerminalOutput, which is called once the run ends,
+// however it ends.
+void NoteCursorHidden(bool hidden);
+void RestoreTerminalOutput();
