@@ -192,6 +192,8 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     outcome->imageError = true;
     return;
   }
+  outcome->frames = a.info.frames;
+  outcome->declaredFrames = a.info.declaredFrames;
 
   TextStream stream;
   stream.folder = request.streamFolder;

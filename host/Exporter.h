@@ -56,6 +56,10 @@ struct ExportOutcome {
   bool streamClosed = false;    // standard output's reader went away
   bool recorded = false;        // finish handed back a step
   RecordedStep step;
+  // The image's frames, and those of an animated PNG that cannot be read
+  // (ImageInfo's frames and declaredFrames), once it opened.
+  int32_t frames = 1;
+  int32_t declaredFrames = 0;
 };
 
 // The code advanceState answers when the image cannot be read.

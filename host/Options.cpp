@@ -49,6 +49,9 @@ const char* kUsage =
     "      --enlarge         let sizing enlarge the image (it only shrinks)\n"
     "      --invert          invert the samples (for dark terminals); on a dark\n"
     "                        background (see --background) it turns them back\n"
+    "      --frame N         frame N of an animation (GIF, WebP, JPEG XL),\n"
+    "                        counted from 1, composited as a browser shows it\n"
+    "                        (default: the first)\n"
     "Terminal view:\n"
     "      --color[=WHEN]    colour the text on standard output: auto (the\n"
     "                        default: on a terminal, unless NO_COLOR is set),\n"
@@ -100,6 +103,7 @@ enum LongOnly {
   kOptColour,
   kOptColourDepth,
   kOptBackground,
+  kOptFrame,
 };
 
 const option kLongOptions[] = {
@@ -126,6 +130,7 @@ const option kLongOptions[] = {
     {"color", optional_argument, nullptr, kOptColour},
     {"color-depth", required_argument, nullptr, kOptColourDepth},
     {"background", required_argument, nullptr, kOptBackground},
+    {"frame", required_argument, nullptr, kOptFrame},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -288,6 +293,10 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
         } else {
           return usage("--background takes auto, dark or light");
         }
+        break;
+      case kOptFrame:
+        if (!ParseCount(optarg, INT32_MAX, &o->frame)) return usage("--frame takes a frame number from 1");
+        o->imageOptions.frame = o->frame;
         break;
       case 'q': o->quiet = true; break;
       case 'h':

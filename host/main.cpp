@@ -90,6 +90,20 @@ struct Tally {
   size_t skipped = 0;
 };
 
+// An animation of which one frame was exported says so, and how to pick
+// another; an animated PNG says that its default image stands for it.
+void NoteFrames(const Options& o, const PlannedExport& e, const ExportOutcome& outcome) {
+  if (outcome.declaredFrames > 1) {
+    std::fprintf(stderr,
+                 "glyphweave: %s: an animated PNG of %d frames; its default image was exported (this build's "
+                 "libpng reads no animation)\n",
+                 Printable(e.image).c_str(), outcome.declaredFrames);
+  } else if (outcome.frames > 1 && o.frame == 0) {
+    std::fprintf(stderr, "glyphweave: %s: an animation of %d frames; the first was exported (--frame N exports frame N)\n",
+                 Printable(e.image).c_str(), outcome.frames);
+  }
+}
+
 void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outcome, Tally* tally) {
   if (outcome.imageError) {
     std::fprintf(stderr, "glyphweave: %s\n", Printable(outcome.imageMessage).c_str());
@@ -115,6 +129,7 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
     std::string line = Printable(e.image) + " -> " + Printable(outcome.outputPath) + "\n";
     WriteStandardOutput(line.data(), line.size());
   }
+  if (!o.quiet) NoteFrames(o, e, outcome);
 }
 
 int RunBatch(const Options& o, PluginEntryProc entry) {
