@@ -51,7 +51,7 @@ const char* kUsage =
     "                        background (see --background) it turns them back\n"
     "      --frame N         frame N of an animation (GIF, WebP, JPEG XL),\n"
     "                        counted from 1, composited as a browser shows it\n"
-    "                        (default: the first)\n"
+    "                        (default: the first; a terminal view plays them)\n"
     "Terminal view:\n"
     "      --color[=WHEN]    colour the text on standard output: auto (the\n"
     "                        default: on a terminal, unless NO_COLOR is set),\n"
@@ -61,7 +61,9 @@ const char* kUsage =
     "                        terminfo; 256 for --color=always when none is told)\n"
     "      --background B    auto (the default: ask the terminal, else\n"
     "                        COLORFGBG, else dark; light when the text does not\n"
-    "                        go to a terminal), dark (samples inverted) or light\n"
+    "                        go to a terminal), dark (samples inverted) or light\n"    "      --loop N          play an animation N times (0: until Ctrl-C); by\n"
+    "                        default as many as the file says, once each when\n"
+    "                        several images are given\n"
     "Resources:\n"
     "      --max-data SIZE   image data offered per band (default 4M); SIZE takes\n"
     "                        k, M or G (1024-based)\n"
@@ -104,6 +106,7 @@ enum LongOnly {
   kOptColourDepth,
   kOptBackground,
   kOptFrame,
+  kOptLoop,
 };
 
 const option kLongOptions[] = {
@@ -131,6 +134,7 @@ const option kLongOptions[] = {
     {"color-depth", required_argument, nullptr, kOptColourDepth},
     {"background", required_argument, nullptr, kOptBackground},
     {"frame", required_argument, nullptr, kOptFrame},
+    {"loop", required_argument, nullptr, kOptLoop},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -297,6 +301,12 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
       case kOptFrame:
         if (!ParseCount(optarg, INT32_MAX, &o->frame)) return usage("--frame takes a frame number from 1");
         o->imageOptions.frame = o->frame;
+        break;
+      case kOptLoop:
+        if (value != "0" && !ParseCount(optarg, INT32_MAX, &o->loop)) {
+          return usage("--loop takes a number of times to play, or 0 for until stopped");
+        }
+        if (value == "0") o->loop = 0;
         break;
       case 'q': o->quiet = true; break;
       case 'h':

@@ -207,8 +207,9 @@ struct ImageOptions {
   // file's frames is refused at open with a message saying how many there
   // are.
   int32_t frame = 1;
-  // Frames will follow one another (ShowImageFrame): every frame, the first
-  // included, is composited alike.
+  // Frames will follow one another (ShowImageFrame): every frame of an
+  // animation, the first included, is composited alike. An image of one
+  // frame is read as it would be without.
   bool animation = false;
 };
 

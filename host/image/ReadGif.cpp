@@ -314,7 +314,9 @@ bool GifOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
     GifClose(s);
     return false;
   }
-  if (!(source->animation ? DescribeCanvas(s, scan, layout, error) : Describe(s, layout, error))) {
+  // A GIF of one image is read as it always was, streamed as indices.
+  const bool composite = source->animation && scan.frames > 1;
+  if (!(composite ? DescribeCanvas(s, scan, layout, error) : Describe(s, layout, error))) {
     GifClose(s);
     return false;
   }

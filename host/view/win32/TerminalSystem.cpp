@@ -14,3 +14,8 @@ bool WriteColouredOutput(const void* data, size_t size, const volatile std::sig_
 int TerminfoColours(const char*) { return -1; }
 
 Background AskTerminalBackground(int, const volatile std::sig_atomic_t*) { return Background::kUnknown; }
+
+// The view never plays there.
+void WatchTerminalSize(bool) {}
+
+bool TerminalSizeChanged() { return false; }
