@@ -4,19 +4,25 @@ is the plug-in's exact text of the frame as a browser shows it (disposal to
 background and to previous, transparency, a local colour table, an
 interlaced frame, a frame partly off the screen); the frames, delays and
 loop counts the image input reads; the note on standard error; the memory
-budget."""
+budget. On a pseudo-terminal, the player: the frames in order (never their
+timing), as many times as asked, each drawn over the last, the cursor shown
+again at the end and after Ctrl-C, a resized terminal fitted again."""
+import fcntl
 import os
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
+import termios
 import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(__file__))
 import images  # noqa: E402
 from test_glyphweave import Folder, run  # noqa: E402
+from test_view import show  # noqa: E402
 
 STREAM = os.environ.get('GW_IMAGE_STREAM', 'build/gw_image_stream')
 
@@ -202,6 +208,80 @@ class Frames(Folder):
                 else:
                     self.assertEqual(proc.returncode, 2)
                     self.assertIn(needs, proc.stderr)
+
+
+
+# Each frame inside synchronized output, after the cursor is moved back up
+# over the last.
+FRAME = re.compile(rb'\x1b\[\?2026h(?:\r\x1b\[(\d+)A)?(\x1b\[J)?(.*?)\x1b\[\?2026l', re.S)
+
+
+class Player(Folder):
+    def animation(self, name, width, height, loops):
+        """Three uniform frames, black, dark grey and mid grey, 20 ms each."""
+        frames = [dict(x=0, y=0, w=width, h=height, rows=[[i] * width] * height, delay=2) for i in (0, 3, 2)]
+        path = self.path(name)
+        with open(path, 'wb') as f:
+            f.write(gif(width, height, PALETTE, frames, loops=loops))
+        return path
+
+    def play(self, args, columns=20, lines=8, animations=1, **kwargs):
+        shown = show(['--background', 'light', '--color=never', '-o', '-', *args], columns, lines, **kwargs)
+        frames = FRAME.findall(shown.out)
+        # The cursor is hidden while each animation plays, and shown again last.
+        self.assertTrue(shown.out.startswith(b'\x1b[?25l'), shown.out[:40])
+        self.assertTrue(shown.out.endswith(b'\x1b[?25h'), shown.out[-40:])
+        self.assertEqual(shown.out.count(b'\x1b[?25l'), animations)
+        self.assertEqual(shown.out.count(b'\x1b[?25h'), animations)
+        # Each frame of an animation but its first goes back up exactly over
+        # the one before.
+        self.assertEqual(sum(up == b'' for up, _, _ in frames), animations)
+        for before, (up, _, _) in zip(frames, frames[1:]):
+            self.assertIn(up, (b'', b'%d' % before[2].count(b'\n')))
+        return shown, frames
+
+    def test_frames_in_order_as_many_times_as_asked(self):
+        twice = self.animation('twice.gif', 8, 4, loops=1)
+        other = self.animation('other.gif', 8, 4, loops=1)
+        # (options and images, times through the frames, animations)
+        for args, plays, animations in (([twice], 2, 1), (['--loop', '3', twice], 3, 1),
+                                        (['--loop', '1', twice], 1, 1), ([twice, other], 2, 2)):
+            with self.subTest(args=args):
+                shown, frames = self.play(args, animations=animations)
+                self.assertEqual(shown.code, 0, shown.err)
+                self.assertEqual([set(text) - {ord('\n')} for _, _, text in frames],
+                                 plays * [{ord('@')}, {ord('Q')}, {ord('u')}])
+                self.assertEqual(shown.err, b'')
+
+    def test_ctrl_c_ends_an_endless_animation_and_shows_the_cursor(self):
+        endless = self.animation('endless.gif', 8, 4, loops=0)
+        shown, frames = self.play(['-q', endless], ctrl_c_after=400)
+        self.assertEqual(shown.code, 130, shown.err)
+        self.assertGreater(len(frames), 4)
+        self.assertTrue(shown.modes_kept)
+
+    def test_a_resized_terminal_is_fitted_from_the_next_frame(self):
+        endless = self.animation('wide.gif', 40, 20, loops=0)
+        seen = {}
+
+        def resize(out, master):
+            count = len(FRAME.findall(out))
+            if count >= 2 and 'resized' not in seen:
+                seen['resized'] = count
+                fcntl.ioctl(master, termios.TIOCSWINSZ, struct.pack('HHHH', 6, 10, 0, 0))
+            if count >= seen.get('resized', count + 1) + 3 and 'stopped' not in seen:
+                seen['stopped'] = True
+                os.write(master, b'\x03')
+        shown, frames = self.play(['-q', endless], columns=30, lines=12, on_output=resize)
+        self.assertEqual(shown.code, 130, shown.err)
+        widths = [len(text.split(b'\n')[0]) for _, _, text in frames]
+        cleared = [bool(clear) for _, clear, _ in frames]
+        # Fitted to 30 x 11, then to 10 x 5 once the change is seen, the old
+        # picture cleared once.
+        first = widths.index(10)
+        self.assertEqual(set(widths[:first]), {30})
+        self.assertEqual(set(widths[first:]), {10})
+        self.assertEqual(cleared, [i == first for i in range(len(frames))])
 
 
 if __name__ == '__main__':
