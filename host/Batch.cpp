@@ -1,6 +1,7 @@
 #include "host/Batch.h"
 
 #include "host/Messages.h"
+#include "host/image/ImageInput.h"
 #include "host/platform/HostSystem.h"
 #include "output/PathSplit.h"
 #include "scripting/RecordedParameters.h"
@@ -53,10 +54,13 @@ std::string ComposeOutputPath(const std::string& recorded, const std::string& do
 bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, std::string* error) {
   *plan = BatchPlan{};
   const size_t count = o.images.size();
+  // Where every text streams when -o names a descriptor (-, /dev/stdout,
+  // /dev/fd/N) rather than a path.
+  int outputStream = !o.haveOutput ? -1 : o.ToStandardOutput() ? 1 : DescriptorNamedBy(o.output);
   if (played != nullptr) {
     plan->step = *played;
     plan->haveStep = true;
-  } else if (o.haveOutput && !o.ToStandardOutput()) {
+  } else if (o.haveOutput && outputStream < 0) {
     std::string path = AsFolder(o.output);
     if (count > 1 && !EndsInSeparator(path)) {
       *error = "-o names one file (" + Printable(o.output) + ") but " + std::to_string(count) +
@@ -71,7 +75,9 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
     plan->haveStep = true;
   }
   const std::string* recorded = plan->haveStep ? RecordedOutput(plan->step) : nullptr;
-  if (recorded != nullptr && !EndsInSeparator(*recorded) && count > 1 && !o.dialog) {
+  // A replayed step may name a descriptor too; the dialog only proposes it.
+  if (outputStream < 0 && recorded != nullptr && !o.dialog) outputStream = DescriptorNamedBy(*recorded);
+  if (outputStream < 0 && recorded != nullptr && !EndsInSeparator(*recorded) && count > 1 && !o.dialog) {
     *error = "the step in " + Printable(o.playFile) + " names one file (" + Printable(*recorded) + ") but " +
              std::to_string(count) + " images are given; replay a step that records a folder";
     return false;
@@ -81,18 +87,37 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
     PlannedExport e;
     e.image = image;
     e.documentName = image == "-" ? kStandardInputName : image;
-    e.toStandardOutput = o.ToStandardOutput() ||
-                         (image == "-" && !o.haveOutput && !plan->haveStep && !o.dialog);
-    if (!e.toStandardOutput && !o.dialog) e.output = ComposeOutputPath(recorded ? *recorded : "", e.documentName);
+    // Standard input and a process substitution (<(...), /dev/fd/63) have
+    // no folder of their own to write beside: their text comes back on
+    // standard output.
+    bool fromDescriptor = image == "-" || DescriptorNamedBy(image) >= 0;
+    e.streamDescriptor = outputStream >= 0                                               ? outputStream
+                         : fromDescriptor && !o.haveOutput && !plan->haveStep && !o.dialog ? 1
+                                                                                           : -1;
+    e.toStandardOutput = e.streamDescriptor == 1;
+    if (e.streamDescriptor < 0 && !o.dialog) e.output = ComposeOutputPath(recorded ? *recorded : "", e.documentName);
     plan->exports.push_back(e);
   }
 
   if (!o.recordFile.empty()) {
     for (const PlannedExport& e : plan->exports) {
-      if (!e.toStandardOutput) continue;
-      *error = "--record has no output path to record when the text goes to standard output";
+      if (e.streamDescriptor < 0) continue;
+      *error = "--record has no output path to record when the text goes to " + DescribeDescriptor(e.streamDescriptor);
       return false;
     }
+  }
+
+  // The system's folders of devices and processes hold no files of ours:
+  // -o /dev/stdout.txt, or NAME.txt beside an image there.
+  for (const PlannedExport& e : plan->exports) {
+    std::string system = e.output.empty() ? std::string() : SystemFolderOf(e.output);
+    if (system.empty()) continue;
+    std::string what = o.haveOutput ? "-o " + Printable(o.output)
+                       : recorded   ? "the step in " + Printable(o.playFile)
+                                    : Printable(e.image);
+    *error = what + ": no file is made in " + system + " (the text would go to " + Printable(e.output) +
+             "); give -o a file or folder elsewhere, or -o - for standard output";
+    return false;
   }
 
   // A name the user gave that the plug-in will not use as it stands.
@@ -105,9 +130,21 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
   std::vector<std::string> inputIds;
   for (const PlannedExport& e : plan->exports) inputIds.push_back(e.image == "-" ? "" : Identity(e.image));
   std::vector<std::string> outputIds;
+  for (const PlannedExport& e : plan->exports) outputIds.push_back(e.output.empty() ? "" : Identity(e.output));
+  // What is wrong with a file that is no image is that: it writes nothing
+  // and collides with nothing. Only files whose text would collide are
+  // looked at.
+  for (size_t i = 0; i < count; ++i) {
+    if (outputIds[i].empty()) continue;
+    bool collides = false;
+    for (size_t k = 0; k < count; ++k) {
+      collides = collides || inputIds[k] == outputIds[i] || (k != i && outputIds[k] == outputIds[i]);
+    }
+    PlannedExport& e = plan->exports[i];
+    if (collides && !ProbeImageFile(e.image.c_str(), &e.unreadable)) outputIds[i].clear();
+  }
   for (size_t i = 0; i < count; ++i) {
     const PlannedExport& e = plan->exports[i];
-    outputIds.push_back(e.output.empty() ? "" : Identity(e.output));
     if (outputIds[i].empty()) continue;
     for (size_t k = 0; k < i; ++k) {
       if (outputIds[k] != outputIds[i]) continue;

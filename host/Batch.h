@@ -1,7 +1,8 @@
 // From the command line to the list of exports it asks for, with every
 // refusal decided before the first export runs: two images written to one
 // file, a text written over an image, a step file that is also an input or
-// an output. Knows where the plug-in will write because it composes paths
+// an output. A file whose text would collide is first looked at: one that
+// is no image is not refused but reported as unreadable, like any other. Knows where the plug-in will write because it composes paths
 // by the plug-in's own rule (folder and base name, extension .txt).
 #pragma once
 
@@ -14,8 +15,16 @@
 struct PlannedExport {
   std::string image;         // as given; "-" is standard input
   std::string documentName;  // the name the plug-in is given for the image
-  std::string output;        // where the plug-in will write; "" when its dialog decides
+  std::string output;        // where the plug-in will write; "" when its dialog decides or it streams
+  // The text goes to standard output (-o -, /dev/stdout, or an input from
+  // standard input or a process substitution without -o).
   bool toStandardOutput = false;
+  // Not empty: the image cannot be read (why, as opening it would say), so
+  // the export is reported as unreadable without running.
+  std::string unreadable;
+  // The descriptor the text is copied to as it grows: 1 for standard
+  // output, N for -o /dev/fd/N; -1 for a file the plug-in writes in place.
+  int streamDescriptor = -1;
 };
 
 struct BatchPlan {
@@ -29,7 +38,8 @@ struct BatchPlan {
 extern const char* const kStandardInputName;
 
 // `played` is the step --play loaded (null without --play). False with the
-// message (naming the inputs concerned) when the run must not start.
+// message (naming the inputs concerned) when the run must not start; also
+// when a text would be made in /dev or /proc.
 bool PlanBatch(const Options& options, const RecordedStep* played, BatchPlan* plan, std::string* error);
 
 // Where the plug-in writes an image named `documentName` for a recorded

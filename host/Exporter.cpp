@@ -1,5 +1,6 @@
 #include "host/Exporter.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,11 +23,16 @@ volatile std::sig_atomic_t gOutputClosed = 0;
 
 namespace {
 
-// Copies the text the plug-in writes in a private folder to standard
-// output while it grows, a bounded piece at a time, giving the disk space
-// back behind it; coloured on the way when asked.
+// Written once, by the first failing write; read by every export thread.
+std::atomic<int> gFailedDescriptor{-1};
+std::atomic<int> gFailedError{0};
+
+// Copies the text the plug-in writes in a private folder to its stream
+// while it grows, a bounded piece at a time, giving the disk space back
+// behind it; coloured on the way when asked.
 struct TextStream {
   std::string folder;
+  int target = 1;  // the descriptor the text goes to
   int fd = -1;
   long long copied = 0;
   bool failed = false;
@@ -35,15 +41,15 @@ struct TextStream {
 };
 
 bool WriteColoured(const void* data, size_t size) {
-  if (gOutputClosed != 0) return false;
-  bool closed = false;
-  if (WriteColouredOutput(data, size, &gInterrupted, &closed)) return true;
-  if (closed) gOutputClosed = 1;
+  if (WriteStream(1, data, size)) return true;
+  // A write cut short by a stop may end inside a colour or a sequence: the
+  // reset ends both, so the terminal is not left coloured.
+  if (gInterrupted != 0) WriteColourReset();
   return false;
 }
 
 bool Deliver(TextStream* s, const char* data, size_t size) {
-  return s->colour != nullptr ? s->colour->Add(data, size) : WriteStandardOutput(data, size);
+  return s->colour != nullptr ? s->colour->Add(data, size) : WriteStream(s->target, data, size);
 }
 
 bool Pump(TextStream* s) {
@@ -132,7 +138,7 @@ ResultCode GW_HOSTCALL AdvanceState() {
   return kResultOk;
 }
 
-HostBoolean GW_HOSTCALL TestAbort() { return gInterrupted != 0 || gOutputClosed != 0 ? 1 : 0; }
+HostBoolean GW_HOSTCALL TestAbort() { return ExportsStopped() ? 1 : 0; }
 
 void GW_HOSTCALL Progress(int32_t done, int32_t total) {
   if (tActive->progress != nullptr) UpdateProgress(tActive->progress, done, total);
@@ -198,6 +204,8 @@ class ExportDrawer : public FrameDrawer {
     return outcome_->result == kResultOk && !outcome_->imageError;
   }
 
+  bool Write(const std::string& text) override { return WriteStream(request_.streamDescriptor, text.data(), text.size()); }
+
  private:
   bool Failed() {
     outcome_->imageError = true;
@@ -214,12 +222,34 @@ class ExportDrawer : public FrameDrawer {
 
 }  // namespace
 
-bool WriteStandardOutput(const void* data, size_t size) {
-  if (gOutputClosed != 0) return false;
-  if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0) return true;
-  gOutputClosed = 1;
+bool OutputFailed(OutputFailure* failure) {
+  int error = gFailedError.load();
+  if (error == 0) return false;
+  if (failure != nullptr) {
+    failure->descriptor = gFailedDescriptor.load();
+    failure->error = error;
+  }
+  return true;
+}
+
+bool ExportsStopped() { return gInterrupted != 0 || gOutputClosed != 0 || OutputFailed(); }
+
+bool WriteStream(int fd, const void* data, size_t size) {
+  if (gOutputClosed != 0 || OutputFailed()) return false;
+  int error = 0;
+  switch (WriteToDescriptor(fd, data, size, &gInterrupted, &error)) {
+    case WriteResult::kWritten: return true;
+    case WriteResult::kStopped: return false;
+    case WriteResult::kReaderGone: gOutputClosed = 1; return false;
+    case WriteResult::kFailed: break;
+  }
+  int none = 0;
+  gFailedDescriptor.store(fd);
+  gFailedError.compare_exchange_strong(none, error != 0 ? error : EIO);
   return false;
 }
+
+bool WriteStandardOutput(const void* data, size_t size) { return WriteStream(1, data, size); }
 
 void RunExport(PluginSession* session, const ExportRequest& request, ExportOutcome* outcome) {
   *outcome = ExportOutcome{};
@@ -267,6 +297,7 @@ void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile
   a.info = info;
   TextStream stream;
   stream.folder = request.streamFolder;
+  stream.target = request.streamDescriptor;
   a.stream = request.streamFolder.empty() ? nullptr : &stream;
   RowLayout layout;
   layout.width = a.info.width;

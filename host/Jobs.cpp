@@ -13,7 +13,7 @@
 
 namespace {
 
-bool Stopped() { return gInterrupted != 0 || gOutputClosed != 0; }
+bool Stopped() { return ExportsStopped(); }
 
 ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t index) {
   const PlannedExport& e = plan.exports[index];
@@ -25,14 +25,30 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
   request.maxData = s.maxData;
   request.showDialog = s.showDialog;
   request.step = plan.haveStep ? &plan.step : nullptr;
-  if (e.toStandardOutput) {
+  if (e.streamDescriptor >= 0) {
     request.streamFolder = s.streamFolder;
+    request.streamDescriptor = e.streamDescriptor;
+  }
+  // The view's look is for standard output alone.
+  if (e.toStandardOutput) {
     request.imageOptions = s.streamImageOptions;
     request.size = s.streamSize;
     request.colour = s.streamColour;
     request.play = s.streamPlay;
   }
   return request;
+}
+
+// An export whose image the plan found unreadable is reported so, unrun.
+void RunPlanned(PluginSession* session, const PlannedExport& e, const ExportRequest& request,
+                ExportOutcome* outcome) {
+  if (e.unreadable.empty()) {
+    RunExport(session, request, outcome);
+    return;
+  }
+  *outcome = ExportOutcome{};
+  outcome->imageError = true;
+  outcome->imageMessage = e.unreadable;
 }
 
 // The plug-in's globals belong to the session; the host releases them.
@@ -56,7 +72,7 @@ void RunInOrder(const BatchPlan& plan, const JobSettings& s, const JobReport& re
     request.readAhead = worker;
     request.progress = s.progress ? &bar : nullptr;
     ExportOutcome outcome;
-    RunExport(&session, request, &outcome);
+    RunPlanned(&session, plan.exports[i], request, &outcome);
     report(i, outcome, false);
   }
   DeleteReadAheadWorker(worker);
@@ -95,7 +111,7 @@ void RunJobs(const BatchPlan& plan, const JobSettings& s, const JobReport& repor
       if (!result.skipped) {
         ExportRequest request = RequestFor(plan, s, i);
         request.readAhead = worker;
-        RunExport(&session, request, &result.outcome);
+        RunPlanned(&session, plan.exports[i], request, &result.outcome);
       }
       std::lock_guard<std::mutex> hold(lock);
       slots[i] = std::move(result);

@@ -17,7 +17,9 @@ const char* kUsage =
     "Writes each IMAGE as character art through the Glyphweave plug-in: one line\n"
     "of text per pixel row, one character per sample (three per pixel for RGB).\n"
     "Without -o the text lands beside each image as NAME.txt. IMAGE '-' reads\n"
-    "the image from standard input (any format, also a pipe).\n"
+    "the image from standard input (any format, also a pipe); without -o its\n"
+    "text goes to standard output, as does that of a process substitution\n"
+    "such as <(curl ...).\n"
     "\n"
     "When the text goes to standard output and that is a terminal (-o -, or\n"
     "IMAGE '-' without -o), it is a view: the picture fits the terminal unless\n"
@@ -28,9 +30,11 @@ const char* kUsage =
     "\n"
     "Output:\n"
     "  -o, --output PATH     write to PATH: a file, a folder (when PATH ends in '/'\n"
-    "                        or is an existing folder: one NAME.txt per image), or\n"
-    "                        '-' for standard output. The plug-in always writes\n"
-    "                        .txt files: another extension is replaced.\n"
+    "                        or is an existing folder: one NAME.txt per image),\n"
+    "                        '-' or /dev/stdout for standard output, /dev/fd/N\n"
+    "                        for descriptor N. The plug-in always writes .txt\n"
+    "                        files: another extension is replaced. No file is\n"
+    "                        made in /dev or /proc.\n"
     "      --dialog          choose the output file in the plug-in's Save As\n"
     "                        dialog (on the terminal)\n"
     "      --record FILE     save the recorded step (JSON) after a successful export\n"
@@ -67,8 +71,10 @@ const char* kUsage =
     "Resources:\n"
     "      --max-data SIZE   image data offered per band (default 4M); SIZE takes\n"
     "                        k, M or G (1024-based)\n"
-    "      --max-memory SIZE memory for an image decoded whole (default 1G;\n"
-    "                        0: no limit)\n"
+    "      --max-memory SIZE memory for images decoded whole, all jobs together\n"
+    "                        (default 1G; 0: no limit)\n"
+    "      --max-input SIZE  input copied from a pipe or standard input\n"
+    "                        (default 4G; 0: no limit)\n"
     "  -j, --jobs N          export N images at once (default: one per core)\n"
     "      --plugin PATH     the plug-in module (default: beside the program, or\n"
     "                        in ../lib/glyphweave/)\n"
@@ -81,10 +87,11 @@ const char* kUsage =
     "Images wider or taller than 32767 pixels are refused: the plug-in\n"
     "interface counts rows and columns in 16 bits.\n"
     "\n"
-    "Exit status: 0 when every export succeeded, 1 when an export failed,\n"
+    "Exit status: 0 when every export succeeded, 1 when an export failed or\n"
+    "its text could not be written (the stream and the reason are named),\n"
     "2 for bad usage or an image that cannot be read, 128+N when stopped by\n"
-    "signal N (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP, 141 when the\n"
-    "reader of standard output went away).\n";
+    "signal N (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP), 141 when the\n"
+    "reader of standard output went away.\n";
 
 enum LongOnly {
   kOptDialog = 256,
@@ -105,6 +112,7 @@ enum LongOnly {
   kOptColour,
   kOptColourDepth,
   kOptBackground,
+  kOptMaxInput,
   kOptFrame,
   kOptLoop,
 };
@@ -124,6 +132,7 @@ const option kLongOptions[] = {
     {"invert", no_argument, nullptr, kOptInvert},
     {"max-data", required_argument, nullptr, kOptMaxData},
     {"max-memory", required_argument, nullptr, kOptMaxMemory},
+    {"max-input", required_argument, nullptr, kOptMaxInput},
     {"jobs", required_argument, nullptr, 'j'},
     {"plugin", required_argument, nullptr, kOptPlugin},
     {"about", no_argument, nullptr, kOptAbout},
@@ -200,6 +209,7 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
   opterr = 0;
   optind = 0;
   o->imageOptions.memoryLimit = kDefaultMemoryLimit;
+  o->imageOptions.inputLimit = kDefaultInputLimit;
   for (;;) {
     int index = -1;
     int c = getopt_long(argc, argv, ":o:j:qhV", kLongOptions, &index);
@@ -259,6 +269,14 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
           return usage("--max-memory takes a size (e.g. 512M, 4G), or 0 for no limit");
         }
         o->imageOptions.memoryLimit = bytes;
+        break;
+      }
+      case kOptMaxInput: {
+        uint64_t bytes = 0;
+        if (!ParseSize(value, uint64_t{1} << 50, &bytes)) {
+          return usage("--max-input takes a size (e.g. 512M, 8G), or 0 for no limit");
+        }
+        o->imageOptions.inputLimit = bytes;
         break;
       }
       case 'j': {

@@ -83,7 +83,21 @@ bool Rewind(ImageSource* source) { return fseeko(source->file, 0, SEEK_SET) == 0
 void CloseReader(ImageFile* image) {
   if (image->state != nullptr) image->reader->close(image->state);
   image->state = nullptr;
-  image->source.memoryCharged = image->wholeBytes;
+  const uint64_t charged = MemoryCharged(image->source);
+  if (charged > image->wholeBytes) ReleaseMemory(image->source, charged - image->wholeBytes);
+}
+
+// Lets go of everything decoded, so that the image holds none of its
+// budget while it waits for more: the next read starts from the top.
+bool GiveBackMemory(ImageFile* image, std::string* error) {
+  CloseReader(image);
+  image->nextRow = 0;
+  image->sourceRow = 0;
+  std::free(image->whole);
+  image->whole = nullptr;
+  ReleaseMemory(image->source, image->wholeBytes);
+  image->wholeBytes = 0;
+  return image->resize == nullptr || ResetResizeStage(image->resize, error);
 }
 
 // Starts decoding again from the top of the file.
@@ -134,6 +148,8 @@ bool LoadWhole(ImageFile* image, std::string* error) {
     PlaceOrientedRow(l.orientation, l.width, l.height, y, row, l.channels, image->whole);
   }
   CloseReader(image);
+  // What was reserved for the decoding goes with the reader.
+  DropMemoryReservation(image->source);
   return true;
 }
 
@@ -247,7 +263,8 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   image->source = std::move(*sourceIn);
   image->options = options;
   ImageSource& source = image->source;
-  source.memoryLimit = options.memoryLimit;
+  source.memory.shared = options.sharedBudget;
+  source.memoryLimit = options.sharedBudget != nullptr ? MemoryBudgetLimit(options.sharedBudget) : options.memoryLimit;
   source.cancel = options.cancel;
   source.wantsGray = !options.colour && (options.mode == kImageModeGray || options.mode == kImageModeDuotone ||
                                          options.mode == kImageModeBitmap);
@@ -289,7 +306,17 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   image->reader = RecogniseFormat(head, got, source, error);
   if (image->reader == nullptr) return fail();
 
-  if (!image->reader->open(&source, &image->state, &image->layout, error)) return fail();
+  // A reader that takes memory as it reads the header may have to give it
+  // back and wait for more (MemoryBudget.h).
+  while (!image->reader->open(&source, &image->state, &image->layout, error)) {
+    if (!MemoryWanted(source)) return fail();
+    CloseReader(image);
+    if (!WaitForMemory(source, error)) return fail();
+    if (!Rewind(&source)) {
+      SetImageError(error, source, "cannot go back to the start of the file");
+      return fail();
+    }
+  }
   StoredLayout& l = image->layout;
   if (!CheckImageSize(source, l.width, l.height, error)) return fail();
   if (l.channels < 1 || l.channels > 255 || l.orientation < 1 || l.orientation > 8) {
@@ -355,13 +382,31 @@ bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
   ImageSource source;
   // Input that cannot seek is refused at its first bytes when they are no
   // image's, before the rest is copied.
-  auto accept = [](const uint8_t* head, size_t n, const std::string& name, std::string* why) {
+  CopyRules rules;
+  rules.cancel = options.cancel;
+  rules.check = [](const uint8_t* head, size_t n, const std::string& name, std::string* why) {
     ImageSource named;
     named.name = name;
     return RecogniseFormat(head, n, named, why) != nullptr;
   };
-  if (!OpenInputFile(path, options.cancel, accept, &source.file, &source.name, error)) return false;
+  rules.limit = options.inputLimit;
+  if (!OpenInputFile(path, rules, &source.file, &source.name, error)) return false;
   return OpenFromSource(&source, options, image, info, error);
+}
+
+bool ProbeImageFile(const char* path, std::string* error) {
+  uint8_t head[kFormatHeadBytes] = {};
+  size_t got = 0;
+  bool regular = false;
+  if (!PeekInputFile(path, head, sizeof head, &got, &regular, error)) return false;
+  if (!regular) return true;
+  ImageSource named;
+  named.name = path;
+  if (got == 0) {
+    SetImageError(error, named, "empty file");
+    return false;
+  }
+  return RecogniseFormat(head, got, named, error) != nullptr;
 }
 
 bool OpenImageStream(FILE* stream, const char* name, const ImageOptions& options,
@@ -404,7 +449,7 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
   if (rowBytes < needed) {
     SetImageError(error, image->source, "row distance " + std::to_string(rowBytes) +
                                             " is shorter than a row of " + std::to_string(needed) +
-                                            " bytes");
+                                            (needed == 1 ? " byte" : " bytes"));
     return false;
   }
   if (colour != nullptr && (colour->dest == nullptr || colour->rowBytes < int64_t{3} * count)) {
@@ -424,14 +469,21 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
   q.colour = colour;
   image->readStarted = true;
   std::string message;
-  bool ok = false;
-  if (image->resize != nullptr) {
-    const RowSource below{image, NextSourceRow, RewindSourceRows};
-    ok = ServeResizedRows(image->resize, below, q, info, image->inversion, image->selected, &message);
-  } else {
-    ok = ServeRows(image, q, &message);
+  for (;;) {
+    bool ok = false;
+    if (image->resize != nullptr) {
+      const RowSource below{image, NextSourceRow, RewindSourceRows};
+      ok = ServeResizedRows(image->resize, below, q, info, image->inversion, image->selected, &message);
+    } else {
+      ok = ServeRows(image, q, &message);
+    }
+    if (ok) return true;
+    // Memory that other images hold: everything back, wait, and again.
+    if (!MemoryWanted(image->source) || !GiveBackMemory(image, &message) ||
+        !WaitForMemory(image->source, &message)) {
+      return Fail(image, message, error);
+    }
   }
-  return ok || Fail(image, message, error);
 }
 
 bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info,
@@ -482,11 +534,12 @@ bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* inf
       return false;
     }
   }
-  std::string message;
   if (scale != image->source.scaleDenominator) {
+    // The reader opens again at the new scale for the first read.
     image->source.scaleDenominator = scale;
     l = scaled;
-    if (!Restart(image, &message)) return Fail(image, message, error);
+    CloseReader(image);
+    image->nextRow = 0;
   }
   uint8_t* selected = static_cast<uint8_t*>(std::realloc(
       image->selected, static_cast<size_t>(width) * static_cast<size_t>(image->info.planes)));
@@ -521,14 +574,18 @@ bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::strin
   std::string message;
   const bool onward = frame > image->source.frame && image->state != nullptr && image->reader->nextFrame != nullptr;
   image->source.frame = frame;
-  if (onward) {
-    int32_t delay = image->layout.frameDelay;
-    if (!image->reader->nextFrame(image->state, &delay, &message)) return Fail(image, message, error);
+  int32_t delay = image->layout.frameDelay;
+  bool ok = onward ? image->reader->nextFrame(image->state, &delay, &message) : Restart(image, &message);
+  if (ok && onward) {
     image->layout.frameDelay = delay;
     image->nextRow = 0;
-  } else if (!Restart(image, &message)) {
-    return Fail(image, message, error);
   }
+  // Memory that other images hold: everything back, wait, and the frame
+  // made again from the start of the file.
+  if (!ok && MemoryWanted(image->source)) {
+    ok = GiveBackMemory(image, &message) && WaitForMemory(image->source, &message) && Restart(image, &message);
+  }
+  if (!ok) return Fail(image, message, error);
   image->info.frame = frame;
   image->info.frameDelay = image->layout.frameDelay;
   image->readStarted = false;
@@ -552,5 +609,6 @@ void CloseImage(ImageFile* image) {
   std::free(image->row);
   std::free(image->selected);
   std::free(image->whole);
+  EndMemoryAccount(image->source);
   delete image;
 }

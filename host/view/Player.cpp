@@ -15,11 +15,6 @@ constexpr std::chrono::milliseconds kWaitSlice{20};
 
 bool Stopped(const PlayRequest& r) { return r.stop != nullptr && *r.stop != 0; }
 
-bool Write(const PlayRequest& r, const std::string& text) {
-  bool closed = false;
-  return WriteColouredOutput(text.data(), text.size(), r.stop, &closed);
-}
-
 // Until `until`, or until stopped.
 void WaitUntil(const PlayRequest& r, Clock::time_point until) {
   for (Clock::time_point now = Clock::now(); now < until && !Stopped(r); now = Clock::now()) {
@@ -34,7 +29,7 @@ int32_t ShownDelay(int32_t delay) { return delay <= 10 ? 100 : delay; }
 bool PlayAnimation(const PlayRequest& r, FrameDrawer* drawer) {
   WatchTerminalSize(true);
   NoteCursorHidden(true);
-  bool ok = Write(r, "\033[?25l");
+  bool ok = drawer->Write("\033[?25l");
   int32_t lines = 0;  // of the frame on the screen
   int32_t delay = r.firstDelay;
   Clock::time_point drawn = Clock::now();
@@ -54,7 +49,7 @@ bool PlayAnimation(const PlayRequest& r, FrameDrawer* drawer) {
       if (lines > 0) begin += "\r\033[" + std::to_string(lines) + "A";
       if (refit) begin += "\033[J";
       NoteSynchronizedOutput(true);
-      ok = Write(r, begin) && drawer->Draw(&lines) && Write(r, "\033[?2026l");
+      ok = drawer->Write(begin) && drawer->Draw(&lines) && drawer->Write("\033[?2026l");
       if (ok) NoteSynchronizedOutput(false);
       drawn = Clock::now();
     }

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <string>
 
 class FrameDrawer {
  public:
@@ -26,6 +27,8 @@ class FrameDrawer {
   // Draws the frame the image stands at on standard output, whole lines
   // each ending in a line feed; `lines` gets how many.
   virtual bool Draw(int32_t* lines) = 0;
+  // Writes the player's own sequences where the frames go.
+  virtual bool Write(const std::string& text) = 0;
 };
 
 struct PlayRequest {

@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <csignal>
 
 struct LoadedModule {
@@ -198,6 +199,30 @@ void PrepareStandardStreams() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
+// The Windows heap gives large blocks their own pages already.
+void ReturnFreedMemoryPromptly() {}
+
+WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile std::sig_atomic_t* stop,
+                              int* error) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    if (stop != nullptr && *stop != 0) return WriteResult::kStopped;
+    unsigned piece = size > (1u << 16) ? 1u << 16 : static_cast<unsigned>(size);
+    int n = _write(fd, next, piece);
+    if (n <= 0) {
+      *error = n < 0 ? errno : EIO;
+      return *error == EPIPE ? WriteResult::kReaderGone : WriteResult::kFailed;
+    }
+    next += n;
+    size -= static_cast<size_t>(n);
+  }
+  return WriteResult::kWritten;
+}
+
+// Windows names no descriptors by path, and has no folders of devices.
+int DescriptorNamedBy(const std::string& /*path*/) { return -1; }
+std::string SystemFolderOf(const std::string& /*path*/) { return std::string(); }
+
 bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -228,21 +253,5 @@ bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std
   return ok;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
-  std::string temp = path + ".~gwstep";
-  HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = "cannot be written (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  DWORD written = 0;
-  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && FlushFileBuffers(file);
-  CloseHandle(file);
-  ok = ok && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) {
-    *error = "cannot be written (error " + std::to_string(GetLastError()) + ")";
-    DeleteFileA(temp.c_str());
-  }
-  return ok;
-}
+// Windows has no such folders among its paths.
+bool InSystemFolder(const std::string& /*path*/) { return false; }
