@@ -163,29 +163,36 @@ bool SizeForExport(const ExportRequest& request, const SizeBounds& bounds, Image
   }
   int32_t width = 0, height = 0;
   FitImageSize(full.width, full.height, full.planes, fit, &width, &height);
-  return (width == info->width && height == info->height) || ResizeImage(image, width, height, info, message);
+  return (width == info->width && height == info->height) ||
+         ResizeImage(image, width, height, info, message);
 }
 
-bool OpenForExport(const ExportRequest& request, ImageFile** image, ImageInfo* full, ImageInfo* info,
-                   ExportOutcome* outcome) {
+bool OpenForExport(const ExportRequest& request, ImageFile** image, ImageInfo* full,
+                   ImageInfo* info, ExportOutcome* outcome) {
   ImageOptions options = request.imageOptions;
   options.cancel = &gInterrupted;
-  if (!OpenImage(request.imagePath.c_str(), options, image, full, &outcome->imageMessage)) return false;
+  if (!OpenImage(request.imagePath.c_str(), options, image, full, &outcome->imageMessage))
+    return false;
   *info = *full;
   return SizeForExport(request, request.size, *image, *full, info, &outcome->imageMessage);
 }
 
 // One export through the plug-in of the image as it stands (a frame of an
 // animation: the image is not closed).
-void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile* image, const ImageInfo& info,
-                 ExportOutcome* outcome);
+void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile* image,
+                 const ImageInfo& info, ExportOutcome* outcome);
 
 // The frames of an animation drawn for the player, each exported whole.
 class ExportDrawer : public FrameDrawer {
  public:
-  ExportDrawer(PluginSession* session, const ExportRequest& request, ImageFile* image, const ImageInfo& full,
-               ImageInfo* info, ExportOutcome* outcome)
-      : session_(session), request_(request), image_(image), full_(full), info_(info), outcome_(outcome) {}
+  ExportDrawer(PluginSession* session, const ExportRequest& request, ImageFile* image,
+               const ImageInfo& full, ImageInfo* info, ExportOutcome* outcome)
+      : session_(session),
+        request_(request),
+        image_(image),
+        full_(full),
+        info_(info),
+        outcome_(outcome) {}
 
   bool Show(int32_t frame, int32_t* delay) override {
     if (!ShowImageFrame(image_, frame, info_, &outcome_->imageMessage)) return Failed();
@@ -195,7 +202,8 @@ class ExportDrawer : public FrameDrawer {
 
   bool Refit() override {
     const SizeBounds bounds = request_.play->bounds ? request_.play->bounds() : request_.size;
-    return SizeForExport(request_, bounds, image_, full_, info_, &outcome_->imageMessage) || Failed();
+    return SizeForExport(request_, bounds, image_, full_, info_, &outcome_->imageMessage) ||
+           Failed();
   }
 
   bool Draw(int32_t* lines) override {
@@ -204,7 +212,9 @@ class ExportDrawer : public FrameDrawer {
     return outcome_->result == kResultOk && !outcome_->imageError;
   }
 
-  bool Write(const std::string& text) override { return WriteStream(request_.streamDescriptor, text.data(), text.size()); }
+  bool Write(const std::string& text) override {
+    return WriteStream(request_.streamDescriptor, text.data(), text.size());
+  }
 
  private:
   bool Failed() {
@@ -289,8 +299,8 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
 
 namespace {
 
-void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile* image, const ImageInfo& info,
-                 ExportOutcome* outcome) {
+void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile* image,
+                 const ImageInfo& info, ExportOutcome* outcome) {
   const std::string& name = request.documentName;
   ActiveExport a{};
   a.image = image;

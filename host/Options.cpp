@@ -65,7 +65,8 @@ const char* kUsage =
     "                        terminfo; 256 for --color=always when none is told)\n"
     "      --background B    auto (the default: ask the terminal, else\n"
     "                        COLORFGBG, else dark; light when the text does not\n"
-    "                        go to a terminal), dark (samples inverted) or light\n"    "      --loop N          play an animation N times (0: until Ctrl-C); by\n"
+    "                        go to a terminal), dark (samples inverted) or light\n"
+    "      --loop N          play an animation N times (0: until Ctrl-C); by\n"
     "                        default as many as the file says, once each when\n"
     "                        several images are given\n"
     "Resources:\n"
@@ -317,7 +318,8 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
         }
         break;
       case kOptFrame:
-        if (!ParseCount(optarg, INT32_MAX, &o->frame)) return usage("--frame takes a frame number from 1");
+        if (!ParseCount(optarg, INT32_MAX, &o->frame))
+          return usage("--frame takes a frame number from 1");
         o->imageOptions.frame = o->frame;
         break;
       case kOptLoop:

@@ -99,11 +99,13 @@ struct Tally {
 void NoteFrames(const Options& o, const PlannedExport& e, const ExportOutcome& outcome) {
   if (outcome.declaredFrames > 1) {
     std::fprintf(stderr,
-                 "glyphweave: %s: an animated PNG of %d frames; its default image was exported (this build's "
-                 "libpng reads no animation)\n",
+                 "glyphweave: %s: an animated PNG of %d frames; its default image was exported "
+                 "(this build's libpng reads no animation)\n",
                  Printable(e.image).c_str(), outcome.declaredFrames);
   } else if (outcome.frames > 1 && o.frame == 0 && !outcome.played) {
-    std::fprintf(stderr, "glyphweave: %s: an animation of %d frames; the first was exported (--frame N exports frame N)\n",
+    std::fprintf(stderr,
+                 "glyphweave: %s: an animation of %d frames; the first was exported (--frame N "
+                 "exports frame N)\n",
                  Printable(e.image).c_str(), outcome.frames);
   }
 }

@@ -251,7 +251,8 @@ std::string NoSuchFrame(const StoredLayout& l, int32_t frame) {
   const std::string none = "has no frame " + std::to_string(frame) + ": ";
   if (l.declaredFrames > 1) {
     return none + "an animated PNG of " + std::to_string(l.declaredFrames) +
-           " frames, of which only the default image can be read (this build's libpng reads no animation)";
+           " frames, of which only the default image can be read (this build's libpng reads no "
+           "animation)";
   }
   if (l.frames == 1) return none + "it is a still image, one frame";
   return none + "it has " + std::to_string(l.frames) + " frames";
@@ -280,7 +281,8 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
     return fail();
   }
   if (options.frame < 1) {
-    SetImageError(error, source, "has no frame " + std::to_string(options.frame) + ": frames are counted from 1");
+    SetImageError(error, source,
+                  "has no frame " + std::to_string(options.frame) + ": frames are counted from 1");
     return fail();
   }
   if (fseeko(source.file, 0, SEEK_END) != 0) {
@@ -572,10 +574,12 @@ bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::strin
   image->wholeBytes = 0;
   image->sourceRow = 0;
   std::string message;
-  const bool onward = frame > image->source.frame && image->state != nullptr && image->reader->nextFrame != nullptr;
+  const bool onward =
+      frame > image->source.frame && image->state != nullptr && image->reader->nextFrame != nullptr;
   image->source.frame = frame;
   int32_t delay = image->layout.frameDelay;
-  bool ok = onward ? image->reader->nextFrame(image->state, &delay, &message) : Restart(image, &message);
+  bool ok =
+      onward ? image->reader->nextFrame(image->state, &delay, &message) : Restart(image, &message);
   if (ok && onward) {
     image->layout.frameDelay = delay;
     image->nextRow = 0;
@@ -583,7 +587,8 @@ bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::strin
   // Memory that other images hold: everything back, wait, and the frame
   // made again from the start of the file.
   if (!ok && MemoryWanted(image->source)) {
-    ok = GiveBackMemory(image, &message) && WaitForMemory(image->source, &message) && Restart(image, &message);
+    ok = GiveBackMemory(image, &message) && WaitForMemory(image->source, &message) &&
+         Restart(image, &message);
   }
   if (!ok) return Fail(image, message, error);
   image->info.frame = frame;
@@ -593,7 +598,8 @@ bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::strin
   if (image->resize != nullptr) {
     FreeResizeStage(image->resize);
     image->resize = nullptr;
-    if (!ResizeImage(image, image->info.width, image->info.height, &image->info, error)) return false;
+    if (!ResizeImage(image, image->info.width, image->info.height, &image->info, error))
+      return false;
   }
   *info = image->info;
   return true;

@@ -48,7 +48,7 @@ struct GifState {
   int32_t next = 0;          // the next screen row
   // Composited frames (ImageSource::animation).
   bool composite = false;
-  int32_t channels = 4;      // on the canvas: 2 (grey, alpha) or 4 (RGBA)
+  int32_t channels = 4;  // on the canvas: 2 (grey, alpha) or 4 (RGBA)
   uint8_t* canvas = nullptr;
   uint8_t* under = nullptr;  // what a frame to be restored after it covers
   int32_t shown = 0;         // frames composited so far
@@ -75,7 +75,8 @@ void ReadControl(const GifByteType* block, FrameControl* control) {
 // repetitions after the first, 0 meaning forever.
 bool ReadLoops(const GifByteType* name, const GifByteType* data, int32_t* loops) {
   if (name == nullptr || name[0] != 11 ||
-      (std::memcmp(name + 1, "NETSCAPE2.0", 11) != 0 && std::memcmp(name + 1, "ANIMEXTS1.0", 11) != 0) ||
+      (std::memcmp(name + 1, "NETSCAPE2.0", 11) != 0 &&
+       std::memcmp(name + 1, "ANIMEXTS1.0", 11) != 0) ||
       data == nullptr || data[0] < 3 || data[1] != 1) {
     return false;
   }
@@ -247,7 +248,8 @@ bool ScanFrames(ImageSource* source, GifScan* scan, std::string* error) {
       ReleaseSavedImages(gif);
       if (scan->frames < INT32_MAX) ++scan->frames;
       if (scan->frames == source->frame) scan->delay = control.delay;
-      const ColorMapObject* map = gif->Image.ColorMap != nullptr ? gif->Image.ColorMap : gif->SColorMap;
+      const ColorMapObject* map =
+          gif->Image.ColorMap != nullptr ? gif->Image.ColorMap : gif->SColorMap;
       scan->gray = scan->gray && TableIsGray(map, control.transparent);
       control = FrameControl();
       more = SkipImageData(gif);
@@ -367,8 +369,10 @@ void Dispose(GifState* s) {
   const size_t ch = static_cast<size_t>(s->channels);
   const size_t bytes = static_cast<size_t>(s->placedWidth) * ch;
   for (int32_t r = 0; r < s->placedHeight; ++r) {
-    uint8_t* at = s->canvas + (static_cast<size_t>(s->placedTop + r) * static_cast<size_t>(s->width) +
-                               static_cast<size_t>(s->placedLeft)) * ch;
+    uint8_t* at =
+        s->canvas + (static_cast<size_t>(s->placedTop + r) * static_cast<size_t>(s->width) +
+                     static_cast<size_t>(s->placedLeft)) *
+                        ch;
     if (s->disposal == 2) {
       std::memset(at, 0, bytes);
     } else {
@@ -381,15 +385,17 @@ void Dispose(GifState* s) {
 bool KeepUnder(GifState* s, std::string* error) {
   const size_t ch = static_cast<size_t>(s->channels);
   if (s->under == nullptr) {
-    s->under = AllocateImageMemory(*s->source, static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height) * ch,
-                                   "animated GIF", error);
+    s->under = AllocateImageMemory(
+        *s->source, static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height) * ch,
+        "animated GIF", error);
     if (s->under == nullptr) return false;
   }
   const size_t bytes = static_cast<size_t>(s->placedWidth) * ch;
   for (int32_t r = 0; r < s->placedHeight; ++r) {
     std::memcpy(s->under + static_cast<size_t>(r) * bytes,
                 s->canvas + (static_cast<size_t>(s->placedTop + r) * static_cast<size_t>(s->width) +
-                             static_cast<size_t>(s->placedLeft)) * ch,
+                             static_cast<size_t>(s->placedLeft)) *
+                                ch,
                 bytes);
   }
   return true;
@@ -414,7 +420,8 @@ void FrameColours(const ColorMapObject* map, int transparent, uint8_t colours[25
 void DrawLine(GifState* s, const uint8_t colours[256][4], int32_t row) {
   const size_t ch = static_cast<size_t>(s->channels);
   uint8_t* out = s->canvas + (static_cast<size_t>(row) * static_cast<size_t>(s->width) +
-                              static_cast<size_t>(s->placedLeft)) * ch;
+                              static_cast<size_t>(s->placedLeft)) *
+                                 ch;
   for (int32_t x = 0; x < s->placedWidth; ++x, out += ch) {
     const uint8_t* c = colours[s->line[x]];
     if (c[3] == 0) continue;
@@ -457,9 +464,11 @@ bool CompositeFrame(GifState* s, FrameControl* control, std::string* error) {
   int32_t missing = s->placedHeight;
   int32_t lines = 0;
   for (int pass = 0; pass < passes && missing > 0; ++pass) {
-    for (int32_t r = d.Interlace ? start[pass] : 0; r < d.Height && missing > 0; r += d.Interlace ? step[pass] : 1) {
+    for (int32_t r = d.Interlace ? start[pass] : 0; r < d.Height && missing > 0;
+         r += d.Interlace ? step[pass] : 1) {
       if (Interrupted(*s->source, error)) return false;
-      if (DGifGetLine(gif, s->line, d.Width) == GIF_ERROR) return Failure(*s->source, gif->Error, error);
+      if (DGifGetLine(gif, s->line, d.Width) == GIF_ERROR)
+        return Failure(*s->source, gif->Error, error);
       ++lines;
       if (r < s->placedHeight) {
         DrawLine(s, colours, s->placedTop + r);

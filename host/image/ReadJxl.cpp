@@ -213,7 +213,8 @@ int32_t HeaderOrientation(JxlState* s) {
 // A duration in ticks in milliseconds.
 int32_t TicksToMilliseconds(const JxlBasicInfo& info, uint32_t ticks) {
   if (info.animation.tps_numerator == 0) return 0;
-  const uint64_t ms = uint64_t{ticks} * 1000 * info.animation.tps_denominator / info.animation.tps_numerator;
+  const uint64_t ms =
+      uint64_t{ticks} * 1000 * info.animation.tps_denominator / info.animation.tps_numerator;
   return ms < INT32_MAX ? static_cast<int32_t>(ms) : INT32_MAX;
 }
 
@@ -230,7 +231,8 @@ void CountFrames(JxlState* s, StoredLayout* layout) {
     while (gJxl->JxlDecoderProcessInput(decoder) == JXL_DEC_FRAME && frames < INT32_MAX) {
       JxlFrameHeader header;
       ++frames;
-      if (frames == s->source->frame && gJxl->JxlDecoderGetFrameHeader(decoder, &header) == JXL_DEC_SUCCESS) {
+      if (frames == s->source->frame &&
+          gJxl->JxlDecoderGetFrameHeader(decoder, &header) == JXL_DEC_SUCCESS) {
         layout->frameDelay = TicksToMilliseconds(s->info, header.duration);
       }
     }
@@ -272,7 +274,8 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   if (gJxl->JxlDecoderSetParallelRunner(s->decoder, JxlRun, s) != JXL_DEC_SUCCESS ||
       gJxl->JxlDecoderSetUnpremultiplyAlpha(s->decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
       gJxl->JxlDecoderSubscribeEvents(s->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
-                                                JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+                                                      JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE) !=
+          JXL_DEC_SUCCESS ||
       gJxl->JxlDecoderSetInput(s->decoder, s->data, s->size) != JXL_DEC_SUCCESS) {
     SetImageError(error, *source, "cannot set up the JPEG XL decoder");
     return fail();

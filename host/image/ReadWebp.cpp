@@ -8,13 +8,13 @@
 // libwebp's animation decoder, which blends and disposes them as browsers
 // do on a canvas that starts transparent, holding two canvases of its own;
 // rows are served from its canvas.
+#include <webp/decode.h>
+#include <webp/demux.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <webp/decode.h>
-#include <webp/demux.h>
 
 #include "host/image/Exif.h"
 #include "host/image/ImageInternal.h"
@@ -245,13 +245,15 @@ bool Decode(WebpState* s, std::string* error) {
 // libwebp's animation decoder on the file, charged for its two canvases and
 // what decoding a frame as large as the canvas takes.
 bool StartAnimation(WebpState* s, std::string* error) {
-  const uint64_t canvas = uint64_t{4} * static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height);
-  if (!ChargeMemory(*s->source, 2 * canvas + DecoderBytes(nullptr, 0, s->width, s->height), "animated WebP",
-                    error)) {
+  const uint64_t canvas =
+      uint64_t{4} * static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height);
+  if (!ChargeMemory(*s->source, 2 * canvas + DecoderBytes(nullptr, 0, s->width, s->height),
+                    "animated WebP", error)) {
     return false;
   }
   WebPAnimDecoderOptions options;
-  if (WebPAnimDecoderOptionsInit(&options) == 0) return Corrupt(s, "cannot decode the animation", error);
+  if (WebPAnimDecoderOptionsInit(&options) == 0)
+    return Corrupt(s, "cannot decode the animation", error);
   options.color_mode = MODE_RGBA;
   options.use_threads = 0;
   const WebPData whole = {s->data, s->size};
@@ -267,14 +269,16 @@ bool CatchUp(WebpState* s, int32_t* delay, std::string* error) {
     if (Interrupted(*s->source, error)) return false;
     uint8_t* canvas = nullptr;
     int timestamp = 0;
-    if (WebPAnimDecoderHasMoreFrames(s->anim) == 0 || WebPAnimDecoderGetNext(s->anim, &canvas, &timestamp) == 0) {
+    if (WebPAnimDecoderHasMoreFrames(s->anim) == 0 ||
+        WebPAnimDecoderGetNext(s->anim, &canvas, &timestamp) == 0) {
       return Corrupt(s, "the bitstream is damaged", error);
     }
     s->canvas = canvas;
     ++s->shown;
   }
   WebPIterator frame;
-  if (delay != nullptr && WebPDemuxGetFrame(WebPAnimDecoderGetDemuxer(s->anim), s->shown, &frame) != 0) {
+  if (delay != nullptr &&
+      WebPDemuxGetFrame(WebPAnimDecoderGetDemuxer(s->anim), s->shown, &frame) != 0) {
     *delay = frame.duration;
     WebPDemuxReleaseIterator(&frame);
   }

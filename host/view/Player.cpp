@@ -18,7 +18,8 @@ bool Stopped(const PlayRequest& r) { return r.stop != nullptr && *r.stop != 0; }
 // Until `until`, or until stopped.
 void WaitUntil(const PlayRequest& r, Clock::time_point until) {
   for (Clock::time_point now = Clock::now(); now < until && !Stopped(r); now = Clock::now()) {
-    std::this_thread::sleep_for(until - now < kWaitSlice ? until - now : Clock::duration(kWaitSlice));
+    std::this_thread::sleep_for(until - now < kWaitSlice ? until - now
+                                                         : Clock::duration(kWaitSlice));
   }
 }
 

@@ -28,14 +28,15 @@ volatile std::sig_atomic_t gInterrupted = 0;
 void OnInterrupt(int) { gInterrupted = 1; }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: gw_image_stream [--mode MODE] [--keep-alpha] [--invert] [--band-bytes N]\n"
-               "       [--max-memory SIZE] [--width N] [--height N] [--cell-aspect R] [--enlarge]\n"
-               "       [--size WxH] [--dump | --no-checksum] [--frame N | --frames [--plays N]] FILE\n\n"
-               "FILE - is standard input. --max-memory takes bytes or K, M, G (default 1G,\n"
-               "0: none). --dump prints every delivered byte, a row a line; --no-checksum\n"
-               "leaves the bytes alone, for timing the decoding alone. Ctrl-C interrupts.\n\n%s",
-               ImageInputHelp());
+  std::fprintf(
+      stderr,
+      "usage: gw_image_stream [--mode MODE] [--keep-alpha] [--invert] [--band-bytes N]\n"
+      "       [--max-memory SIZE] [--width N] [--height N] [--cell-aspect R] [--enlarge]\n"
+      "       [--size WxH] [--dump | --no-checksum] [--frame N | --frames [--plays N]] FILE\n\n"
+      "FILE - is standard input. --max-memory takes bytes or K, M, G (default 1G,\n"
+      "0: none). --dump prints every delivered byte, a row a line; --no-checksum\n"
+      "leaves the bytes alone, for timing the decoding alone. Ctrl-C interrupts.\n\n%s",
+      ImageInputHelp());
   return 2;
 }
 
@@ -58,7 +59,7 @@ bool ParseSize(const char* text, uint64_t* bytes) {
 bool StreamRows(ImageFile* image, const ImageInfo& info, long bandBytes, bool dump, bool checksum,
                 uint64_t* hash, std::string* error) {
   const long rowBytes = info.mode == kImageModeBitmap ? (info.width + 7) / 8
-                                                       : static_cast<long>(info.width) * info.planes;
+                                                      : static_cast<long>(info.width) * info.planes;
   long rowsPerBand = bandBytes / rowBytes;
   if (rowsPerBand < 1) rowsPerBand = 1;
   if (rowsPerBand > info.height) rowsPerBand = info.height;
@@ -169,7 +170,8 @@ int main(int argc, char** argv) {
       }
     }
   }
-  if (!error.empty() || (!frames && !StreamRows(image, info, bandBytes, dump, checksum, &hash, &error))) {
+  if (!error.empty() ||
+      (!frames && !StreamRows(image, info, bandBytes, dump, checksum, &hash, &error))) {
     std::fprintf(stderr, "%s\n", error.c_str());
     CloseImage(image);
     return 2;
