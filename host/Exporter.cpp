@@ -13,6 +13,7 @@
 #include "host/image/Sizing.h"
 #include "host/platform/HostSystem.h"
 #include "host/view/ColouredText.h"
+#include "host/view/Player.h"
 #include "host/view/Terminal.h"
 #include "hostsupport/CheckedSize.h"
 #include "scripting/RecordedParameters.h"
@@ -145,32 +146,89 @@ void GW_HOSTCALL Progress(int32_t done, int32_t total) {
 
 bool RectIsEmpty(const Rect& r) { return r.top >= r.bottom || r.left >= r.right; }
 
-bool OpenForExport(const ExportRequest& request, ActiveExport* a, ExportOutcome* outcome) {
-  ImageOptions options = request.imageOptions;
-  options.cancel = &gInterrupted;
-  if (!OpenImage(request.imagePath.c_str(), options, &a->image, &a->info, &outcome->imageMessage)) {
+// Sizes the image as opened (`full`) to `bounds`, resizing it where that
+// changes anything; `info` gets what it then delivers.
+bool SizeForExport(const ExportRequest& request, const SizeBounds& bounds, ImageFile* image,
+                   const ImageInfo& full, ImageInfo* info, std::string* message) {
+  if (bounds.columns <= 0 && bounds.lines <= 0) return true;
+  SizeRequest fit;
+  fit.maxColumns = bounds.columns;
+  fit.maxLines = bounds.lines;
+  fit.cellAspect = bounds.cellAspect;
+  fit.enlarge = bounds.enlarge;
+  const std::string narrow = WidthRefusal(full, fit);
+  if (!narrow.empty()) {
+    *message = request.documentName + ": " + narrow;
     return false;
   }
-  if (request.size.columns > 0 || request.size.lines > 0) {
-    SizeRequest fit;
-    fit.maxColumns = request.size.columns;
-    fit.maxLines = request.size.lines;
-    fit.cellAspect = request.size.cellAspect;
-    fit.enlarge = request.size.enlarge;
-    const std::string narrow = WidthRefusal(a->info, fit);
-    if (!narrow.empty()) {
-      outcome->imageMessage = request.documentName + ": " + narrow;
-      return false;
-    }
-    int32_t width = 0, height = 0;
-    FitImageSize(a->info.width, a->info.height, a->info.planes, fit, &width, &height);
-    if ((width != a->info.width || height != a->info.height) &&
-        !ResizeImage(a->image, width, height, &a->info, &outcome->imageMessage)) {
-      return false;
-    }
-  }
-  return true;
+  int32_t width = 0, height = 0;
+  FitImageSize(full.width, full.height, full.planes, fit, &width, &height);
+  return (width == info->width && height == info->height) ||
+         ResizeImage(image, width, height, info, message);
 }
+
+bool OpenForExport(const ExportRequest& request, ImageFile** image, ImageInfo* full,
+                   ImageInfo* info, ExportOutcome* outcome) {
+  ImageOptions options = request.imageOptions;
+  options.cancel = &gInterrupted;
+  if (!OpenImage(request.imagePath.c_str(), options, image, full, &outcome->imageMessage))
+    return false;
+  *info = *full;
+  return SizeForExport(request, request.size, *image, *full, info, &outcome->imageMessage);
+}
+
+// One export through the plug-in of the image as it stands (a frame of an
+// animation: the image is not closed).
+void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile* image,
+                 const ImageInfo& info, ExportOutcome* outcome);
+
+// The frames of an animation drawn for the player, each exported whole.
+class ExportDrawer : public FrameDrawer {
+ public:
+  ExportDrawer(PluginSession* session, const ExportRequest& request, ImageFile* image,
+               const ImageInfo& full, ImageInfo* info, ExportOutcome* outcome)
+      : session_(session),
+        request_(request),
+        image_(image),
+        full_(full),
+        info_(info),
+        outcome_(outcome) {}
+
+  bool Show(int32_t frame, int32_t* delay) override {
+    if (!ShowImageFrame(image_, frame, info_, &outcome_->imageMessage)) return Failed();
+    *delay = info_->frameDelay;
+    return true;
+  }
+
+  bool Refit() override {
+    const SizeBounds bounds = request_.play->bounds ? request_.play->bounds() : request_.size;
+    return SizeForExport(request_, bounds, image_, full_, info_, &outcome_->imageMessage) ||
+           Failed();
+  }
+
+  bool Draw(int32_t* lines) override {
+    ExportImage(session_, request_, image_, *info_, outcome_);
+    *lines = info_->height;
+    return outcome_->result == kResultOk && !outcome_->imageError;
+  }
+
+  bool Write(const std::string& text) override {
+    return WriteStream(request_.streamDescriptor, text.data(), text.size());
+  }
+
+ private:
+  bool Failed() {
+    outcome_->imageError = true;
+    return false;
+  }
+
+  PluginSession* session_;
+  const ExportRequest& request_;
+  ImageFile* image_;
+  ImageInfo full_;
+  ImageInfo* info_;
+  ExportOutcome* outcome_;
+};
 
 }  // namespace
 
@@ -214,13 +272,39 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     return;
   }
 
-  ActiveExport a{};
-  if (!OpenForExport(request, &a, outcome)) {
-    CloseImage(a.image);
+  ImageFile* image = nullptr;
+  ImageInfo full;
+  ImageInfo info;
+  if (!OpenForExport(request, &image, &full, &info, outcome)) {
+    CloseImage(image);
     outcome->imageError = true;
     return;
   }
+  outcome->frames = info.frames;
+  outcome->declaredFrames = info.declaredFrames;
+  if (request.play != nullptr && info.frames > 1) {
+    PlayRequest play;
+    play.frames = info.frames;
+    play.firstDelay = info.frameDelay;
+    play.plays = request.play->plays >= 0 ? request.play->plays : info.loopCount;
+    play.stop = &gInterrupted;
+    ExportDrawer drawer(session, request, image, full, &info, outcome);
+    outcome->played = true;
+    PlayAnimation(play, &drawer);
+  } else {
+    ExportImage(session, request, image, info, outcome);
+  }
+  CloseImage(image);
+}
 
+namespace {
+
+void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile* image,
+                 const ImageInfo& info, ExportOutcome* outcome) {
+  const std::string& name = request.documentName;
+  ActiveExport a{};
+  a.image = image;
+  a.info = info;
   TextStream stream;
   stream.folder = request.streamFolder;
   stream.target = request.streamDescriptor;
@@ -332,5 +416,6 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     outcome->recorded = ReadDescriptor(a.descriptors.descriptor, &outcome->step);
     HostDisposeHandle(a.descriptors.descriptor);
   }
-  CloseImage(a.image);
 }
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "host/HostSuites.h"
@@ -29,6 +30,14 @@ struct SizeBounds {
   bool enlarge = false;
 };
 
+// A terminal view plays an animation in place (host/view/Player.h).
+struct PlaySettings {
+  int32_t plays = -1;  // times through its frames; 0: until stopped; -1: as the file says
+  // The size bounds of the terminal as it is now, for a terminal resized
+  // while playing; empty: the bounds the export started with.
+  std::function<SizeBounds()> bounds;
+};
+
 struct ExportRequest {
   std::string imagePath;        // "-" is standard input
   std::string documentName;     // the name the plug-in is given
@@ -44,6 +53,8 @@ struct ExportRequest {
   // The text on standard output coloured at the mapper's depth, each
   // character as the pixel or sample it came from; null: as written.
   ColourMapper* colour = nullptr;
+  // An animation is played, not exported once; null: its frame is exported.
+  const PlaySettings* play = nullptr;
   int streamDescriptor = 1;
   ReadAheadWorker* readAhead = nullptr;  // null: no decoding ahead
   ProgressBar* progress = nullptr;       // null: no progress shown
@@ -59,6 +70,11 @@ struct ExportOutcome {
                                 // failed (OutputFailed) or a stop signal came
   bool recorded = false;        // finish handed back a step
   RecordedStep step;
+  // The image's frames, and those of an animated PNG that cannot be read
+  // (ImageInfo's frames and declaredFrames), once it opened.
+  int32_t frames = 1;
+  int32_t declaredFrames = 0;
+  bool played = false;  // its frames were played, not one exported
 };
 
 // The code advanceState answers when the image cannot be read.

@@ -34,6 +34,7 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
     request.imageOptions = s.streamImageOptions;
     request.size = s.streamSize;
     request.colour = s.streamColour;
+    request.play = s.streamPlay;
   }
   return request;
 }

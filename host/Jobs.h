@@ -24,6 +24,7 @@ struct JobSettings {
   ImageOptions streamImageOptions;
   SizeBounds streamSize;
   ColourMapper* streamColour = nullptr;
+  const PlaySettings* streamPlay = nullptr;  // animations played (a terminal view)
 };
 
 // The outcome of export `index`, or skipped = true when a stop came first.

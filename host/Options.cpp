@@ -54,6 +54,9 @@ const char* kUsage =
     "      --enlarge         let sizing enlarge the image (it only shrinks)\n"
     "      --invert          invert the samples (for dark terminals); on a dark\n"
     "                        background (see --background) it turns them back\n"
+    "      --frame N         frame N of an animation (GIF, WebP, JPEG XL),\n"
+    "                        counted from 1, composited as a browser shows it\n"
+    "                        (default: the first; a terminal view plays them)\n"
     "Terminal view:\n"
     "      --color[=WHEN]    colour the text on standard output: auto (the\n"
     "                        default: on a terminal, unless NO_COLOR is set),\n"
@@ -64,6 +67,9 @@ const char* kUsage =
     "      --background B    auto (the default: ask the terminal, else\n"
     "                        COLORFGBG, else dark; light when the text does not\n"
     "                        go to a terminal), dark (samples inverted) or light\n"
+    "      --loop N          play an animation N times (0: until Ctrl-C); by\n"
+    "                        default as many as the file says, once each when\n"
+    "                        several images are given\n"
     "Resources:\n"
     "      --max-data SIZE   image data offered per band (default 4M); SIZE takes\n"
     "                        k, M or G (1024-based)\n"
@@ -109,6 +115,8 @@ enum LongOnly {
   kOptColourDepth,
   kOptBackground,
   kOptMaxInput,
+  kOptFrame,
+  kOptLoop,
 };
 
 const option kLongOptions[] = {
@@ -136,6 +144,8 @@ const option kLongOptions[] = {
     {"color", optional_argument, nullptr, kOptColour},
     {"color-depth", required_argument, nullptr, kOptColourDepth},
     {"background", required_argument, nullptr, kOptBackground},
+    {"frame", required_argument, nullptr, kOptFrame},
+    {"loop", required_argument, nullptr, kOptLoop},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -307,6 +317,17 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
         } else {
           return usage("--background takes auto, dark or light");
         }
+        break;
+      case kOptFrame:
+        if (!ParseCount(optarg, INT32_MAX, &o->frame))
+          return usage("--frame takes a frame number from 1");
+        o->imageOptions.frame = o->frame;
+        break;
+      case kOptLoop:
+        if (value != "0" && !ParseCount(optarg, INT32_MAX, &o->loop)) {
+          return usage("--loop takes a number of times to play, or 0 for until stopped");
+        }
+        if (value == "0") o->loop = 0;
         break;
       case 'q': o->quiet = true; break;
       case 'h':

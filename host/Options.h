@@ -36,6 +36,8 @@ struct Options {
   ColourWhen colour = ColourWhen::kAuto;
   ColourDepth colourDepth = ColourDepth::kNone;  // kNone: as detected
   BackgroundChoice background = BackgroundChoice::kAuto;
+  int32_t frame = 0;  // --frame; 0: not given (the first)
+  int32_t loop = -1;  // --loop; -1: not given
 
   bool ToStandardOutput() const { return haveOutput && output == "-"; }
   bool Sized() const { return width > 0 || height > 0 || fit; }

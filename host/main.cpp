@@ -94,6 +94,22 @@ struct Tally {
   bool reportOnError = false;
 };
 
+// An animation of which one frame was exported says so, and how to pick
+// another; an animated PNG says that its default image stands for it.
+void NoteFrames(const Options& o, const PlannedExport& e, const ExportOutcome& outcome) {
+  if (outcome.declaredFrames > 1) {
+    std::fprintf(stderr,
+                 "glyphweave: %s: an animated PNG of %d frames; its default image was exported "
+                 "(this build's libpng reads no animation)\n",
+                 Printable(e.image).c_str(), outcome.declaredFrames);
+  } else if (outcome.frames > 1 && o.frame == 0 && !outcome.played) {
+    std::fprintf(stderr,
+                 "glyphweave: %s: an animation of %d frames; the first was exported (--frame N "
+                 "exports frame N)\n",
+                 Printable(e.image).c_str(), outcome.frames);
+  }
+}
+
 void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outcome, Tally* tally) {
   if (outcome.imageError) {
     PrintMessage(outcome.imageMessage);
@@ -125,6 +141,7 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
       WriteStandardOutput(line.data(), line.size());
     }
   }
+  if (!o.quiet) NoteFrames(o, e, outcome);
 }
 
 int RunBatch(const Options& o, PluginEntryProc entry) {
@@ -171,6 +188,15 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.streamImageOptions.colour = streamLook.colour != ColourDepth::kNone;
   settings.streamSize = ChooseSize(o, streamLook.fit);
   settings.streamColour = streamLook.colour != ColourDepth::kNone ? &colour : nullptr;
+  // A view plays animations, unless a frame is chosen; with several images,
+  // each once unless told otherwise.
+  PlaySettings play;
+  play.plays = o.loop >= 0 ? o.loop : plan.exports.size() > 1 ? 1 : -1;
+  play.bounds = [&o, &streamLook] { return ChooseSize(o, streamLook.fit); };
+  if (facts.outputIsTerminal && o.frame == 0) {
+    settings.streamImageOptions.animation = true;
+    settings.streamPlay = &play;
+  }
   settings.maxData = o.maxData;
   settings.showDialog = o.dialog;
   // The dialog asks on the terminal and the text streams in order: one at a time.

@@ -115,6 +115,7 @@ bool Restart(ImageFile* image, std::string* error) {
     SetImageError(error, image->source, "the file changed while it was being read");
     return false;
   }
+  image->layout.frameDelay = again.frameDelay;
   return true;
 }
 
@@ -245,6 +246,18 @@ bool ServeRows(ImageFile* image, const RowRequest& q, std::string* error) {
   return true;
 }
 
+// "has no frame 20: it has 12 frames", and the like.
+std::string NoSuchFrame(const StoredLayout& l, int32_t frame) {
+  const std::string none = "has no frame " + std::to_string(frame) + ": ";
+  if (l.declaredFrames > 1) {
+    return none + "an animated PNG of " + std::to_string(l.declaredFrames) +
+           " frames, of which only the default image can be read (this build's libpng reads no "
+           "animation)";
+  }
+  if (l.frames == 1) return none + "it is a still image, one frame";
+  return none + "it has " + std::to_string(l.frames) + " frames";
+}
+
 bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFile** out,
                     ImageInfo* info, std::string* error) {
   ImageFile* image = new ImageFile;
@@ -256,6 +269,8 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   source.cancel = options.cancel;
   source.wantsGray = !options.colour && (options.mode == kImageModeGray || options.mode == kImageModeDuotone ||
                                          options.mode == kImageModeBitmap);
+  source.frame = options.frame;
+  source.animation = options.animation || options.frame != 1;
   auto fail = [&]() {
     CloseImage(image);
     return false;
@@ -263,6 +278,11 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
 
   if (options.mode < kImageModeOwn || options.mode > kImageModeLab) {
     SetImageError(error, source, "unknown image mode " + std::to_string(options.mode));
+    return fail();
+  }
+  if (options.frame < 1) {
+    SetImageError(error, source,
+                  "has no frame " + std::to_string(options.frame) + ": frames are counted from 1");
     return fail();
   }
   if (fseeko(source.file, 0, SEEK_END) != 0) {
@@ -305,6 +325,10 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
     SetImageError(error, source, "unsupported layout");
     return fail();
   }
+  if (options.frame > l.frames) {
+    SetImageError(error, source, NoSuchFrame(l, options.frame));
+    return fail();
+  }
 
   ImageInfo& i = image->info;
   i = ImageInfo();
@@ -326,6 +350,11 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   i.planes = static_cast<int16_t>(image->conversion.planes);
   i.depth = i.mode == kImageModeBitmap ? 1 : 8;
   i.alphaPlane = image->conversion.alphaPlane;
+  i.frames = l.frames;
+  i.frame = options.frame;
+  i.frameDelay = l.frameDelay;
+  i.loopCount = l.loopCount;
+  i.declaredFrames = l.declaredFrames;
   DeliveredPalette(image->conversion, i.palette, &i.paletteCount, &i.transparentIndex);
   image->plain = i;
   image->inversion = MakeInversion(i, l, options.invert);
@@ -521,6 +550,57 @@ bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* inf
   image->info.width = width;
   image->info.height = height;
   image->info.decoderScale = scale;
+  *info = image->info;
+  return true;
+}
+
+bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::string* error) {
+  if (image->failed) {
+    *error = image->failure;
+    return false;
+  }
+  if (!image->source.animation) {
+    SetImageError(error, image->source, "was not opened to show its frames one after another");
+    return false;
+  }
+  if (frame < 1 || frame > image->info.frames) {
+    SetImageError(error, image->source, NoSuchFrame(image->layout, frame));
+    return false;
+  }
+  // Rows from the top again: nothing held of the frame before is kept.
+  std::free(image->whole);
+  image->whole = nullptr;
+  ReleaseMemory(image->source, image->wholeBytes);
+  image->wholeBytes = 0;
+  image->sourceRow = 0;
+  std::string message;
+  const bool onward =
+      frame > image->source.frame && image->state != nullptr && image->reader->nextFrame != nullptr;
+  image->source.frame = frame;
+  int32_t delay = image->layout.frameDelay;
+  bool ok =
+      onward ? image->reader->nextFrame(image->state, &delay, &message) : Restart(image, &message);
+  if (ok && onward) {
+    image->layout.frameDelay = delay;
+    image->nextRow = 0;
+  }
+  // Memory that other images hold: everything back, wait, and the frame
+  // made again from the start of the file.
+  if (!ok && MemoryWanted(image->source)) {
+    ok = GiveBackMemory(image, &message) && WaitForMemory(image->source, &message) &&
+         Restart(image, &message);
+  }
+  if (!ok) return Fail(image, message, error);
+  image->info.frame = frame;
+  image->info.frameDelay = image->layout.frameDelay;
+  image->readStarted = false;
+  // The resize stage starts afresh at the size it had.
+  if (image->resize != nullptr) {
+    FreeResizeStage(image->resize);
+    image->resize = nullptr;
+    if (!ResizeImage(image, image->info.width, image->info.height, &image->info, error))
+      return false;
+  }
   *info = image->info;
   return true;
 }

@@ -48,6 +48,27 @@
 // animation the first frame), HEIF/HEIC and AVIF (libheif; the primary
 // image), JPEG XL (libjxl; the first frame), PNM (PBM, PGM, PPM, plain and
 // raw) and PAM.
+//
+// Animations (GIF, WebP, JPEG XL). ImageInfo tells how many frames the file
+// shows, counted at open without decoding them (GIF: a pass over the file
+// that skips each image's compressed data; WebP: the chunk headers; JPEG XL:
+// the frame headers, libjxl passing over the pixel data), the delay of the
+// frame served and how many times the animation plays. ImageOptions.frame
+// opens another frame than the first, and ShowImageFrame moves an image
+// opened with ImageOptions.animation from frame to frame. Frames are
+// composited as browsers show them: on a canvas that starts transparent,
+// each frame blended at its place and disposed of as the file says after it
+// is shown (cleared to transparent, or put back as it was before it). They
+// are decoded in order, frame N after frames 1 to N - 1, and memory stays
+// at a few canvases however many frames there are, charged to the budget:
+// GIF the canvas and, when a frame is to be put back, a second one; WebP
+// libwebp's animation decoder with its two; JPEG XL libjxl's decoder, which
+// keeps the frames later ones refer to. A composited GIF is delivered as
+// colour (grey and alpha when every colour that can show is grey, else RGB
+// and alpha) rather than as indices of its table, since its frames may each
+// have their own table: --mode indexed then maps it to the fixed table. An
+// animated PNG gives its default image alone (libpng here reads no
+// animation): ImageInfo.declaredFrames says how many frames it has.
 // Builds without a library (the Windows cross build has only PNM and PAM)
 // name the format and say that they cannot read it. Samples of 16 bits are
 // scaled to 8, samples of fewer bits expanded.
@@ -191,6 +212,14 @@ struct ImageOptions {
   // keeps the colour even where the mode needs only grey (a YCbCr JPEG is
   // otherwise decoded as its luma alone, and its colour rows are grey).
   bool colour = false;
+  // The frame of an animation to serve, counted from 1; one beyond the
+  // file's frames is refused at open with a message saying how many there
+  // are.
+  int32_t frame = 1;
+  // Frames will follow one another (ShowImageFrame): every frame of an
+  // animation, the first included, is composited alike. An image of one
+  // frame is read as it would be without.
+  bool animation = false;
 };
 
 // The budget a host sets unless told otherwise.
@@ -236,6 +265,17 @@ struct ImageInfo {
   int32_t paletteCount = 0;
   uint8_t palette[256][3] = {};
   int32_t transparentIndex = -1;  // a fully transparent table entry, or -1
+  // Animations (1, 1, 0 and 1 for a still image): the frames the file
+  // shows, the frame served, its delay in milliseconds as the file gives it
+  // (0 is common; players make short delays longer), and how many times the
+  // animation plays (0: forever).
+  int32_t frames = 1;
+  int32_t frame = 1;
+  int32_t frameDelay = 0;
+  int32_t loopCount = 1;
+  // An animated PNG: the frames it declares, of which only the default image
+  // can be read here (frames is 1); else 0.
+  int32_t declaredFrames = 0;
 };
 
 // Opens `path` and reads its header. The format is recognised by content;
@@ -303,6 +343,16 @@ struct ColourRows {
 bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left,
                    int32_t right, int32_t loPlane, int32_t hiPlane, void* dest,
                    int32_t rowBytes, std::string* error, ColourRows* colour = nullptr);
+
+// Moves an image opened with ImageOptions.animation to frame `frame`
+// (1..info.frames) and updates `info` (frame, frameDelay). The next frame
+// is composited on the canvas as it stands; an earlier one (the first, when
+// an animation starts again) means decoding from the start of the file. The
+// rows are served again from the top, at the size last asked for, and
+// ResizeImage may change that size before the first read. False with a
+// message for a frame out of range and on bad data; a failed image stays
+// failed.
+bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::string* error);
 
 // Closes the file and frees everything; null is allowed.
 void CloseImage(ImageFile* image);

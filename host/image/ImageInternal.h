@@ -31,6 +31,12 @@ struct ImageSource {
   // for the JPEG reader alone, which then decodes it that small straight
   // from the DCT and stores ceil(size / scaleDenominator) pixels.
   int32_t scaleDenominator = 1;
+  // Animations: the frame a reader delivers (1 = the first), and whether
+  // frames are to be composited as a viewer shows them, every one alike
+  // (set for any frame but the first, and for frames shown one after
+  // another). Without it a reader delivers its first image as it always did.
+  int32_t frame = 1;
+  bool animation = false;
 };
 
 // The colour meaning of the channels a reader delivers.
@@ -64,6 +70,15 @@ struct StoredLayout {
   // delivers rows in order): why, for ImageInfo.
   const char* wholeReason = nullptr;
   const char* format = "";       // ImageInfo.format
+  // Animations: the frames the file shows, the delay of the frame to be
+  // delivered (milliseconds, as the file gives it) and how many times the
+  // animation plays (0: forever). A still image is one frame played once.
+  int32_t frames = 1;
+  int32_t frameDelay = 0;
+  int32_t loopCount = 1;
+  // An animation whose frames this build cannot read (an animated PNG): the
+  // frames it declares; `frames` stays 1.
+  int32_t declaredFrames = 0;
 };
 
 // A format reader. `open` reads the header from the start of the source and
@@ -73,12 +88,17 @@ struct StoredLayout {
 // nothing that its header's sizes drive before CheckImageSize has passed
 // them, and never more than the source's memory limit allows for the whole
 // image.
+// Readers of animations also have `nextFrame`: opened with
+// ImageSource::animation, they deliver source->frame and, at each call,
+// the frame after it, composited on the canvas, its rows again from the
+// top; `delay` gets its delay. Null where a format has one image.
 struct ImageReader {
   const char* format;  // "JPEG", ...
   bool (*open)(ImageSource* source, void** state, StoredLayout* layout,
                std::string* error);
   bool (*readRows)(void* state, uint8_t* const* rows, int32_t count, std::string* error);
   void (*close)(void* state);
+  bool (*nextFrame)(void* state, int32_t* delay, std::string* error) = nullptr;
 };
 
 // The readers of this build (null where the library is missing).

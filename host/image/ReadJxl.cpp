@@ -6,6 +6,13 @@
 // layout is the turned image, and the orientation is reported, not applied
 // again.
 //
+// Animations: a second decoder that asks for frame headers alone counts
+// the frames at open (libjxl then passes over their pixel data without
+// decoding it). A frame after the first is reached by libjxl's frame
+// skipping, and frames composited one after another (ImageSource::
+// animation) come from the same decoder, which blends them itself and keeps
+// the frames later ones refer to; the file stays in memory meanwhile.
+//
 // libjxl runs its work in tasks (a group of 256 x 256 pixels, a pass of a
 // stage) through a runner we give it: ours runs them on this thread and
 // looks at the cancel flag before each, failing the decode once it is set.
@@ -38,6 +45,7 @@ namespace {
   X(JxlDecoderGetBasicInfo) \
   X(JxlDecoderGetColorAsEncodedProfile) \
   X(JxlDecoderGetExtraChannelInfo) \
+  X(JxlDecoderGetFrameHeader) \
   X(JxlDecoderImageOutBufferSize) \
   X(JxlDecoderProcessInput) \
   X(JxlDecoderSetImageOutBuffer) \
@@ -46,6 +54,7 @@ namespace {
   X(JxlDecoderSetParallelRunner) \
   X(JxlDecoderSetPreferredColorProfile) \
   X(JxlDecoderSetUnpremultiplyAlpha) \
+  X(JxlDecoderSkipFrames) \
   X(JxlDecoderSubscribeEvents)
 struct JxlFunctions {
   JXL_FUNCTIONS(GW_FUNCTION_SLOT)
@@ -97,7 +106,13 @@ struct JxlState {
   uint64_t estimate = 0;       // charged while decoding
   uint8_t* pixels = nullptr;
   bool attempted = false;      // Decode ran (once is all it may)
+  bool ready = false;          // the frame asked for is in `pixels`
   int32_t next = 0;
+  // Animations: frames one after another keep the decoder; the frames out
+  // so far, and the delay of the last.
+  bool composite = false;
+  int32_t shown = 0;
+  int32_t delay = 0;
 };
 
 // libjxl's allocations, each with its size in front.
@@ -202,6 +217,37 @@ int32_t HeaderOrientation(JxlState* s) {
   return orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 
+// A duration in ticks in milliseconds.
+int32_t TicksToMilliseconds(const JxlBasicInfo& info, uint32_t ticks) {
+  if (info.animation.tps_numerator == 0) return 0;
+  const uint64_t ms =
+      uint64_t{ticks} * 1000 * info.animation.tps_denominator / info.animation.tps_numerator;
+  return ms < INT32_MAX ? static_cast<int32_t>(ms) : INT32_MAX;
+}
+
+// The frames an animation shows, from their headers alone, and the delay
+// of frame source->frame. A file damaged after its first frame header
+// shows the frames before the damage (the decode reports it).
+void CountFrames(JxlState* s, StoredLayout* layout) {
+  JxlDecoder* decoder = gJxl->JxlDecoderCreate(&s->memory);
+  if (decoder == nullptr) return;
+  int32_t frames = 0;
+  if (gJxl->JxlDecoderSetParallelRunner(decoder, JxlRun, s) == JXL_DEC_SUCCESS &&
+      gJxl->JxlDecoderSubscribeEvents(decoder, JXL_DEC_FRAME) == JXL_DEC_SUCCESS &&
+      gJxl->JxlDecoderSetInput(decoder, s->data, s->size) == JXL_DEC_SUCCESS) {
+    while (gJxl->JxlDecoderProcessInput(decoder) == JXL_DEC_FRAME && frames < INT32_MAX) {
+      JxlFrameHeader header;
+      ++frames;
+      if (frames == s->source->frame &&
+          gJxl->JxlDecoderGetFrameHeader(decoder, &header) == JXL_DEC_SUCCESS) {
+        layout->frameDelay = TicksToMilliseconds(s->info, header.duration);
+      }
+    }
+  }
+  gJxl->JxlDecoderDestroy(decoder);
+  layout->frames = frames > 0 ? frames : 1;
+}
+
 bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::string* error) {
   const QuietLibraryOutput quiet;
   *state = nullptr;
@@ -235,7 +281,8 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   if (gJxl->JxlDecoderSetParallelRunner(s->decoder, JxlRun, s) != JXL_DEC_SUCCESS ||
       gJxl->JxlDecoderSetUnpremultiplyAlpha(s->decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
       gJxl->JxlDecoderSubscribeEvents(s->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
-                                                JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+                                                      JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE) !=
+          JXL_DEC_SUCCESS ||
       gJxl->JxlDecoderSetInput(s->decoder, s->data, s->size) != JXL_DEC_SUCCESS) {
     SetImageError(error, *source, "cannot set up the JPEG XL decoder");
     return fail();
@@ -279,6 +326,11 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   layout->alphaChannel = alpha ? s->channels - 1 : -1;
   layout->decodedOrientation = orientation;
   layout->wholeReason = s->reason;
+  if (info.have_animation) {
+    CountFrames(s, layout);
+    layout->loopCount = static_cast<int32_t>(info.animation.num_loops & 0x7FFFFFFF);
+    s->composite = source->animation;
+  }
   *state = s;
   return true;
 }
@@ -298,6 +350,8 @@ void ChooseOutputColour(JxlState* s) {
   gJxl->JxlDecoderSetPreferredColorProfile(s->decoder, &encoding);
 }
 
+// Decodes on to frame source->frame (the first, or the one after the last
+// out), into `pixels`.
 bool Decode(JxlState* s, std::string* error) {
   const QuietLibraryOutput quiet;
   s->attempted = true;
@@ -307,24 +361,36 @@ bool Decode(JxlState* s, std::string* error) {
   const uint64_t bytes = s->wide ? 2 * samples : samples;
   const JxlPixelFormat format = {static_cast<uint32_t>(s->channels),
                                  s->wide ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+  if (s->source->frame > s->shown + 1) {
+    gJxl->JxlDecoderSkipFrames(s->decoder, static_cast<size_t>(s->source->frame - s->shown - 1));
+  }
   for (;;) {
     if (Interrupted(*s->source, error)) return false;
     const JxlDecoderStatus status = gJxl->JxlDecoderProcessInput(s->decoder);
     if (status == JXL_DEC_COLOR_ENCODING) {
       ChooseOutputColour(s);
-    } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER && s->pixels == nullptr) {
-      // Taken once the frame header has been read (a file that ends before
-      // it is only truncated), before any of its pixels are decoded.
-      s->pixels = AllocateImageMemory(*s->source, bytes, s->reason, error);
-      if (s->pixels == nullptr) return false;
-      // libjxl's own buffers, measured with 0.7 on a 6000 x 4000 RGB image:
-      // a lossless or VarDCT frame takes under 3 bytes a pixel, a lossy
-      // modular one (squeezed) about 19, 6.3 a channel; 8 a channel is
-      // charged.
-      s->estimate = pixels * (uint64_t{s->info.num_color_channels} + s->info.num_extra_channels) * 8;
-      if (!ChargeMemory(*s->source, s->estimate, s->reason, error)) {
-        s->estimate = 0;
-        return false;
+    } else if (status == JXL_DEC_FRAME) {
+      JxlFrameHeader header;
+      if (gJxl->JxlDecoderGetFrameHeader(s->decoder, &header) == JXL_DEC_SUCCESS) {
+        s->delay = TicksToMilliseconds(s->info, header.duration);
+      }
+    } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
+      if (s->pixels == nullptr) {
+        // Taken once the frame header has been read (a file that ends before
+        // it is only truncated), before any of its pixels are decoded.
+        s->pixels = AllocateImageMemory(*s->source, bytes, s->reason, error);
+        if (s->pixels == nullptr) return false;
+        // libjxl's own buffers, measured with 0.7 on a 6000 x 4000 RGB image:
+        // a lossless or VarDCT frame takes under 3 bytes a pixel, a lossy
+        // modular one (squeezed) about 19, 6.3 a channel; 8 a channel is
+        // charged, and twice that for an animation, whose frames libjxl
+        // keeps for the frames after them to refer to.
+        s->estimate = pixels * (uint64_t{s->info.num_color_channels} + s->info.num_extra_channels) *
+                      (s->info.have_animation ? 16 : 8);
+        if (!ChargeMemory(*s->source, s->estimate, s->reason, error)) {
+          s->estimate = 0;
+          return false;
+        }
       }
       size_t needed = 0;
       if (gJxl->JxlDecoderImageOutBufferSize(s->decoder, &format, &needed) != JXL_DEC_SUCCESS ||
@@ -334,6 +400,7 @@ bool Decode(JxlState* s, std::string* error) {
         return JxlFailed(s, JXL_DEC_ERROR, "the frame header", error);
       }
     } else if (status == JXL_DEC_FULL_IMAGE) {
+      s->shown = s->source->frame;
       break;
     } else if (status == JXL_DEC_SUCCESS) {
       SetImageError(error, *s->source, "corrupt JPEG XL data: the file has no frame");
@@ -342,6 +409,10 @@ bool Decode(JxlState* s, std::string* error) {
       return JxlFailed(s, status, "the image data", error);
     }
   }
+  if (s->wide) NarrowSamples(s->pixels, samples);
+  s->ready = true;
+  s->next = 0;
+  if (s->composite) return !Interrupted(*s->source, error);
   // The decoder, the file and the estimate go; the image stays.
   gJxl->JxlDecoderDestroy(s->decoder);
   s->decoder = nullptr;
@@ -350,7 +421,6 @@ bool Decode(JxlState* s, std::string* error) {
   ReleaseMemory(*s->source, s->size + s->estimate);
   s->estimate = 0;
   if (s->wide) {
-    NarrowSamples(s->pixels, samples);
     if (void* smaller = std::realloc(s->pixels, static_cast<size_t>(samples))) {
       s->pixels = static_cast<uint8_t*>(smaller);
       ReleaseMemory(*s->source, samples);
@@ -361,7 +431,7 @@ bool Decode(JxlState* s, std::string* error) {
 
 bool JxlReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* error) {
   JxlState* s = static_cast<JxlState*>(state);
-  if (s->decoder != nullptr) {
+  if (!s->ready) {
     // A decode that failed is not tried again (its image is half made).
     if (s->attempted) {
       SetImageError(error, *s->source, "corrupt JPEG XL data: the image could not be decoded");
@@ -376,7 +446,22 @@ bool JxlReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
   return true;
 }
 
-const ImageReader reader = {"JPEG XL", JxlOpen, JxlReadRows, JxlClose};
+bool JxlNextFrame(void* state, int32_t* delay, std::string* error) {
+  JxlState* s = static_cast<JxlState*>(state);
+  s->next = 0;
+  if (!s->composite) return true;  // a still image: it is its only frame
+  if (s->ready && s->shown == s->source->frame) return true;
+  if (s->attempted && !s->ready) {
+    SetImageError(error, *s->source, "corrupt JPEG XL data: the image could not be decoded");
+    return false;
+  }
+  s->ready = false;
+  if (!Decode(s, error)) return false;
+  *delay = s->delay;
+  return true;
+}
+
+const ImageReader reader = {"JPEG XL", JxlOpen, JxlReadRows, JxlClose, JxlNextFrame};
 
 }  // namespace
 

@@ -230,7 +230,19 @@ bool ReadHeader(PngState* s, StoredLayout* layout) {
     png_set_option(png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_set_compression_buffer_size(png, 1 << 16);
   }
+  // An animated PNG says so in acTL, which libpng here does not know:
+  // kept, so that its frame count can be told.
+  static const png_byte kAnimationControl[] = {'a', 'c', 'T', 'L', '\0'};
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kAnimationControl, 1);
   png_read_info(png, info);
+  png_unknown_chunkp unknown = nullptr;
+  const int unknownCount = png_get_unknown_chunks(png, info, &unknown);
+  for (int i = 0; i < unknownCount; ++i) {
+    if (std::memcmp(unknown[i].name, "acTL", 4) == 0 && unknown[i].size >= 8) {
+      const uint32_t frames = GetBig32(unknown[i].data);
+      layout->declaredFrames = frames > INT32_MAX ? INT32_MAX : static_cast<int32_t>(frames);
+    }
+  }
   png_uint_32 width = 0, height = 0;
   int depth = 0, colour = 0, interlace = 0;
   png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);

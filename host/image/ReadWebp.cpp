@@ -2,12 +2,19 @@
 // decoded at the first request, by libwebp's incremental decoder a step at
 // a time. An animation gives its first frame on the canvas. The EXIF
 // chunk's orientation is honoured like any other file's.
+//
+// Animations: the demuxer counts the frames from the chunk headers alone.
+// Frames composited one after another (ImageSource::animation) come from
+// libwebp's animation decoder, which blends and disposes them as browsers
+// do on a canvas that starts transparent, holding two canvases of its own;
+// rows are served from its canvas.
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-
-#include <webp/decode.h>
-#include <webp/demux.h>
 
 #include "host/image/Exif.h"
 #include "host/image/ImageInternal.h"
@@ -24,10 +31,15 @@ struct WebpState {
   bool animated = false;
   uint8_t* pixels = nullptr;  // once decoded
   int32_t next = 0;
+  // Composited frames.
+  WebPAnimDecoder* anim = nullptr;
+  const uint8_t* canvas = nullptr;  // the animation decoder's, once a frame is out
+  int32_t shown = 0;
 };
 
 void WebpClose(void* state) {
   WebpState* s = static_cast<WebpState*>(state);
+  if (s->anim != nullptr) WebPAnimDecoderDelete(s->anim);
   std::free(s->data);
   std::free(s->pixels);
   delete s;
@@ -67,6 +79,16 @@ bool Describe(WebpState* s, StoredLayout* layout, std::string* error) {
     }
   }
   s->animated = (flags & ANIMATION_FLAG) != 0;
+  if (s->animated) {
+    const uint32_t frames = WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT);
+    layout->frames = frames > 0 && frames <= INT32_MAX ? static_cast<int32_t>(frames) : 1;
+    layout->loopCount = static_cast<int32_t>(WebPDemuxGetI(demux, WEBP_FF_LOOP_COUNT) & 0xFFFF);
+    WebPIterator frame;
+    if (WebPDemuxGetFrame(demux, s->source->frame, &frame) != 0) {
+      layout->frameDelay = frame.duration;
+      WebPDemuxReleaseIterator(&frame);
+    }
+  }
   WebPDemuxDelete(demux);
   layout->width = s->width;
   layout->height = s->height;
@@ -218,17 +240,75 @@ bool Decode(WebpState* s, std::string* error) {
   return true;
 }
 
+// ---- composited frames ----------------------------------------------------------
+
+// libwebp's animation decoder on the file, charged for its two canvases and
+// what decoding a frame as large as the canvas takes.
+bool StartAnimation(WebpState* s, std::string* error) {
+  const uint64_t canvas =
+      uint64_t{4} * static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height);
+  if (!ChargeMemory(*s->source, 2 * canvas + DecoderBytes(nullptr, 0, s->width, s->height),
+                    "animated WebP", error)) {
+    return false;
+  }
+  WebPAnimDecoderOptions options;
+  if (WebPAnimDecoderOptionsInit(&options) == 0)
+    return Corrupt(s, "cannot decode the animation", error);
+  options.color_mode = MODE_RGBA;
+  options.use_threads = 0;
+  const WebPData whole = {s->data, s->size};
+  s->anim = WebPAnimDecoderNew(&whole, &options);
+  if (s->anim == nullptr) return Corrupt(s, "cannot decode the animation", error);
+  return true;
+}
+
+// Brings the canvas on to frame source->frame; `delay` gets its delay.
+bool CatchUp(WebpState* s, int32_t* delay, std::string* error) {
+  if (s->anim == nullptr && !StartAnimation(s, error)) return false;
+  while (s->shown < s->source->frame) {
+    if (Interrupted(*s->source, error)) return false;
+    uint8_t* canvas = nullptr;
+    int timestamp = 0;
+    if (WebPAnimDecoderHasMoreFrames(s->anim) == 0 ||
+        WebPAnimDecoderGetNext(s->anim, &canvas, &timestamp) == 0) {
+      return Corrupt(s, "the bitstream is damaged", error);
+    }
+    s->canvas = canvas;
+    ++s->shown;
+  }
+  WebPIterator frame;
+  if (delay != nullptr &&
+      WebPDemuxGetFrame(WebPAnimDecoderGetDemuxer(s->anim), s->shown, &frame) != 0) {
+    *delay = frame.duration;
+    WebPDemuxReleaseIterator(&frame);
+  }
+  s->next = 0;
+  return true;
+}
+
 bool WebpReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* error) {
   WebpState* s = static_cast<WebpState*>(state);
-  if (s->pixels == nullptr && !Decode(s, error)) return false;
+  const bool composite = s->animated && s->source->animation;
+  if (composite && s->shown < s->source->frame && !CatchUp(s, nullptr, error)) return false;
+  if (!composite && s->pixels == nullptr && !Decode(s, error)) return false;
+  const uint8_t* pixels = composite ? s->canvas : s->pixels;
   const size_t stride = static_cast<size_t>(s->width) * static_cast<size_t>(s->channels);
   for (int32_t r = 0; r < count; ++r, ++s->next) {
-    std::memcpy(rows[r], s->pixels + static_cast<size_t>(s->next) * stride, stride);
+    std::memcpy(rows[r], pixels + static_cast<size_t>(s->next) * stride, stride);
   }
   return true;
 }
 
-const ImageReader reader = {"WebP", WebpOpen, WebpReadRows, WebpClose};
+bool WebpNextFrame(void* state, int32_t* delay, std::string* error) {
+  WebpState* s = static_cast<WebpState*>(state);
+  if (!s->animated || !s->source->animation) {
+    s->next = 0;  // a still image: it is its only frame
+    return true;
+  }
+  return CatchUp(s, delay, error);
+}
+
+const ImageReader reader = {"WebP", WebpOpen, WebpReadRows, WebpClose, WebpNextFrame};
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 namespace {
 
 volatile std::sig_atomic_t gCursorHidden = 0;
+volatile std::sig_atomic_t gSynchronized = 0;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -89,10 +90,15 @@ Background BackgroundFromColorFgBg(const char* value) {
 
 void NoteCursorHidden(bool hidden) { gCursorHidden = hidden ? 1 : 0; }
 
+void NoteSynchronizedOutput(bool begun) { gSynchronized = begun ? 1 : 0; }
+
 void RestoreTerminalOutput() {
-  if (gCursorHidden == 0) return;
+  if (gCursorHidden == 0 && gSynchronized == 0) return;
   std::clearerr(stdout);
-  std::fputs("\033[?25h", stdout);
+  std::fputs(kResetSequence, stdout);
+  if (gSynchronized != 0) std::fputs("\033[?2026l", stdout);
+  if (gCursorHidden != 0) std::fputs("\033[?25h", stdout);
   std::fflush(stdout);
   gCursorHidden = 0;
+  gSynchronized = 0;
 }

@@ -56,8 +56,15 @@ Background BackgroundFromColorFgBg(const char* value);
 // terminal is not left coloured.
 void WriteColourReset();
 
-// A cursor hidden on standard output (while frames are drawn, say), to be
-// shown again by RestoreTerminalOutput, which is called once the run ends,
-// however it ends.
+// A cursor hidden on standard output (while frames are drawn, say), and
+// synchronized output begun (a frame being drawn), to be given back by
+// RestoreTerminalOutput, which is called once the run ends, however it
+// ends: the colour reset, synchronized output ended, the cursor shown.
 void NoteCursorHidden(bool hidden);
+void NoteSynchronizedOutput(bool begun);
 void RestoreTerminalOutput();
+
+// While watched, a change of the terminal's size (SIGWINCH) is noted;
+// TerminalSizeChanged says whether one came since it was last asked.
+void WatchTerminalSize(bool watch);
+bool TerminalSizeChanged();

@@ -12,6 +12,7 @@
 #include "host/PropertyList.h"
 #include "host/StepFile.h"
 #include "host/image/ImageInternal.h"
+#include "host/view/Player.h"
 
 namespace {
 
@@ -223,6 +224,12 @@ TEST(ProgressText, StaysOnOneLineAtAnyWidth) {
   EXPECT_NE(wide.find(label), std::string::npos) << wide;
   EXPECT_NE(wide.find("50/100 rows"), std::string::npos) << wide;
   EXPECT_NE(wide.find("0:02 left"), std::string::npos) << wide;
+}
+
+// Browsers show a frame the file gives 10 ms or less for 100 ms.
+TEST(Player, ShortDelaysAreShownAsBrowsersShowThem) {
+  const int32_t cases[][2] = {{0, 100}, {10, 100}, {11, 11}, {20, 20}, {65535, 65535}};
+  for (const auto& c : cases) EXPECT_EQ(ShownDelay(c[0]), c[1]) << c[0];
 }
 
 TEST(Printable, EscapesWhatCouldMoveBreakOrReorderTheLine) {

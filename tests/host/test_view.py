@@ -33,12 +33,13 @@ class Shown:
 
 
 def show(args, columns=80, lines=24, answer=DARK, env=None, pieces=None, on_query=None, background_job=False,
-         ctrl_c_after=None):
+         ctrl_c_after=None, on_output=None):
     """Runs glyphweave ARGS with a pseudo-terminal of COLUMNS x LINES as its
     controlling terminal and standard input and output. When the query
     comes, the terminal sends ANSWER (None: nothing) in PIECES of bytes
     (none: at once), or types ON_QUERY; Ctrl-C is typed once CTRL_C_AFTER
-    bytes have been shown."""
+    bytes have been shown. ON_OUTPUT(shown so far, the terminal's master
+    side) is called as output comes."""
     master, slave = os.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', lines, columns, 0, 0))
     modes = termios.tcgetattr(slave)
@@ -87,6 +88,8 @@ def show(args, columns=80, lines=24, answer=DARK, env=None, pieces=None, on_quer
             if ctrl_c_after is not None and len(out) > ctrl_c_after:
                 os.write(master, b'\x03')
                 ctrl_c_after = None
+            if on_output is not None:
+                on_output(out, master)
         elif proc.poll() is not None:
             break
     err = proc.stderr.read()

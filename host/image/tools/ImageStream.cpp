@@ -5,7 +5,11 @@
 //   /usr/bin/time -v build/gw_image_stream --mode rgb big.jpg
 // With --width, --height (in characters and lines, as the host counts
 // them), --cell-aspect, --enlarge or --size WxH (pixels) the image is
-// resized first; --invert inverts it.
+// resized first; --invert inverts it. --frame N streams frame N of an
+// animation; --frames streams every frame in turn, --plays N times over
+// (the first frame again after the last, as a player does), a line a frame
+// with its delay:
+//   /usr/bin/time -v build/gw_image_stream --frames --size 80x40 anim.gif
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -24,14 +28,15 @@ volatile std::sig_atomic_t gInterrupted = 0;
 void OnInterrupt(int) { gInterrupted = 1; }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: gw_image_stream [--mode MODE] [--keep-alpha] [--invert] [--band-bytes N]\n"
-               "       [--max-memory SIZE] [--width N] [--height N] [--cell-aspect R] [--enlarge]\n"
-               "       [--size WxH] [--dump | --no-checksum] FILE\n\n"
-               "FILE - is standard input. --max-memory takes bytes or K, M, G (default 1G,\n"
-               "0: none). --dump prints every delivered byte, a row a line; --no-checksum\n"
-               "leaves the bytes alone, for timing the decoding alone. Ctrl-C interrupts.\n\n%s",
-               ImageInputHelp());
+  std::fprintf(
+      stderr,
+      "usage: gw_image_stream [--mode MODE] [--keep-alpha] [--invert] [--band-bytes N]\n"
+      "       [--max-memory SIZE] [--width N] [--height N] [--cell-aspect R] [--enlarge]\n"
+      "       [--size WxH] [--dump | --no-checksum] [--frame N | --frames [--plays N]] FILE\n\n"
+      "FILE - is standard input. --max-memory takes bytes or K, M, G (default 1G,\n"
+      "0: none). --dump prints every delivered byte, a row a line; --no-checksum\n"
+      "leaves the bytes alone, for timing the decoding alone. Ctrl-C interrupts.\n\n%s",
+      ImageInputHelp());
   return 2;
 }
 
@@ -50,6 +55,35 @@ bool ParseSize(const char* text, uint64_t* bytes) {
   return true;
 }
 
+// Every row of the image as it stands, in bands; false with the message.
+bool StreamRows(ImageFile* image, const ImageInfo& info, long bandBytes, bool dump, bool checksum,
+                uint64_t* hash, std::string* error) {
+  const long rowBytes = info.mode == kImageModeBitmap ? (info.width + 7) / 8
+                                                      : static_cast<long>(info.width) * info.planes;
+  long rowsPerBand = bandBytes / rowBytes;
+  if (rowsPerBand < 1) rowsPerBand = 1;
+  if (rowsPerBand > info.height) rowsPerBand = info.height;
+  std::vector<uint8_t> band(static_cast<size_t>(rowBytes * rowsPerBand));
+  *hash = 14695981039346656037ull;  // FNV-1a over every delivered byte
+  for (int32_t top = 0; top < info.height; top += static_cast<int32_t>(rowsPerBand)) {
+    int32_t bottom = top + static_cast<int32_t>(rowsPerBand);
+    if (bottom > info.height) bottom = info.height;
+    if (!ReadImageRows(image, top, bottom, 0, info.width, 0, info.planes - 1, band.data(),
+                       static_cast<int32_t>(rowBytes), error)) {
+      return false;
+    }
+    const size_t n = static_cast<size_t>(bottom - top) * static_cast<size_t>(rowBytes);
+    for (size_t i = 0; dump && i < n; ++i) {
+      std::printf("%3d%c", band[i], (i + 1) % static_cast<size_t>(rowBytes) == 0 ? '\n' : ' ');
+    }
+    for (size_t i = 0; checksum && i < n; ++i) {
+      *hash ^= band[i];
+      *hash *= 1099511628211ull;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,6 +98,8 @@ int main(int argc, char** argv) {
   SizeRequest request;
   bool sized = false;
   int32_t sizeW = 0, sizeH = 0;
+  bool frames = false;
+  int plays = 1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--mode" && i + 1 < argc) {
@@ -88,6 +124,13 @@ int main(int argc, char** argv) {
       sized = true;
     } else if (a == "--size" && i + 1 < argc) {
       if (std::sscanf(argv[++i], "%dx%d", &sizeW, &sizeH) != 2) return Usage();
+    } else if (a == "--frame" && i + 1 < argc) {
+      options.frame = std::atoi(argv[++i]);
+    } else if (a == "--frames") {
+      frames = true;
+      options.animation = true;
+    } else if (a == "--plays" && i + 1 < argc) {
+      plays = std::atoi(argv[++i]);
     } else if (a == "--keep-alpha") {
       options.keepAlpha = true;
     } else if (a == "--band-bytes" && i + 1 < argc) {
@@ -115,30 +158,23 @@ int main(int argc, char** argv) {
     CloseImage(image);
     return 2;
   }
-  const long rowBytes = info.mode == kImageModeBitmap ? (info.width + 7) / 8
-                                                       : static_cast<long>(info.width) * info.planes;
-  long rowsPerBand = bandBytes / rowBytes;
-  if (rowsPerBand < 1) rowsPerBand = 1;
-  if (rowsPerBand > info.height) rowsPerBand = info.height;
-  std::vector<uint8_t> band(static_cast<size_t>(rowBytes * rowsPerBand));
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a over every delivered byte
-  for (int32_t top = 0; top < info.height; top += static_cast<int32_t>(rowsPerBand)) {
-    int32_t bottom = top + static_cast<int32_t>(rowsPerBand);
-    if (bottom > info.height) bottom = info.height;
-    if (!ReadImageRows(image, top, bottom, 0, info.width, 0, info.planes - 1, band.data(),
-                       static_cast<int32_t>(rowBytes), &error)) {
-      std::fprintf(stderr, "%s\n", error.c_str());
-      CloseImage(image);
-      return 2;
+  uint64_t hash = 0;
+  if (frames) {
+    std::printf("%d frames, played %d times\n", info.frames, info.loopCount);
+    for (int play = 0; play < plays && error.empty(); ++play) {
+      for (int32_t frame = 1; frame <= info.frames; ++frame) {
+        if ((play > 0 || frame > 1) && !ShowImageFrame(image, frame, &info, &error)) break;
+        if (!StreamRows(image, info, bandBytes, dump, checksum, &hash, &error)) break;
+        std::printf("frame %d, %d ms, fnv1a %016llx\n", frame, info.frameDelay,
+                    static_cast<unsigned long long>(hash));
+      }
     }
-    const size_t n = static_cast<size_t>(bottom - top) * static_cast<size_t>(rowBytes);
-    for (size_t i = 0; dump && i < n; ++i) {
-      std::printf("%3d%c", band[i], (i + 1) % static_cast<size_t>(rowBytes) == 0 ? '\n' : ' ');
-    }
-    for (size_t i = 0; checksum && i < n; ++i) {
-      hash ^= band[i];
-      hash *= 1099511628211ull;
-    }
+  }
+  if (!error.empty() ||
+      (!frames && !StreamRows(image, info, bandBytes, dump, checksum, &hash, &error))) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    CloseImage(image);
+    return 2;
   }
   std::printf("%s %d x %d%s, %s, %d planes%s%s, fnv1a %016llx\n", info.format, info.width,
               info.height, info.decoderScale > 1 ? (" (decoded at 1/" + std::to_string(info.decoderScale) + ")").c_str() : "",

@@ -82,6 +82,34 @@ std::string Exchange(int fd, int waitMs, const volatile std::sig_atomic_t* stop,
 
 bool OutputIsTerminal() { return IsTerminal(stdout); }
 
+namespace {
+
+volatile std::sig_atomic_t gResized = 0;
+struct sigaction gResizeBefore {};
+
+void OnResize(int) { gResized = 1; }
+
+}  // namespace
+
+void WatchTerminalSize(bool watch) {
+  if (watch) {
+    gResized = 0;
+    struct sigaction noted{};
+    noted.sa_handler = OnResize;
+    sigemptyset(&noted.sa_mask);
+    noted.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &noted, &gResizeBefore);
+  } else {
+    sigaction(SIGWINCH, &gResizeBefore, nullptr);
+  }
+}
+
+bool TerminalSizeChanged() {
+  if (gResized == 0) return false;
+  gResized = 0;
+  return true;
+}
+
 void WriteColourReset() {
   const size_t length = std::strlen(kResetSequence);
   // A second Ctrl-C may cut this short too; one retry, then the terminal waits no more.

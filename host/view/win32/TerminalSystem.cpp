@@ -12,3 +12,8 @@ void WriteColourReset() {}
 int TerminfoColours(const char*) { return -1; }
 
 Background AskTerminalBackground(int, const volatile std::sig_atomic_t*) { return Background::kUnknown; }
+
+// The view never plays there.
+void WatchTerminalSize(bool) {}
+
+bool TerminalSizeChanged() { return false; }
