@@ -50,9 +50,18 @@ std::string ComposeOutputPath(const std::string& recorded, const std::string& do
   return folder + base + ".txt";
 }
 
+std::string ComposePagePath(const std::string& target, const std::string& documentName) {
+  std::string base;
+  std::string folder = FolderAndBase(documentName, &base);
+  if (target.empty()) return folder + base + ".html";
+  if (EndsInSeparator(target)) return target + base + ".html";
+  return target;
+}
+
 bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, std::string* error) {
   *plan = BatchPlan{};
   const size_t count = o.images.size();
+  std::string pageTarget;  // -o for the pages
   if (played != nullptr) {
     plan->step = *played;
     plan->haveStep = true;
@@ -63,12 +72,15 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
                " images are given; give a folder (ending in '/')";
       return false;
     }
-    if (path.size() > 255) {
+    if (o.html) {
+      pageTarget = path;
+    } else if (path.size() > 255) {
       *error = "the output path is longer than 255 bytes";
       return false;
+    } else {
+      plan->step.parameters.push_back(StepParameter{kKeyOutputPath, path});
+      plan->haveStep = true;
     }
-    plan->step.parameters.push_back(StepParameter{kKeyOutputPath, path});
-    plan->haveStep = true;
   }
   const std::string* recorded = plan->haveStep ? RecordedOutput(plan->step) : nullptr;
   if (recorded != nullptr && !EndsInSeparator(*recorded) && count > 1 && !o.dialog) {
@@ -83,7 +95,12 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
     e.documentName = image == "-" ? kStandardInputName : image;
     e.toStandardOutput = o.ToStandardOutput() ||
                          (image == "-" && !o.haveOutput && !plan->haveStep && !o.dialog);
-    if (!e.toStandardOutput && !o.dialog) e.output = ComposeOutputPath(recorded ? *recorded : "", e.documentName);
+    e.page = o.html;
+    if (e.page && !e.toStandardOutput) {
+      e.output = ComposePagePath(pageTarget, e.documentName);
+    } else if (!e.toStandardOutput && !o.dialog) {
+      e.output = ComposeOutputPath(recorded ? *recorded : "", e.documentName);
+    }
     plan->exports.push_back(e);
   }
 
@@ -117,9 +134,10 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
     }
     for (size_t k = 0; k < count; ++k) {
       if (inputIds[k] != outputIds[i]) continue;
-      *error = k == i ? Printable(e.image) + " would be written over itself (the text goes to " +
+      const std::string what = e.page ? "page" : "text";
+      *error = k == i ? Printable(e.image) + " would be written over itself (the " + what + " goes to " +
                             Printable(e.output) + "); give another output with -o"
-                      : "the text of " + Printable(e.image) + " would be written over the input " +
+                      : "the " + what + " of " + Printable(e.image) + " would be written over the input " +
                             Printable(plan->exports[k].image) + " (" + Printable(e.output) + ")";
       return false;
     }

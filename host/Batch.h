@@ -16,6 +16,7 @@ struct PlannedExport {
   std::string documentName;  // the name the plug-in is given for the image
   std::string output;        // where the plug-in will write; "" when its dialog decides
   bool toStandardOutput = false;
+  bool page = false;         // the host writes a web page to `output` (--html)
 };
 
 struct BatchPlan {
@@ -36,3 +37,7 @@ bool PlanBatch(const Options& options, const RecordedStep* played, BatchPlan* pl
 // path (a folder when it ends in a separator, else a file whose extension
 // becomes .txt), or without one ("") beside the document.
 std::string ComposeOutputPath(const std::string& recorded, const std::string& documentName);
+// Where the page of `documentName` goes for -o's `target` ("" without -o):
+// beside the document or in a folder (ending in a separator) as NAME.html,
+// else the file named, as it is named.
+std::string ComposePagePath(const std::string& target, const std::string& documentName);

@@ -29,6 +29,16 @@ struct SizeBounds {
   bool enlarge = false;
 };
 
+// The text as a web page instead of a text file: the plug-in writes into a
+// private folder of the export's own, and the page is made from the text as
+// it grows.
+struct PageRequest {
+  bool wanted = false;
+  std::string path;     // through the host's output writer; "" for standard output
+  bool dark = false;    // light text on black
+  bool colour = false;  // characters coloured as in the terminal view
+};
+
 struct ExportRequest {
   std::string imagePath;        // "-" is standard input
   std::string documentName;     // the name the plug-in is given
@@ -43,6 +53,7 @@ struct ExportRequest {
   // The text on standard output coloured at the mapper's depth, each
   // character as the pixel or sample it came from; null: as written.
   ColourMapper* colour = nullptr;
+  PageRequest page;
   ReadAheadWorker* readAhead = nullptr;  // null: no decoding ahead
   ProgressBar* progress = nullptr;       // null: no progress shown
 };
@@ -54,6 +65,7 @@ struct ExportOutcome {
   std::string imageMessage;
   std::string outputPath;       // where the plug-in wrote (or meant to write)
   bool streamClosed = false;    // standard output's reader went away
+  std::string outputMessage;    // why the page was not written, naming it
   bool recorded = false;        // finish handed back a step
   RecordedStep step;
 };

@@ -31,6 +31,15 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
     request.size = s.streamSize;
     request.colour = s.streamColour;
   }
+  if (s.pages) {
+    // The page gets its text through a folder of its own, also from standard output.
+    request.streamFolder.clear();
+    request.colour = nullptr;
+    request.page.wanted = true;
+    request.page.path = e.toStandardOutput ? "" : e.output;
+    request.page.dark = e.toStandardOutput ? s.streamDark : s.dark;
+    request.page.colour = s.pageColour;
+  }
   return request;
 }
 

@@ -36,6 +36,7 @@ struct Options {
   ColourWhen colour = ColourWhen::kAuto;
   ColourDepth colourDepth = ColourDepth::kNone;  // kNone: as detected
   BackgroundChoice background = BackgroundChoice::kAuto;
+  bool html = false;  // a web page instead of the text
 
   bool ToStandardOutput() const { return haveOutput && output == "-"; }
   bool Sized() const { return width > 0 || height > 0 || fit; }

@@ -96,6 +96,11 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
     tally->imageUnreadable = true;
     return;
   }
+  if (!outcome.outputMessage.empty()) {
+    std::fprintf(stderr, "glyphweave: %s\n", Printable(outcome.outputMessage).c_str());
+    tally->exportFailed = true;
+    return;
+  }
   if (outcome.result != kResultOk) {
     // A stop already says why; the reader of standard output went away quietly.
     if (outcome.streamClosed || (gOutputClosed != 0 && outcome.result == kResultCancelled)) return;
@@ -152,13 +157,23 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.streamImageOptions.colour = streamLook.colour != ColourDepth::kNone;
   settings.streamSize = ChooseSize(o, streamLook.fit);
   settings.streamColour = streamLook.colour != ColourDepth::kNone ? &colour : nullptr;
+  if (o.html) {
+    // A page is not a terminal: coloured only when asked outright, the same
+    // wherever it is written, whatever NO_COLOR says; always 24-bit.
+    settings.pages = true;
+    settings.pageColour = o.colour == ColourWhen::kAlways;
+    settings.imageOptions.colour = settings.pageColour;
+    settings.streamImageOptions.colour = settings.pageColour;
+    settings.dark = fileLook.dark;
+    settings.streamDark = streamLook.dark;
+  }
   settings.maxData = o.maxData;
   settings.showDialog = o.dialog;
   // The dialog asks on the terminal and the text streams in order: one at a time.
   settings.jobs = o.dialog || streams ? 1 : o.jobs > 0 ? o.jobs : UsableProcessors();
   // A bar on the terminal the picture is drawn on would cut through it.
   settings.progress = !o.quiet && IsTerminal(stderr) && !(streams && facts.outputIsTerminal);
-  if (streams && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
+  if (streams && !o.html && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
 
   Tally tally;
   RecordedStep recorded;
