@@ -11,10 +11,17 @@ const size_t kWriteBytes = size_t{1} << 16;
 void AppendEscaped(const char* text, size_t size, std::string* out) {
   for (size_t i = 0; i < size; ++i) {
     switch (text[i]) {
-      case '&': out->append("&amp;"); break;
-      case '<': out->append("&lt;"); break;
-      case '>': out->append("&gt;"); break;
-      default: out->push_back(text[i]);
+      case '&':
+        out->append("&amp;");
+        break;
+      case '<':
+        out->append("&lt;");
+        break;
+      case '>':
+        out->append("&gt;");
+        break;
+      default:
+        out->push_back(text[i]);
     }
   }
 }
@@ -47,7 +54,8 @@ std::string Head(const PageLook& look) {
   // picture keeps the proportions it was sized for. No ligatures or kerning
   // may join or move characters.
   head +=
-      "pre{font-family:\"DejaVu Sans Mono\",\"Liberation Mono\",Menlo,Consolas,monospace;font-size:12px;"
+      "pre{font-family:\"DejaVu Sans Mono\",\"Liberation "
+      "Mono\",Menlo,Consolas,monospace;font-size:12px;"
       "line-height:" +
       Decimal(look.cellAspect) +
       "ch;letter-spacing:0;font-kerning:none;font-variant-ligatures:none;margin:0}\n"
