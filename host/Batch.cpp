@@ -1,6 +1,7 @@
 #include "host/Batch.h"
 
 #include "host/Messages.h"
+#include "host/image/ImageInput.h"
 #include "host/platform/HostSystem.h"
 #include "output/PathSplit.h"
 #include "scripting/RecordedParameters.h"
@@ -122,9 +123,21 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
   std::vector<std::string> inputIds;
   for (const PlannedExport& e : plan->exports) inputIds.push_back(e.image == "-" ? "" : Identity(e.image));
   std::vector<std::string> outputIds;
+  for (const PlannedExport& e : plan->exports) outputIds.push_back(e.output.empty() ? "" : Identity(e.output));
+  // What is wrong with a file that is no image is that: it writes nothing
+  // and collides with nothing. Only files whose text would collide are
+  // looked at.
+  for (size_t i = 0; i < count; ++i) {
+    if (outputIds[i].empty()) continue;
+    bool collides = false;
+    for (size_t k = 0; k < count; ++k) {
+      collides = collides || inputIds[k] == outputIds[i] || (k != i && outputIds[k] == outputIds[i]);
+    }
+    PlannedExport& e = plan->exports[i];
+    if (collides && !ProbeImageFile(e.image.c_str(), &e.unreadable)) outputIds[i].clear();
+  }
   for (size_t i = 0; i < count; ++i) {
     const PlannedExport& e = plan->exports[i];
-    outputIds.push_back(e.output.empty() ? "" : Identity(e.output));
     if (outputIds[i].empty()) continue;
     for (size_t k = 0; k < i; ++k) {
       if (outputIds[k] != outputIds[i]) continue;

@@ -1,7 +1,8 @@
 // From the command line to the list of exports it asks for, with every
 // refusal decided before the first export runs: two images written to one
 // file, a text written over an image, a step file that is also an input or
-// an output. Knows where the plug-in will write because it composes paths
+// an output. A file whose text would collide is first looked at: one that
+// is no image is not refused but reported as unreadable, like any other. Knows where the plug-in will write because it composes paths
 // by the plug-in's own rule (folder and base name, extension .txt).
 #pragma once
 
@@ -16,6 +17,9 @@ struct PlannedExport {
   std::string documentName;  // the name the plug-in is given for the image
   std::string output;        // where the plug-in will write; "" when its dialog decides
   bool toStandardOutput = false;
+  // Not empty: the image cannot be read (why, as opening it would say), so
+  // the export is reported as unreadable without running.
+  std::string unreadable;
   bool page = false;         // the host writes a web page to `output` (--html)
 };
 

@@ -43,6 +43,18 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
   return request;
 }
 
+// An export whose image the plan found unreadable is reported so, unrun.
+void RunPlanned(PluginSession* session, const PlannedExport& e, const ExportRequest& request,
+                ExportOutcome* outcome) {
+  if (e.unreadable.empty()) {
+    RunExport(session, request, outcome);
+    return;
+  }
+  *outcome = ExportOutcome{};
+  outcome->imageError = true;
+  outcome->imageMessage = e.unreadable;
+}
+
 // The plug-in's globals belong to the session; the host releases them.
 void EndSession(PluginSession* session) {
   if (session->dataCell != 0) HostDisposeHandle(reinterpret_cast<Handle>(session->dataCell));
@@ -64,7 +76,7 @@ void RunInOrder(const BatchPlan& plan, const JobSettings& s, const JobReport& re
     request.readAhead = worker;
     request.progress = s.progress ? &bar : nullptr;
     ExportOutcome outcome;
-    RunExport(&session, request, &outcome);
+    RunPlanned(&session, plan.exports[i], request, &outcome);
     report(i, outcome, false);
   }
   DeleteReadAheadWorker(worker);
@@ -103,7 +115,7 @@ void RunJobs(const BatchPlan& plan, const JobSettings& s, const JobReport& repor
       if (!result.skipped) {
         ExportRequest request = RequestFor(plan, s, i);
         request.readAhead = worker;
-        RunExport(&session, request, &result.outcome);
+        RunPlanned(&session, plan.exports[i], request, &result.outcome);
       }
       std::lock_guard<std::mutex> hold(lock);
       slots[i] = std::move(result);

@@ -67,8 +67,10 @@ const char* kUsage =
     "Resources:\n"
     "      --max-data SIZE   image data offered per band (default 4M); SIZE takes\n"
     "                        k, M or G (1024-based)\n"
-    "      --max-memory SIZE memory for an image decoded whole (default 1G;\n"
-    "                        0: no limit)\n"
+    "      --max-memory SIZE memory for images decoded whole, all jobs together\n"
+    "                        (default 1G; 0: no limit)\n"
+    "      --max-input SIZE  input copied from a pipe or standard input\n"
+    "                        (default 4G; 0: no limit)\n"
     "  -j, --jobs N          export N images at once (default: one per core)\n"
     "      --plugin PATH     the plug-in module (default: beside the program, or\n"
     "                        in ../lib/glyphweave/)\n"
@@ -105,6 +107,7 @@ enum LongOnly {
   kOptColour,
   kOptColourDepth,
   kOptBackground,
+  kOptMaxInput,
   kOptHtml,
 };
 
@@ -123,6 +126,7 @@ const option kLongOptions[] = {
     {"invert", no_argument, nullptr, kOptInvert},
     {"max-data", required_argument, nullptr, kOptMaxData},
     {"max-memory", required_argument, nullptr, kOptMaxMemory},
+    {"max-input", required_argument, nullptr, kOptMaxInput},
     {"jobs", required_argument, nullptr, 'j'},
     {"plugin", required_argument, nullptr, kOptPlugin},
     {"about", no_argument, nullptr, kOptAbout},
@@ -198,6 +202,7 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
   opterr = 0;
   optind = 0;
   o->imageOptions.memoryLimit = kDefaultMemoryLimit;
+  o->imageOptions.inputLimit = kDefaultInputLimit;
   for (;;) {
     int index = -1;
     int c = getopt_long(argc, argv, ":o:j:qhV", kLongOptions, &index);
@@ -257,6 +262,14 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
           return usage("--max-memory takes a size (e.g. 512M, 4G), or 0 for no limit");
         }
         o->imageOptions.memoryLimit = bytes;
+        break;
+      }
+      case kOptMaxInput: {
+        uint64_t bytes = 0;
+        if (!ParseSize(value, uint64_t{1} << 50, &bytes)) {
+          return usage("--max-input takes a size (e.g. 512M, 8G), or 0 for no limit");
+        }
+        o->imageOptions.inputLimit = bytes;
         break;
       }
       case 'j': {

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "host/Messages.h"
+#include "host/OutputWriter.h"
 #include "host/PropertyList.h"
 #include "host/platform/HostSystem.h"
 #include "scripting/RecordedParameters.h"
@@ -64,6 +66,29 @@ bool FromHex(const std::string& hex, std::string* bytes) {
   return true;
 }
 
+// Thrown from the parser's callback to stop at the first value nested too
+// deeply, before any of it is built.
+struct NestedTooDeeply {};
+
+json ParseShallow(const std::string& text) {
+  json::parser_callback_t limit = [](int depth, json::parse_event_t event, json& /*parsed*/) {
+    bool opens = event == json::parse_event_t::object_start || event == json::parse_event_t::array_start;
+    if (opens && depth >= kDeepestStepNesting) throw NestedTooDeeply{};
+    return true;
+  };
+  return json::parse(text, limit, false);
+}
+
+// Keys are the plug-in's four-character codes, which are printable ASCII;
+// anything else could not be written back as it was read.
+bool IsKeyText(const std::string& key) {
+  if (key.size() != 4) return false;
+  for (char c : key) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string StepToJson(const RecordedStep& step) {
@@ -84,7 +109,7 @@ std::string StepToJson(const RecordedStep& step) {
 bool StepFromJson(const std::string& text, RecordedStep* step, std::string* error,
                   std::vector<std::string>* warnings) {
   try {
-    json document = json::parse(text, nullptr, false);
+    json document = ParseShallow(text);
     if (document.is_discarded()) {
       *error = "not valid JSON";
       return false;
@@ -106,7 +131,8 @@ bool StepFromJson(const std::string& text, RecordedStep* step, std::string* erro
         note("unknown field \"" + item.key() + "\" ignored");
       }
     }
-    const json& parameters = document.contains("parameters") ? document["parameters"] : json::array();
+    static const json kNoParameters = json::array();
+    const json& parameters = document.contains("parameters") ? document.at("parameters") : kNoParameters;
     if (!parameters.is_array()) {
       *error = "\"parameters\" must be a list";
       return false;
@@ -118,8 +144,8 @@ bool StepFromJson(const std::string& text, RecordedStep* step, std::string* erro
         return false;
       }
       std::string key = entry["key"].get<std::string>();
-      if (key.size() != 4) {
-        *error = "parameter key \"" + key + "\" is not four characters";
+      if (!IsKeyText(key)) {
+        *error = "parameter key \"" + key + "\" is not four printable ASCII characters";
         return false;
       }
       if (entry.value("type", "") != "alias") {
@@ -174,6 +200,9 @@ bool StepFromJson(const std::string& text, RecordedStep* step, std::string* erro
       step->parameters.push_back(p);
     }
     return true;
+  } catch (const NestedTooDeeply&) {
+    *error = "nested more than " + std::to_string(kDeepestStepNesting) + " levels deep, which no step needs";
+    return false;
   } catch (const std::exception& e) {
     *error = std::string("cannot be read: ") + e.what();
     return false;
@@ -185,11 +214,30 @@ bool SaveStep(const std::string& file, const RecordedStep& step, std::string* er
   try {
     text = StepToJson(step);
   } catch (const std::exception& e) {
-    *error = "cannot write " + file + ": " + e.what();
+    *error = Printable(file) + ": " + e.what();
     return false;
   }
-  if (!WriteFileAtomically(file, text, error)) {
-    *error = "cannot write " + file + ": " + *error;
+  OutputWriter* writer = nullptr;
+  if (!OpenOutputWriter(file, &writer, error)) return false;
+  if (!WriteOutput(writer, text.data(), text.size(), error)) {
+    AbandonOutput(writer);
+    return false;
+  }
+  return CommitOutput(writer, error);
+}
+
+bool MayRecordStep(const std::string& file, std::string* error) {
+  if (!CheckOutputTarget(file, error)) return false;
+  if (DescribePathKind(file) == PathKind::kMissing) return true;
+  std::string text;
+  std::string why;
+  RecordedStep earlier;
+  if (!ReadSmallFile(file, kLargestStepFile, &text, &why)) {
+    *error = Printable(file) + ": cannot be read to see whether it is a step (" + why + ")";
+    return false;
+  }
+  if (!text.empty() && !StepFromJson(text, &earlier, &why)) {
+    *error = Printable(file) + ": is not a step file (" + why + "), so it is not replaced";
     return false;
   }
   return true;

@@ -132,6 +132,11 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   }
   BatchPlan plan;
   if (!PlanBatch(o, o.playFile.empty() ? nullptr : &played, &plan, &error)) return Failure(error);
+  // Known before the first export, not after the last: a step file that
+  // cannot be written, or that would replace something other than a step.
+  if (!o.recordFile.empty() && !MayRecordStep(o.recordFile, &error)) {
+    return Failure("--record " + error + "; nothing was exported");
+  }
   for (const std::string& note : plan.notes) std::fprintf(stderr, "glyphweave: %s\n", note.c_str());
   if (o.dialog && !HaveTerminalToAsk()) {
     return Failure("--dialog asks on the terminal, and there is none here; give the output with -o");
@@ -175,6 +180,9 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.progress = !o.quiet && IsTerminal(stderr) && !(streams && facts.outputIsTerminal);
   if (streams && !o.html && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
 
+  // --max-memory bounds the whole run: the jobs share one budget.
+  MemoryBudget* budget = NewMemoryBudget(o.imageOptions.memoryLimit);
+  settings.imageOptions.sharedBudget = budget;
   Tally tally;
   RecordedStep recorded;
   bool haveRecorded = false;
@@ -192,9 +200,10 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   });
   RemovePrivateFolder(settings.streamFolder);
   RestoreTerminalOutput();
+  FreeMemoryBudget(budget);
 
   if (!o.recordFile.empty() && haveRecorded && !SaveStep(o.recordFile, recorded, &error)) {
-    std::fprintf(stderr, "glyphweave: %s\n", error.c_str());
+    std::fprintf(stderr, "glyphweave: the step was not recorded: %s\n", error.c_str());
     tally.exportFailed = true;
   }
   if (gOutputClosed != 0) return 141;
@@ -224,6 +233,7 @@ int main(int argc, char** argv) {
       break;
   }
   PrepareStandardStreams();
+  ReturnFreedMemoryPromptly();
 
   std::string error;
   const std::string path = o.plugin.empty() ? DefaultModulePath() : o.plugin;

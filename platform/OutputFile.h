@@ -39,6 +39,11 @@ bool PlatformTargetReplaceable(const char* path);
 // removed first (once per folder and process): names of the plug-in's own
 // pattern only, regular files at least ten minutes old that no live export
 // holds. Every live export holds its file with an advisory lock (flock).
+//
+// On POSIX the folder is held by a descriptor until the file is committed or
+// discarded, and the target's name in it is fixed now: the file is renamed
+// within that folder, or removed from it, even when the folder is renamed or
+// a path to it is swapped for a symbolic link meanwhile.
 PlatformFile PlatformCreateTempFile(const char* path, char* tempPath, size_t tempPathSize);
 
 enum PlatformCommitOutcome {
@@ -49,7 +54,9 @@ enum PlatformCommitOutcome {
 
 // Flushes and closes `file`, the temporary file at `tempPath`, and puts it in
 // place of `path` in one atomic step. Unless that succeeds, the temporary file
-// is removed and whatever stood at `path` is unchanged.
+// is removed and whatever stood at `path` is unchanged. On POSIX, `path` is
+// the target resolved when the file was made, in the folder held since; a
+// symbolic link that has appeared at its name meanwhile is refused (EPERM).
 //
 // Durability: a file that replaces another is on the disk before it takes the
 // name, so after a crash the name holds either the earlier file or the new

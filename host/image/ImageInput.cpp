@@ -83,7 +83,21 @@ bool Rewind(ImageSource* source) { return fseeko(source->file, 0, SEEK_SET) == 0
 void CloseReader(ImageFile* image) {
   if (image->state != nullptr) image->reader->close(image->state);
   image->state = nullptr;
-  image->source.memoryCharged = image->wholeBytes;
+  const uint64_t charged = MemoryCharged(image->source);
+  if (charged > image->wholeBytes) ReleaseMemory(image->source, charged - image->wholeBytes);
+}
+
+// Lets go of everything decoded, so that the image holds none of its
+// budget while it waits for more: the next read starts from the top.
+bool GiveBackMemory(ImageFile* image, std::string* error) {
+  CloseReader(image);
+  image->nextRow = 0;
+  image->sourceRow = 0;
+  std::free(image->whole);
+  image->whole = nullptr;
+  ReleaseMemory(image->source, image->wholeBytes);
+  image->wholeBytes = 0;
+  return image->resize == nullptr || ResetResizeStage(image->resize, error);
 }
 
 // Starts decoding again from the top of the file.
@@ -133,6 +147,8 @@ bool LoadWhole(ImageFile* image, std::string* error) {
     PlaceOrientedRow(l.orientation, l.width, l.height, y, row, l.channels, image->whole);
   }
   CloseReader(image);
+  // What was reserved for the decoding goes with the reader.
+  DropMemoryReservation(image->source);
   return true;
 }
 
@@ -235,7 +251,8 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   image->source = std::move(*sourceIn);
   image->options = options;
   ImageSource& source = image->source;
-  source.memoryLimit = options.memoryLimit;
+  source.memory.shared = options.sharedBudget;
+  source.memoryLimit = options.sharedBudget != nullptr ? MemoryBudgetLimit(options.sharedBudget) : options.memoryLimit;
   source.cancel = options.cancel;
   source.wantsGray = !options.colour && (options.mode == kImageModeGray || options.mode == kImageModeDuotone ||
                                          options.mode == kImageModeBitmap);
@@ -271,7 +288,17 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   image->reader = RecogniseFormat(head, got, source, error);
   if (image->reader == nullptr) return fail();
 
-  if (!image->reader->open(&source, &image->state, &image->layout, error)) return fail();
+  // A reader that takes memory as it reads the header may have to give it
+  // back and wait for more (MemoryBudget.h).
+  while (!image->reader->open(&source, &image->state, &image->layout, error)) {
+    if (!MemoryWanted(source)) return fail();
+    CloseReader(image);
+    if (!WaitForMemory(source, error)) return fail();
+    if (!Rewind(&source)) {
+      SetImageError(error, source, "cannot go back to the start of the file");
+      return fail();
+    }
+  }
   StoredLayout& l = image->layout;
   if (!CheckImageSize(source, l.width, l.height, error)) return fail();
   if (l.channels < 1 || l.channels > 255 || l.orientation < 1 || l.orientation > 8) {
@@ -328,13 +355,31 @@ bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
   ImageSource source;
   // Input that cannot seek is refused at its first bytes when they are no
   // image's, before the rest is copied.
-  auto accept = [](const uint8_t* head, size_t n, const std::string& name, std::string* why) {
+  CopyRules rules;
+  rules.cancel = options.cancel;
+  rules.check = [](const uint8_t* head, size_t n, const std::string& name, std::string* why) {
     ImageSource named;
     named.name = name;
     return RecogniseFormat(head, n, named, why) != nullptr;
   };
-  if (!OpenInputFile(path, options.cancel, accept, &source.file, &source.name, error)) return false;
+  rules.limit = options.inputLimit;
+  if (!OpenInputFile(path, rules, &source.file, &source.name, error)) return false;
   return OpenFromSource(&source, options, image, info, error);
+}
+
+bool ProbeImageFile(const char* path, std::string* error) {
+  uint8_t head[kFormatHeadBytes] = {};
+  size_t got = 0;
+  bool regular = false;
+  if (!PeekInputFile(path, head, sizeof head, &got, &regular, error)) return false;
+  if (!regular) return true;
+  ImageSource named;
+  named.name = path;
+  if (got == 0) {
+    SetImageError(error, named, "empty file");
+    return false;
+  }
+  return RecogniseFormat(head, got, named, error) != nullptr;
 }
 
 bool OpenImageStream(FILE* stream, const char* name, const ImageOptions& options,
@@ -397,14 +442,21 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
   q.colour = colour;
   image->readStarted = true;
   std::string message;
-  bool ok = false;
-  if (image->resize != nullptr) {
-    const RowSource below{image, NextSourceRow, RewindSourceRows};
-    ok = ServeResizedRows(image->resize, below, q, info, image->inversion, image->selected, &message);
-  } else {
-    ok = ServeRows(image, q, &message);
+  for (;;) {
+    bool ok = false;
+    if (image->resize != nullptr) {
+      const RowSource below{image, NextSourceRow, RewindSourceRows};
+      ok = ServeResizedRows(image->resize, below, q, info, image->inversion, image->selected, &message);
+    } else {
+      ok = ServeRows(image, q, &message);
+    }
+    if (ok) return true;
+    // Memory that other images hold: everything back, wait, and again.
+    if (!MemoryWanted(image->source) || !GiveBackMemory(image, &message) ||
+        !WaitForMemory(image->source, &message)) {
+      return Fail(image, message, error);
+    }
   }
-  return ok || Fail(image, message, error);
 }
 
 bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* info,
@@ -455,11 +507,12 @@ bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* inf
       return false;
     }
   }
-  std::string message;
   if (scale != image->source.scaleDenominator) {
+    // The reader opens again at the new scale for the first read.
     image->source.scaleDenominator = scale;
     l = scaled;
-    if (!Restart(image, &message)) return Fail(image, message, error);
+    CloseReader(image);
+    image->nextRow = 0;
   }
   uint8_t* selected = static_cast<uint8_t*>(std::realloc(
       image->selected, static_cast<size_t>(width) * static_cast<size_t>(image->info.planes)));
@@ -482,5 +535,6 @@ void CloseImage(ImageFile* image) {
   std::free(image->row);
   std::free(image->selected);
   std::free(image->whole);
+  EndMemoryAccount(image->source);
   delete image;
 }

@@ -142,6 +142,7 @@
 
 // An open image: the file, the decoder and its position. Opaque.
 struct ImageFile;
+struct MemoryBudget;
 
 // Plug-in image mode numbers, as the export record carries them.
 enum : int16_t {
@@ -170,12 +171,20 @@ struct ImageOptions {
   // the image whole (...), more than the limit of M MB (--max-memory changes
   // it)". Streamed images take about one row and are not affected.
   uint64_t memoryLimit = 0;
+  // A budget shared with the images open in other threads at once (see
+  // NewMemoryBudget); its limit then counts, not memoryLimit.
+  MemoryBudget* sharedBudget = nullptr;
   // Non-null and non-zero: stop. Looked at between rows, scans, frames,
   // strips and tiles of every decode of a whole image and while standard
   // input or a pipe is being read, so that a long decode ends within about
   // a second; the call then fails with "NAME: interrupted". A signal
   // handler may set it.
   const volatile std::sig_atomic_t* cancel = nullptr;
+  // Input that cannot seek (a pipe, standard input) is copied to a
+  // temporary file first: more than this many bytes of it (0: no limit)
+  // are refused with "NAME: more than the limit of N MB for input through
+  // a pipe (--max-input changes it)", and the copy is removed.
+  uint64_t inputLimit = 0;
   // Every delivered sample s as 255 - s, alpha excepted (see above).
   bool invert = false;
   // The caller will ask for colour rows (ColourRows below): the decoder
@@ -186,6 +195,25 @@ struct ImageOptions {
 
 // The budget a host sets unless told otherwise.
 constexpr uint64_t kDefaultMemoryLimit = uint64_t{1} << 30;
+// The input a host copies from a pipe unless told otherwise: the largest
+// image the plug-in interface carries, 32767 x 32767 pixels, fits raw with
+// four 8-bit channels (a CMYK or RGBA PAM), and every compressed image far
+// more easily; endless data stops there, before it fills a disk (or the
+// memory of a tmpfs).
+constexpr uint64_t kDefaultInputLimit = uint64_t{4} << 30;
+
+// One memory budget for every image open at once, for a host that decodes
+// several in parallel: together they take at most `limit` bytes (0: no
+// limit). An image that needs more than the whole limit is refused as with
+// a budget of its own; one that needs more than the others leave waits
+// until they give it back, however long that takes (a stop through the
+// cancel flag ends the wait). A thread must not hold one image open while
+// it opens or reads another on the same budget: the second could wait for
+// what the first will never give back. Free it after every image that
+// borrows from it is closed.
+struct MemoryBudget;
+MemoryBudget* NewMemoryBudget(uint64_t limit);
+void FreeMemoryBudget(MemoryBudget* budget);
 
 struct ImageInfo {
   int32_t width = 0;   // columns, after orientation
@@ -222,10 +250,18 @@ struct ImageInfo {
 // (none: "no data: a pipe with no writer"). Input that cannot seek (a pipe,
 // standard input) is copied, a fixed-size buffer at a time, into an
 // unlinked temporary file in $TMPDIR (or /tmp) and read from there, so
-// memory stays bounded whatever its size; input that does not start like
-// an image is refused before the rest is copied.
+// memory stays bounded whatever its size, and the disk by
+// ImageOptions.inputLimit; input that does not start like an image is
+// refused before the rest is copied.
 bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image,
                ImageInfo* info, std::string* error);
+
+// Whether `path` holds an image this build reads, by the same look at its
+// first bytes that OpenImage takes: false with OpenImage's message for a
+// missing file, a folder or device, an empty file and content no readable
+// format starts with. Nothing is decoded. Pipes and standard input are not
+// read (their data would be gone): true.
+bool ProbeImageFile(const char* path, std::string* error);
 
 // The same from an open stream, named `name` in messages; for tests and fuzz
 // targets (fmemopen). The image owns `stream` from here on and closes it,

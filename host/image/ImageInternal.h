@@ -19,10 +19,10 @@ struct ImageSource {
   FILE* file = nullptr;
   std::string name;        // for messages: the path as given
   uint64_t size = 0;       // bytes in the file
-  uint64_t memoryLimit = 0;  // ImageOptions.memoryLimit (0: none)
+  uint64_t memoryLimit = 0;  // the budget's limit (0: none)
   // What is charged against the limit now: the image held whole and the
   // open reader's buffers. Reader charges end when the reader is closed.
-  mutable uint64_t memoryCharged = 0;
+  mutable MemoryAccount memory;
   const volatile std::sig_atomic_t* cancel = nullptr;  // ImageOptions.cancel
   // The image is wanted as one plane of grey: a reader whose decoder can
   // deliver grey directly (a YCbCr JPEG's luma) may store it so.

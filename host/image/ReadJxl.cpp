@@ -102,10 +102,18 @@ void* JxlAllocate(void* opaque, size_t size) {
     s->memoryRefused = true;
     return nullptr;
   }
-  void* block = std::malloc(size + kHeader);
-  if (block == nullptr) return nullptr;
+  // Charged first: from a shared budget the charge may have to wait, or
+  // fail so that the image can give its memory back before it waits.
   std::string unused;
-  ChargeMemory(*s->source, size + kHeader, nullptr, &unused);
+  if (!ChargeMemory(*s->source, size + kHeader, nullptr, &unused)) {
+    s->memoryRefused = true;
+    return nullptr;
+  }
+  void* block = std::malloc(size + kHeader);
+  if (block == nullptr) {
+    ReleaseMemory(*s->source, size + kHeader);
+    return nullptr;
+  }
   std::memcpy(block, &size, sizeof size);
   return static_cast<uint8_t*>(block) + kHeader;
 }

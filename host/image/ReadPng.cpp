@@ -6,7 +6,8 @@
 // Inflating whole. libpng inflates IDAT through zlib a piece at a time;
 // libdeflate inflates the same stream about half again as fast, but only
 // all at once. Where the compressed and the inflated image both fit the
-// budgets below, the first read collects the IDAT chunks (checking each
+// budgets below, and what is left of the memory budget at once (they only
+// speed decoding up, so they never wait for memory), the first read collects the IDAT chunks (checking each
 // CRC) and inflates them in one go (checking the Adler-32); libpng, which
 // has read the header from the file as always, then reads in place of the
 // file's IDAT chunks a stream of stored (uncompressed) deflate blocks that
@@ -72,6 +73,8 @@ struct PngState {
   uint64_t position = 0;     // bytes libpng has read
   StoredStream stored;
   uint8_t* inflated = nullptr;
+  uint64_t inflatedCharge = 0;  // charged to the memory budget for `inflated`
+  bool wholeRead = false;       // interlaced: `whole` holds the image
 };
 
 void PngError(png_structp png, png_const_charp message) {
@@ -340,8 +343,12 @@ bool LoadInflated(PngState* s) {
   StoredStream& t = s->stored;
   uint64_t room = std::min(source->size - t.fileBytes, kWholeCompressedBudget);
   if (source->memoryLimit != 0) room = std::min(room, source->memoryLimit);
+  if (!TryChargeMemory(*source, room)) return false;
   uint8_t* compressed = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(room > 0 ? room : 1)));
-  if (compressed == nullptr) return false;
+  if (compressed == nullptr) {
+    ReleaseMemory(*source, room);
+    return false;
+  }
   uint64_t held = 0;
   bool ok = fseeko(source->file, static_cast<off_t>(t.fileBytes), SEEK_SET) == 0;
   for (bool first = true; ok; first = false) {
@@ -363,16 +370,20 @@ bool LoadInflated(PngState* s) {
   // that can hold the image (which also bounds what is allocated below).
   ok = ok && held >= 6 && compressed[0] == 0x78 && (compressed[1] & 0x20) == 0 &&
        t.inflatedBytes / 1032 <= held;
-  uint8_t* inflated = ok ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(t.inflatedBytes))) : nullptr;
+  const bool charged = ok && TryChargeMemory(*source, t.inflatedBytes);
+  uint8_t* inflated = charged ? static_cast<uint8_t*>(std::malloc(static_cast<size_t>(t.inflatedBytes))) : nullptr;
   ok = inflated != nullptr &&
        InflateWhole(compressed, static_cast<size_t>(held), inflated, static_cast<size_t>(t.inflatedBytes));
   if (ok) std::memcpy(t.adler, compressed + held - 4, 4);
   std::free(compressed);
+  ReleaseMemory(*source, room);
   if (!ok) {
     std::free(inflated);
+    if (charged) ReleaseMemory(*source, t.inflatedBytes);
     return false;
   }
   s->inflated = inflated;
+  s->inflatedCharge = t.inflatedBytes;
   t.inflated = inflated;
   ++inflatedWhole;
   return true;
@@ -420,6 +431,8 @@ bool PrepareRows(PngState* s, std::string* error) {
   std::free(s->inflated);
   s->inflated = nullptr;
   s->stored.inflated = nullptr;
+  ReleaseMemory(*s->source, s->inflatedCharge);
+  s->inflatedCharge = 0;
   if (fseeko(s->source->file, 0, SEEK_SET) != 0) {
     SetImageError(error, *s->source, "cannot be read");
     return false;
@@ -481,15 +494,9 @@ bool PngOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
 
 bool PngReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* error) {
   PngState* s = static_cast<PngState*>(state);
-  if (!PrepareRows(s, error)) return false;
-  if (!s->interlaced) {
-    if (!ReadRowsInto(s, rows, count)) {
-      ReportError(s, error);
-      return false;
-    }
-    return true;
-  }
-  if (s->whole == nullptr) {
+  // The memory an interlaced image needs comes before what would only
+  // speed it up.
+  if (s->interlaced && s->whole == nullptr) {
     uint64_t bytes = 0;
     if (!CheckedProduct(s->rowBytes, static_cast<uint64_t>(s->height), &bytes)) bytes = UINT64_MAX;
     // Deflate packs at most 1032 bytes into one: the file must hold the
@@ -503,6 +510,16 @@ bool PngReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
     }
     s->whole = AllocateImageMemory(*s->source, bytes, "interlaced PNG", error);
     if (s->whole == nullptr) return false;
+  }
+  if (!PrepareRows(s, error)) return false;
+  if (!s->interlaced) {
+    if (!ReadRowsInto(s, rows, count)) {
+      ReportError(s, error);
+      return false;
+    }
+    return true;
+  }
+  if (!s->wholeRead) {
     png_bytepp pointers = static_cast<png_bytepp>(std::malloc(sizeof(png_bytep) * static_cast<size_t>(s->height)));
     if (pointers == nullptr) {
       SetImageError(error, *s->source, "out of memory");
@@ -515,6 +532,13 @@ bool PngReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
       ReportError(s, error);
       return false;
     }
+    s->wholeRead = true;
+    // The inflated stream has been read to its end.
+    std::free(s->inflated);
+    s->inflated = nullptr;
+    s->stored.inflated = nullptr;
+    ReleaseMemory(*s->source, s->inflatedCharge);
+    s->inflatedCharge = 0;
   }
   for (int32_t r = 0; r < count; ++r, ++s->next) {
     std::memcpy(rows[r], s->whole + static_cast<size_t>(s->next) * s->rowBytes, s->rowBytes);

@@ -94,12 +94,17 @@ void CloseFile(int fd);
 // Standard input and output carry bytes exactly (no newline translation).
 void PrepareStandardStreams();
 
+// Large blocks go back to the system when they are freed, so that what the
+// process holds follows the memory budget (images decoded whole come and
+// go in blocks of megabytes, on several threads).
+void ReturnFreedMemoryPromptly();
+
 // The whole of a regular file of at most `most` bytes. Anything else (a
 // folder, a pipe, a device, a larger file) is refused at once, without
 // blocking, with the reason in `error`.
 bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error);
 
-// Replaces `path` (through a symbolic link, its target) with `bytes` in one
-// step: a new file beside it, renamed over it once written whole. The
-// earlier file stays as it was when anything fails.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error);
+// True when `path`, or a symbolic link on the way from it to the file it
+// names, lies in the system's folders of devices and processes (/dev,
+// /proc), where glyphweave makes no files of its own.
+bool InSystemFolder(const std::string& path);

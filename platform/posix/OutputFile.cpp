@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "platform/WriteGather.h"
 
@@ -101,7 +102,7 @@ bool ResolveTarget(const char* path, char* target, size_t size, struct stat* st,
 // is never swapped for a file, not even by root. A file the user made
 // read-only is not silently replaced either, which for root only its mode
 // bits tell.
-bool IsReplaceable(const char* target, const struct stat& st) {
+bool IsReplaceable(int folder, const char* target, const struct stat& st) {
   if (S_ISDIR(st.st_mode)) {
     errno = EISDIR;
     return false;
@@ -114,7 +115,7 @@ bool IsReplaceable(const char* target, const struct stat& st) {
     errno = EACCES;
     return false;
   }
-  return ::faccessat(AT_FDCWD, target, W_OK, AT_EACCESS) == 0;
+  return ::faccessat(folder, target, W_OK, AT_EACCESS) == 0;
 }
 
 // The replacement gets the permissions of the file it replaces, and its owner
@@ -210,15 +211,19 @@ void RemoveIfStale(int folder, const char* name, time_t now) {
   ::close(fd);
 }
 
-void RemoveStaleTemporaryFiles(const char* folderPath) {
+// `folder` is held open; `folderPath` is its name, which tells the folder
+// apart from the one visited under that name before.
+void RemoveStaleTemporaryFiles(int folder, const char* folderPath) {
   KeepErrno keep;
-  int folder = ::open(folderPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folder < 0) return;
   struct stat st {};
-  DIR* listing = nullptr;
-  if (::fstat(folder, &st) == 0 && FirstVisit(folderPath, st)) listing = ::fdopendir(folder);
+  if (::fstat(folder, &st) != 0 || !FirstVisit(folderPath, st)) return;
+  // The held descriptor only names the folder: listing it takes one that
+  // reads it, which a folder without read permission does not give.
+  int readable = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (readable < 0) return;
+  DIR* listing = ::fdopendir(readable);
   if (listing == nullptr) {
-    ::close(folder);
+    ::close(readable);
     return;
   }
   time_t now = std::time(nullptr);
@@ -228,14 +233,70 @@ void RemoveStaleTemporaryFiles(const char* folderPath) {
   ::closedir(listing);
 }
 
+// A temporary file is made, renamed and removed in the folder that held its
+// target when it was made, through a descriptor of that folder kept from its
+// creation to its end: a folder renamed, or swapped for a symbolic link,
+// meanwhile cannot send the file elsewhere nor leave it behind.
+struct HeldFolder {
+  PlatformFile file = 0;
+  int folder = -1;
+  char name[16] = {};             // the temporary file's
+  char target[NAME_MAX + 1] = {};  // the name it takes when committed
+};
+
+std::mutex heldLock;
+std::vector<HeldFolder> held;
+
+bool Hold(const HeldFolder& entry) {
+  std::lock_guard<std::mutex> hold(heldLock);
+  try {
+    held.push_back(entry);
+    return true;
+  } catch (...) {
+    errno = ENOMEM;
+    return false;
+  }
+}
+
+// Takes the entry of `file` out of the table; false when it has none.
+bool Release(PlatformFile file, HeldFolder* entry) {
+  std::lock_guard<std::mutex> hold(heldLock);
+  for (size_t i = 0; i < held.size(); ++i) {
+    if (held[i].file != file) continue;
+    *entry = held[i];
+    held[i] = held.back();
+    held.pop_back();
+    return true;
+  }
+  return false;
+}
+
 // Gives up a temporary file that will not replace anything: removed while
-// still locked, then closed.
-PlatformCommitOutcome Abandon(PlatformFile file, const char* tempPath, PlatformCommitOutcome outcome) {
+// still locked, then closed, and its folder let go.
+PlatformCommitOutcome Abandon(const HeldFolder& entry, PlatformCommitOutcome outcome) {
   KeepErrno keep;
-  GatherDetach(file, false);
-  if (tempPath != nullptr && tempPath[0] != '\0') ::unlink(tempPath);
-  if (file != 0) ::close(file);
+  GatherDetach(entry.file, false);
+  ::unlinkat(entry.folder, entry.name, 0);
+  ::close(entry.file);
+  ::close(entry.folder);
   return outcome;
+}
+
+// A file that was not made by PlatformCreateTempFile: closed, and nothing
+// removed, since its folder is not known.
+PlatformCommitOutcome CloseUnknown(PlatformFile file) {
+  GatherDetach(file, false);
+  if (file != 0) ::close(file);
+  errno = EBADF;
+  return kCommitReplaceFailed;
+}
+
+// What stands at the target's name in the held folder now, not followed if
+// it is a symbolic link. False, with the system's reason, when that cannot
+// be told.
+bool LookAtTarget(const HeldFolder& entry, struct stat* st, bool* exists) {
+  *exists = ::fstatat(entry.folder, entry.target, st, AT_SYMLINK_NOFOLLOW) == 0;
+  return *exists || errno == ENOENT;
 }
 
 // Puts a new file where nothing stood. Nothing can be lost there, so the
@@ -243,10 +304,10 @@ PlatformCommitOutcome Abandon(PlatformFile file, const char* tempPath, PlatformC
 // file that appears at the name meanwhile is still replaced only after a sync.
 enum NewFileOutcome { kNewFileDone, kNewFileTaken, kNewFileRenameFailed, kNewFileCloseFailed };
 
-NewFileOutcome PlaceNewFile(PlatformFile file, const char* tempPath, const char* target) {
+NewFileOutcome PlaceNewFile(const HeldFolder& entry) {
   struct stat mine {};
-  if (::fstat(file, &mine) != 0) return kNewFileTaken;
-  if (::renameat2(AT_FDCWD, tempPath, AT_FDCWD, target, RENAME_NOREPLACE) != 0) {
+  if (::fstat(entry.file, &mine) != 0) return kNewFileTaken;
+  if (::renameat2(entry.folder, entry.name, entry.folder, entry.target, RENAME_NOREPLACE) != 0) {
     // EEXIST: something arrived; EINVAL: the file system cannot promise
     // not to replace. Either way the careful path follows.
     return errno == EEXIST || errno == EINVAL || errno == ENOSYS || errno == ENOTSUP
@@ -256,11 +317,16 @@ NewFileOutcome PlaceNewFile(PlatformFile file, const char* tempPath, const char*
   // The lock is held until the file has its name. A network file system may
   // only now report what it could not write: then the name must not stand
   // for an incomplete file.
-  if (::close(file) == 0) return kNewFileDone;
+  bool closed = ::close(entry.file) == 0;
   KeepErrno keep;
-  struct stat there {};
-  if (::lstat(target, &there) == 0 && SameFile(there, mine)) ::unlink(target);
-  return kNewFileCloseFailed;
+  if (!closed) {
+    struct stat there {};
+    if (::fstatat(entry.folder, entry.target, &there, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(there, mine)) {
+      ::unlinkat(entry.folder, entry.target, 0);
+    }
+  }
+  ::close(entry.folder);
+  return closed ? kNewFileDone : kNewFileCloseFailed;
 }
 
 }  // namespace
@@ -276,7 +342,7 @@ bool PlatformTargetReplaceable(const char* path) {
     return false;
   }
   if (!IsWritableFolder(folder)) return false;
-  return !exists || IsReplaceable(target, st);
+  return !exists || IsReplaceable(AT_FDCWD, target, st);
 }
 
 PlatformFile PlatformCreateTempFile(const char* path, char* tempPath, size_t tempPathSize) {
@@ -285,8 +351,20 @@ PlatformFile PlatformCreateTempFile(const char* path, char* tempPath, size_t tem
   struct stat old {};
   bool exists = false;
   if (!ResolveTarget(path, target, sizeof target, &old, &exists)) return 0;
-  if (exists && !IsReplaceable(target, old)) return 0;
+  if (exists && !IsReplaceable(AT_FDCWD, target, old)) return 0;
   size_t prefix = FolderPrefixLength(target);
+  const char* base = target + prefix;
+  HeldFolder entry;
+  // A path that ends in a slash names a folder, which is never replaced.
+  if (base[0] == '\0') {
+    errno = EISDIR;
+    return 0;
+  }
+  if (std::strlen(base) >= sizeof entry.target) {
+    errno = ENAMETOOLONG;
+    return 0;
+  }
+  std::strcpy(entry.target, base);
   const size_t nameLength = 4 + kNameDigitCount + 4;
   if (prefix + nameLength >= tempPathSize) {
     errno = ENAMETOOLONG;
@@ -294,10 +372,16 @@ PlatformFile PlatformCreateTempFile(const char* path, char* tempPath, size_t tem
   }
   std::memcpy(tempPath, target, prefix);
   tempPath[prefix] = '\0';
-  RemoveStaleTemporaryFiles(prefix == 0 ? "." : tempPath);
+  const char* folderPath = prefix == 0 ? "." : tempPath;
+  entry.folder = ::open(folderPath, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (entry.folder < 0) {
+    tempPath[0] = '\0';
+    return 0;
+  }
+  RemoveStaleTemporaryFiles(entry.folder, folderPath);
 
   for (int attempt = 0; attempt < 64; ++attempt) {
-    char* name = tempPath + prefix;
+    char* name = entry.name;
     std::memcpy(name, kNamePrefix, 4);
     uint64_t r = NextRandom();
     for (size_t i = 0; i < kNameDigitCount; ++i) {
@@ -308,7 +392,7 @@ PlatformFile PlatformCreateTempFile(const char* path, char* tempPath, size_t tem
 
     // A replacement starts private and takes the old file's permissions
     // below; a new file gets the usual ones (the umask applies).
-    int fd = ::open(tempPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
+    int fd = ::openat(entry.folder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666);
     if (fd < 0) {
       if (errno == EEXIST || errno == EINTR) continue;
       break;
@@ -316,46 +400,51 @@ PlatformFile PlatformCreateTempFile(const char* path, char* tempPath, size_t tem
     // Descriptor 0 would read as "no file", and 1 and 2 are for messages.
     if (fd < 3) {
       int high = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-      if (high < 0) {
-        KeepErrno keep;
-        ::unlink(tempPath);
-        ::close(fd);
-        break;
-      }
       ::close(fd);
       fd = high;
+    }
+    entry.file = fd;
+    if (fd < 0 || !Hold(entry)) {
+      KeepErrno keep;
+      ::unlinkat(entry.folder, name, 0);
+      if (fd >= 0) ::close(fd);
+      break;
     }
     // Tells a later export's clean-up that this file is alive. A file system
     // without locks still gets its export.
     (void)::flock(fd, LOCK_EX | LOCK_NB);
     if (exists) (void)TakeOwnerAndMode(fd, old);
     GatherAttach(fd, exists);
+    std::memcpy(tempPath + prefix, name, nameLength + 1);
     return fd;
   }
+  KeepErrno keep;
+  ::close(entry.folder);
   if (tempPathSize > 0) tempPath[0] = '\0';
   return 0;
 }
 
-PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath, const char* path) {
-  if (!GatherDetach(file, true)) return Abandon(file, tempPath, kCommitWriteFailed);
-  char target[PATH_MAX];
+// The target is the one resolved when the temporary file was made, in the
+// folder held since: `path` is not looked up again, so that wherever its
+// folders have moved meanwhile the file is committed beside the temporary
+// one or not at all.
+PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* /*tempPath*/, const char* /*path*/) {
+  HeldFolder entry;
+  if (!Release(file, &entry)) return CloseUnknown(file);
+  if (!GatherDetach(file, true)) return Abandon(entry, kCommitWriteFailed);
   struct stat old {};
   bool exists = false;
-  if (!ResolveTarget(path, target, sizeof target, &old, &exists)) {
-    return Abandon(file, tempPath, kCommitReplaceFailed);
-  }
+  if (!LookAtTarget(entry, &old, &exists)) return Abandon(entry, kCommitReplaceFailed);
   if (!exists) {
-    switch (PlaceNewFile(file, tempPath, target)) {
+    switch (PlaceNewFile(entry)) {
       case kNewFileDone:
         return kCommitDone;
       case kNewFileRenameFailed:
-        return Abandon(file, tempPath, kCommitReplaceFailed);
+        return Abandon(entry, kCommitReplaceFailed);
       case kNewFileCloseFailed:
         return kCommitWriteFailed;
       case kNewFileTaken:
-        if (!ResolveTarget(path, target, sizeof target, &old, &exists)) {
-          return Abandon(file, tempPath, kCommitReplaceFailed);
-        }
+        if (!LookAtTarget(entry, &old, &exists)) return Abandon(entry, kCommitReplaceFailed);
         break;
     }
   }
@@ -363,15 +452,28 @@ PlatformCommitOutcome PlatformCommitFile(PlatformFile file, const char* tempPath
   // permissions are on the disk before the name points to them, so that a
   // crash leaves either the earlier file or the new one, never an empty or
   // half-written file. The name itself needs no sync: until the rename
-  // reaches the disk, the earlier file stands there complete.
-  if (exists && (!IsReplaceable(target, old) || !TakeOwnerAndMode(file, old))) {
-    return Abandon(file, tempPath, kCommitReplaceFailed);
+  // reaches the disk, the earlier file stands there complete. What arrived
+  // at the name meanwhile is held to the rules of a target: a symbolic link
+  // is not a regular file, and is not replaced either.
+  if (exists && (!IsReplaceable(entry.folder, entry.target, old) || !TakeOwnerAndMode(file, old))) {
+    return Abandon(entry, kCommitReplaceFailed);
   }
-  if (::fsync(file) != 0) return Abandon(file, tempPath, kCommitWriteFailed);
-  if (::rename(tempPath, target) != 0) return Abandon(file, tempPath, kCommitReplaceFailed);
+  if (::fsync(file) != 0) return Abandon(entry, kCommitWriteFailed);
+  if (::renameat2(entry.folder, entry.name, entry.folder, entry.target, 0) != 0) {
+    return Abandon(entry, kCommitReplaceFailed);
+  }
   // Everything is on the disk: the close has nothing left to report.
   ::close(file);
+  ::close(entry.folder);
   return kCommitDone;
 }
 
-void PlatformDiscardFile(PlatformFile file, const char* tempPath) { Abandon(file, tempPath, kCommitDone); }
+void PlatformDiscardFile(PlatformFile file, const char* /*tempPath*/) {
+  HeldFolder entry;
+  if (Release(file, &entry)) {
+    Abandon(entry, kCommitDone);
+  } else {
+    KeepErrno keep;
+    CloseUnknown(file);
+  }
+}

@@ -3,6 +3,11 @@
 // (paths that are not UTF-8 included), and nothing throws.
 //
 // fuzz-seconds: 30
+//
+// Inputs as large as a step file may be, tried at full length from the start
+// rather than grown slowly (libFuzzer's default stops at 4096 bytes, too few
+// to nest deeply enough to exhaust the stack):
+// fuzz-options: -max_len=1048576 -len_control=0
 #include <cstdint>
 #include <string>
 

@@ -150,6 +150,9 @@ TEST(StepFile, RefusesWhatIsNotAStep) {
       "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"/a/\"}, "
       "{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"/b/\"}]}",
       "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"/a/\", \"pathHex\": \"2f\"}]}",
+      // Keys that could not be written back as they were read.
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"I\\n  \", \"type\": \"alias\", \"path\": \"/a/\"}]}",
+      "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": [{\"key\": \"In \\u007f\", \"type\": \"alias\", \"path\": \"/a/\"}]}",
   };
   for (const char* text : bad) {
     error.clear();
@@ -160,6 +163,27 @@ TEST(StepFile, RefusesWhatIsNotAStep) {
   EXPECT_FALSE(StepFromJson("{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": "
                             "[{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"" + longPath + "\"}]}",
                             &step, &error));
+}
+
+TEST(StepFile, NestingDeeperThanTheLimitIsRefusedWhetherListsOrObjects) {
+  // An unknown field nested `levels` deep below the document, which is one
+  // level itself.
+  for (bool lists : {true, false}) {
+    for (int levels : {kDeepestStepNesting - 1, kDeepestStepNesting}) {
+      std::string nested;
+      for (int i = 0; i < levels; ++i) nested += lists ? "[" : "{\"a\": ";
+      nested += "1" + std::string(static_cast<size_t>(levels), lists ? ']' : '}');
+      RecordedStep step;
+      std::string error;
+      bool read = StepFromJson("{\"format\": \"glyphweave-step\", \"version\": 1, \"deep\": " + nested + "}",
+                               &step, &error);
+      bool fits = levels + 1 <= kDeepestStepNesting;
+      EXPECT_EQ(read, fits) << levels << (lists ? " lists: " : " objects: ") << error;
+      if (!fits) {
+        EXPECT_NE(error.find("nested more than"), std::string::npos) << error;
+      }
+    }
+  }
 }
 
 TEST(StepFile, UnknownFieldsAndKeysAreWarnedAboutAndKept) {

@@ -70,6 +70,36 @@ class StandardInput(Folder):
         self.assertExported(proc)
         self.assertEqual(self.read('out', 'stdin.txt'), images.text_of(4, 5, 3, samples))
 
+    def test_piped_input_stops_at_max_input(self):
+        # The copy goes to TMPDIR, and nothing of it stays there.
+        self.tmp = self.path('tmp')
+        os.mkdir(self.tmp)
+        self.env = dict(os.environ, TMPDIR=self.tmp)
+        # A valid header, then data without end.
+        endless = subprocess.Popen([sys.executable, '-c', 'import sys\nsys.stdout.buffer.write(b"P5 4000 4000 255\\n")\n'
+                                    'while True: sys.stdout.buffer.write(bytes(65536))'],
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        proc = run('-q', '--max-input', '1M', '-o', self.path('out.txt'), '-', stdin=endless.stdout, env=self.env)
+        endless.stdout.close()
+        endless.kill()
+        endless.wait()
+        self.assertEqual(proc.returncode, 2, proc.stderr)
+        self.assertIn(b'standard input: more than the limit of 1024 KB for input through a pipe '
+                      b'(--max-input changes it)', proc.stderr)
+        self.assertEqual(os.listdir(self.tmp), [])
+        self.assertFalse(os.path.exists(self.path('out.txt')))
+        # The limit itself passes, a byte less does not; 0 is no limit.
+        samples = images.pattern(40 * 30, seed=7)
+        images.write_pnm(self.path('d.pgm'), 'P5', 40, 30, samples)
+        size = os.path.getsize(self.path('d.pgm'))
+        for limit, status in ((str(size), 0), (str(size - 1), 2), ('0', 0)):
+            with self.subTest(limit=limit), open(self.path('d.pgm'), 'rb') as f:
+                proc = run('-q', '--max-input', limit, '-o', '-', '-', input=f.read(), env=self.env)
+                self.assertEqual(proc.returncode, status, proc.stderr)
+                if status == 0:
+                    self.assertEqual(proc.stdout, images.text_of(30, 40, 1, samples))
+                self.assertEqual(os.listdir(self.tmp), [])
+
     def test_special_files_are_refused_at_once(self):
         os.mkfifo(self.path('fifo'))
         for path, reason in [('/dev/zero', b'device'), (self.path('fifo'), b'no writer')]:

@@ -43,6 +43,34 @@ class Refusals(Folder):
         with open(self.path('notes.txt'), 'rb') as f:
             self.assertTrue(f.read().startswith(b'P5'))
 
+    def test_a_file_that_is_no_image_is_unreadable_not_refused(self):
+        with open(self.path('notes.txt'), 'w') as f:
+            f.write('hello, these are my notes\n')
+        with open(self.path('x/a.txt'), 'w') as f:
+            f.write('more notes\n')
+        open(self.path('empty.txt'), 'w').close()
+        not_an_image = b': not an image file (it starts with "'
+        cases = [
+            # The other images still export.
+            ([self.path('notes.txt'), self.path('photo.png')], b'notes.txt' + not_an_image, ['photo.txt']),
+            (['-o', self.path('notes.txt'), self.path('notes.txt')], b'notes.txt' + not_an_image, []),
+            ([self.path('empty.txt')], b'empty.txt: empty file', []),
+            # Only the image writes to the output they would share.
+            (['-o', self.path('out') + '/', self.path('x/a.txt'), self.path('y/a.pgm')], b'x/a.txt' + not_an_image,
+             ['out/a.txt']),
+        ]
+        for args, message, exported in cases:
+            with self.subTest(args=args):
+                proc = run('-q', *args)
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertIn(message, proc.stderr)
+                self.assertNotIn(b'written over', proc.stderr)
+                for name in exported:
+                    self.assertTrue(os.path.exists(self.path(name)), name)
+                    os.remove(self.path(name))
+                self.assertEqual(self.read('notes.txt'), b'hello, these are my notes\n')
+                self.assertEqual(self.read('x/a.txt'), b'more notes\n')
+
     def test_step_files_that_are_inputs_or_outputs(self):
         self.assertRefused('--record', self.path('photo.png'), self.path('photo.png'), naming=['--record'])
         self.assertRefused('--record', self.path('out', 'a.txt'), '-o', self.path('out') + '/',

@@ -65,7 +65,7 @@ class StepFiles(Folder):
     def test_recording_a_folder_that_is_not_utf8(self):
         record = self.path('step.json')
         with open(record, 'w') as f:
-            f.write('earlier step')
+            json.dump({'format': 'glyphweave-step', 'version': 1, 'parameters': []}, f)
         for raw in (b'\xc0\xaf', b'\xed\xa0\x80', b'\xf5\x80\x80\x80'):
             with self.subTest(name=raw):
                 folder = os.path.join(self.dir.encode(), b'out' + raw)

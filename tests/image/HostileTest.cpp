@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -143,6 +144,70 @@ TEST(MemoryBudget, ALibrarysOwnBuffersCountWithTheImageHeldWhole) {
   std::string message = FailureOf(webp, Budget(100 << 10));
   EXPECT_NE(message.find("(WebP), more than the limit of 100 KB"), std::string::npos) << message;
   EXPECT_EQ(DecodeBytes(webp, Budget(300 << 10), &info, &error).size(), 200u * 100 * 3) << error;
+}
+
+TEST(MemoryBudget, AnImageMayTakeTheWholeLimitOfItsOwnOrASharedBudget) {
+  // An interlaced 11 x 9 RGB PNG held whole: 297 bytes (inflating it whole
+  // as well only speeds it up, and is left out when it does not fit).
+  PngOptions interlaced;
+  interlaced.interlaced = true;
+  const std::vector<uint8_t> rgb(11 * 9 * 3, 77);
+  const std::string png = EncodePng(11, 9, PNG_COLOR_TYPE_RGB, rgb, interlaced);
+  for (bool shared : {false, true}) {
+    for (uint64_t limit : {296, 297}) {
+      SCOPED_TRACE(std::string(shared ? "shared " : "own ") + std::to_string(limit));
+      MemoryBudget* budget = shared ? NewMemoryBudget(limit) : nullptr;
+      ImageOptions options = Budget(shared ? 0 : limit);
+      options.sharedBudget = budget;
+      // A second image on the budget gets all of it back from the first.
+      for (int image = 0; image < (shared ? 2 : 1); ++image) {
+        ImageInfo info;
+        std::string error;
+        const std::vector<uint8_t> out = DecodeBytes(png, options, &info, &error, "big.png");
+        if (limit == 297) {
+          EXPECT_EQ(out, rgb) << error;
+        } else {
+          EXPECT_EQ(error, "big.png: needs 297 bytes to decode the image whole (interlaced PNG), more than the "
+                           "limit of 296 bytes (--max-memory changes it)");
+        }
+      }
+      FreeMemoryBudget(budget);
+    }
+  }
+}
+
+TEST(MemoryBudget, WhatADecoderTookComesBackWhenItStopsOrStartsAgain) {
+  // Reading a progressive JPEG from the top again opens libjpeg again: its
+  // coefficients count once, not twice.
+  JpegOptions progressive;
+  progressive.progressive = true;
+  const std::vector<uint8_t> grey(256 * 256 * 3, 90);
+  const std::string jpeg = EncodeJpeg(256, 256, 3, grey, progressive);
+  ImageInfo info;
+  std::string error;
+  ImageFile* image = OpenBytes(jpeg, "twice.jpg", Budget(800 << 10), &info, &error);
+  ASSERT_NE(image, nullptr) << error;
+  const std::vector<uint8_t> first = ReadAllRows(image, info, &error);
+  EXPECT_EQ(first.size(), 256u * 256 * 3) << error;
+  EXPECT_EQ(ReadAllRows(image, info, &error, 64), first) << error;
+  CloseImage(image);
+
+  // An image waiting for memory that another holds stops when told to.
+  PngOptions interlaced;
+  interlaced.interlaced = true;
+  const std::string png = EncodePng(11, 9, PNG_COLOR_TYPE_RGB, std::vector<uint8_t>(11 * 9 * 3, 77), interlaced);
+  MemoryBudget* budget = NewMemoryBudget(297);
+  ImageOptions shared;
+  shared.sharedBudget = budget;
+  ImageFile* holder = OpenBytes(png, "holder.png", shared, &info, &error);
+  ASSERT_NE(holder, nullptr) << error;
+  EXPECT_FALSE(ReadAllRows(holder, info, &error).empty()) << error;
+  volatile std::sig_atomic_t stop = 1;
+  shared.cancel = &stop;
+  EXPECT_TRUE(DecodeBytes(png, shared, &info, &error, "waiting.png").empty());
+  EXPECT_EQ(error, "waiting.png: interrupted");
+  CloseImage(holder);
+  FreeMemoryBudget(budget);
 }
 
 TEST(MemoryBudget, AnimationsShowTheirFirstFrameOnATransparentCanvas) {

@@ -311,3 +311,87 @@ TEST(OutputFilePosix, ExportsOnSeveralThreadsEachGetTheirOwnBytes) {
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(ListFolder(folder.path).size(), 24u) << "no temporary files left";
 }
+
+namespace {
+
+size_t OpenDescriptors() { return ListFolder("/proc/self/fd").size(); }
+
+}  // namespace
+
+TEST(OutputFilePosix, TheFileStaysInTheFolderItWasMadeInWhateverHappensToThePathMeanwhile) {
+  // Between creation and commit: the folder is renamed and its name made a
+  // symbolic link to another folder, or the target's name changes. The file
+  // is committed, or removed, in the folder it was made in, and no other.
+  enum Meanwhile { kSwapFolder, kMakeReadOnly, kLinkAppears };
+  struct Case {
+    const char* what;
+    Meanwhile meanwhile;
+    bool earlier;
+    bool commit;
+    PlatformCommitOutcome outcome;
+  };
+  const Case cases[] = {
+      {"new file, folder swapped", kSwapFolder, false, true, kCommitDone},
+      {"replacement, folder swapped", kSwapFolder, true, true, kCommitDone},
+      {"discarded, folder swapped", kSwapFolder, true, false, kCommitDone},
+      {"earlier file made read-only", kMakeReadOnly, true, true, kCommitReplaceFailed},
+      {"symbolic link at the name", kLinkAppears, false, true, kCommitReplaceFailed},
+  };
+  for (const Case& c : cases) {
+    Folder folder;
+    ASSERT_TRUE(MakeFolder(folder / "out"));
+    ASSERT_TRUE(MakeFolder(folder / "elsewhere"));
+    std::string path = folder / "out/photo.txt";
+    if (c.earlier) {
+      WriteFileBytes(path, "earlier\n");
+      ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+    }
+    size_t descriptors = OpenDescriptors();
+    char tempPath[kTempPathSize];
+    PlatformFile file = PlatformCreateTempFile(path.c_str(), tempPath, sizeof tempPath);
+    ASSERT_NE(file, 0) << c.what;
+    int32_t written = 0;
+    ASSERT_TRUE(PlatformWriteFile(file, "new\n", 4, &written)) << c.what;
+
+    // Where the file made in out/ must end up, and what must stand there.
+    std::string made = folder / "out";
+    switch (c.meanwhile) {
+      case kSwapFolder:
+        ASSERT_EQ(rename(made.c_str(), (folder / "moved").c_str()), 0);
+        ASSERT_EQ(symlink("elsewhere", made.c_str()), 0);
+        made = folder / "moved";
+        break;
+      case kMakeReadOnly:
+        ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+        break;
+      case kLinkAppears:
+        WriteFileBytes(folder / "elsewhere/victim.txt", "victim\n");
+        ASSERT_EQ(symlink("../elsewhere/victim.txt", path.c_str()), 0);
+        break;
+    }
+    PlatformCommitOutcome outcome = kCommitDone;
+    if (c.commit) {
+      outcome = PlatformCommitFile(file, tempPath, path.c_str());
+    } else {
+      PlatformDiscardFile(file, tempPath);
+    }
+    EXPECT_EQ(outcome, c.outcome) << c.what;
+    std::string expected = c.commit && c.outcome == kCommitDone ? "new\n" : c.earlier ? "earlier\n" : "";
+    if (c.meanwhile == kLinkAppears) {
+      struct stat st = StatOf(made + "/photo.txt");
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.what << ": the link stays";
+      EXPECT_EQ(ReadFileBytes(folder / "elsewhere/victim.txt"), "victim\n") << c.what;
+    } else if (expected.empty()) {
+      EXPECT_FALSE(FileExists(made + "/photo.txt")) << c.what;
+    } else {
+      EXPECT_EQ(ReadFileBytes(made + "/photo.txt"), expected) << c.what;
+      if (c.earlier && c.meanwhile != kMakeReadOnly) {
+        EXPECT_EQ(StatOf(made + "/photo.txt").st_mode & 07777, 0640u) << c.what;
+      }
+    }
+    EXPECT_EQ(ListFolder(made), std::vector<std::string>{"photo.txt"}) << c.what << ": no temporary file";
+    std::vector<std::string> other = ListFolder(folder / "elsewhere");
+    EXPECT_EQ(other.size(), c.meanwhile == kLinkAppears ? 1u : 0u) << c.what << ": nothing elsewhere";
+    EXPECT_EQ(OpenDescriptors(), descriptors) << c.what << ": the folder is let go";
+  }
+}

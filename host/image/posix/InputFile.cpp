@@ -16,6 +16,8 @@
 #include <cstring>
 #include <vector>
 
+#include "host/image/ImageInternal.h"
+
 namespace {
 
 constexpr size_t kSpoolBuffer = 64 * 1024;
@@ -62,8 +64,9 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 }
 
 // Copies everything `in` delivers into a temporary file; closes `in`.
-bool Spool(int in, bool namedPipe, const std::string& name, const volatile std::sig_atomic_t* cancel,
-           InputHeadCheck check, FILE** file, std::string* error) {
+bool Spool(int in, bool namedPipe, const std::string& name, const CopyRules& rules, FILE** file,
+           std::string* error) {
+  const InputHeadCheck check = rules.check;
   auto fail = [&](int tmp, const std::string& message) {
     if (tmp >= 0) close(tmp);
     close(in);
@@ -81,7 +84,7 @@ bool Spool(int in, bool namedPipe, const std::string& name, const volatile std::
   bool checked = false;
   uint64_t total = 0;
   for (;;) {
-    if (Cancelled(cancel)) return fail(out, name + ": interrupted");
+    if (Cancelled(rules.cancel)) return fail(out, name + ": interrupted");
     // A blocking read would not see the cancel flag: wait in short steps.
     // A named pipe reads without blocking first, so that a pipe without a
     // writer ends at once (poll() would wait for one).
@@ -107,6 +110,12 @@ bool Spool(int in, bool namedPipe, const std::string& name, const volatile std::
         if (check != nullptr && !check(head, headSize, name, error)) return fail(out, *error);
       }
     }
+    // Endless input would fill the temporary folder's disk (or, on tmpfs,
+    // memory); the copy is unlinked, so closing it gives the space back.
+    if (rules.limit != 0 && static_cast<uint64_t>(n) > rules.limit - total) {
+      return fail(out, name + ": more than the limit of " + DescribeBytes(rules.limit) +
+                           " for input through a pipe (--max-input changes it)");
+    }
     if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
       return fail(out, name + ": cannot be read: the copy in " + folder + " failed " + Reason(errno));
     }
@@ -130,8 +139,8 @@ bool Spool(int in, bool namedPipe, const std::string& name, const volatile std::
 
 }  // namespace
 
-bool OpenInputFile(const char* path, const volatile std::sig_atomic_t* cancel, InputHeadCheck check,
-                   FILE** file, std::string* name, std::string* error) {
+bool OpenInputFile(const char* path, const CopyRules& rules, FILE** file, std::string* name,
+                   std::string* error) {
   *file = nullptr;
   const bool standardInput = std::strcmp(path, "-") == 0;
   *name = standardInput ? "standard input" : path;
@@ -183,5 +192,43 @@ bool OpenInputFile(const char* path, const volatile std::sig_atomic_t* cancel, I
   // a read then ends at once when there is no writer instead of waiting
   // for one. Standard input's open file is shared with other processes and
   // is left as it is; poll() says when it has data.
-  return Spool(fd, !standardInput && S_ISFIFO(st.st_mode), *name, cancel, check, file, error);
+  return Spool(fd, !standardInput && S_ISFIFO(st.st_mode), *name, rules, file, error);
+}
+
+bool PeekInputFile(const char* path, uint8_t* head, size_t size, size_t* got, bool* regular,
+                   std::string* error) {
+  *got = 0;
+  *regular = false;
+  if (std::strcmp(path, "-") == 0) return true;
+  auto fail = [&](const std::string& message) {
+    *error = path + message;
+    return false;
+  };
+  struct stat st;
+  if (stat(path, &st) != 0) {
+    return fail(errno == ENOENT ? std::string(": no such file") : ": cannot be opened " + Reason(errno));
+  }
+  if (const char* kind = SpecialKind(st.st_mode)) return fail(std::string(": is ") + kind + ", not an image file");
+  if (!S_ISREG(st.st_mode)) return true;
+  // Not waiting for a writer, should it have become a pipe since.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return fail(": cannot be opened " + Reason(errno));
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return true;
+  }
+  *regular = true;
+  while (*got < size) {
+    ssize_t n = read(fd, head + *got, size - *got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int code = errno;
+      close(fd);
+      return fail(": cannot be read " + Reason(code));
+    }
+    if (n == 0) break;
+    *got += static_cast<size_t>(n);
+  }
+  close(fd);
+  return true;
 }

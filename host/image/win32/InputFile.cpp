@@ -10,10 +10,13 @@
 #include <cstring>
 #include <vector>
 
+#include "host/image/ImageInternal.h"
+
 namespace {
 
-bool CopyToTemporary(FILE* in, const std::string& name, const volatile std::sig_atomic_t* cancel,
-                     InputHeadCheck check, FILE** file, std::string* error) {
+bool CopyToTemporary(FILE* in, const std::string& name, const CopyRules& rules, FILE** file,
+                     std::string* error) {
+  const InputHeadCheck check = rules.check;
   FILE* out = std::tmpfile();
   if (out == nullptr) {
     *error = name + ": cannot be read: no temporary file for it";
@@ -23,7 +26,7 @@ bool CopyToTemporary(FILE* in, const std::string& name, const volatile std::sig_
   uint64_t total = 0;
   bool checked = false;
   for (;;) {
-    if (cancel != nullptr && *cancel != 0) {
+    if (rules.cancel != nullptr && *rules.cancel != 0) {
       std::fclose(out);
       *error = name + ": interrupted";
       return false;
@@ -36,6 +39,13 @@ bool CopyToTemporary(FILE* in, const std::string& name, const volatile std::sig_
         std::fclose(out);
         return false;
       }
+    }
+    // The temporary file goes when it is closed.
+    if (rules.limit != 0 && n > rules.limit - total) {
+      std::fclose(out);
+      *error = name + ": more than the limit of " + DescribeBytes(rules.limit) +
+               " for input through a pipe (--max-input changes it)";
+      return false;
     }
     if (std::fwrite(buffer.data(), 1, n, out) != n) {
       std::fclose(out);
@@ -56,8 +66,8 @@ bool CopyToTemporary(FILE* in, const std::string& name, const volatile std::sig_
 
 }  // namespace
 
-bool OpenInputFile(const char* path, const volatile std::sig_atomic_t* cancel, InputHeadCheck check,
-                   FILE** file, std::string* name, std::string* error) {
+bool OpenInputFile(const char* path, const CopyRules& rules, FILE** file, std::string* name,
+                   std::string* error) {
   *file = nullptr;
   if (std::strcmp(path, "-") == 0) {
     *name = "standard input";
@@ -71,7 +81,7 @@ bool OpenInputFile(const char* path, const volatile std::sig_atomic_t* cancel, I
       *file = fd >= 0 ? _fdopen(fd, "rb") : nullptr;
       if (*file != nullptr) return true;
     }
-    return CopyToTemporary(stdin, *name, cancel, check, file, error);
+    return CopyToTemporary(stdin, *name, rules, file, error);
   }
   *name = path;
   struct stat st;
@@ -87,5 +97,31 @@ bool OpenInputFile(const char* path, const volatile std::sig_atomic_t* cancel, I
                                      : std::string(": cannot be opened (") + std::strerror(code) + ")");
     return false;
   }
+  return true;
+}
+
+bool PeekInputFile(const char* path, uint8_t* head, size_t size, size_t* got, bool* regular,
+                   std::string* error) {
+  *got = 0;
+  *regular = false;
+  if (std::strcmp(path, "-") == 0) return true;
+  struct stat st;
+  if (stat(path, &st) != 0) {
+    *error = std::string(path) + ": no such file";
+    return false;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = std::string(path) + ": is a folder, not an image file";
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) return true;
+  FILE* f = std::fopen(path, "rb");
+  if (f == nullptr) {
+    *error = std::string(path) + ": cannot be opened (" + std::strerror(errno) + ")";
+    return false;
+  }
+  *regular = true;
+  *got = std::fread(head, 1, size, f);
+  std::fclose(f);
   return true;
 }

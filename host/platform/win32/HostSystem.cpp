@@ -198,6 +198,9 @@ void PrepareStandardStreams() {
   _setmode(_fileno(stdout), _O_BINARY);
 }
 
+// The Windows heap gives large blocks their own pages already.
+void ReturnFreedMemoryPromptly() {}
+
 bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error) {
   DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -228,21 +231,5 @@ bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std
   return ok;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string* error) {
-  std::string temp = path + ".~gwstep";
-  HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = "cannot be written (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  DWORD written = 0;
-  bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-            written == bytes.size() && FlushFileBuffers(file);
-  CloseHandle(file);
-  ok = ok && MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) {
-    *error = "cannot be written (error " + std::to_string(GetLastError()) + ")";
-    DeleteFileA(temp.c_str());
-  }
-  return ok;
-}
+// Windows has no such folders among its paths.
+bool InSystemFolder(const std::string& /*path*/) { return false; }
