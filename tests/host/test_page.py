@@ -7,15 +7,15 @@ The Browser tests are run as `python3 test_page.py Browser`, which exits 77
 import html.parser
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
-import zlib
 
 sys.path.insert(0, os.path.dirname(__file__))
 import images  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', '..', 'doc'))
+import terminal_pictures  # noqa: E402
 from test_colour import coloured  # noqa: E402
 from test_glyphweave import Folder, run  # noqa: E402
 
@@ -237,42 +237,10 @@ def chromium(*args):
     return proc.stdout
 
 
-def read_png(path):
-    """(width, height, rows of grey levels) of an 8-bit RGB or RGBA PNG."""
-    with open(path, 'rb') as f:
-        data = f.read()
-    assert data[:8] == b'\x89PNG\r\n\x1a\n'
-    pos, idat = 8, b''
-    while pos < len(data):
-        length, kind = struct.unpack('>I4s', data[pos:pos + 8])
-        body = data[pos + 8:pos + 8 + length]
-        if kind == b'IHDR':
-            width, height, depth, colour_type, _, _, interlace = struct.unpack('>IIBBBBB', body)
-            assert depth == 8 and colour_type in (2, 6) and interlace == 0, (depth, colour_type, interlace)
-        elif kind == b'IDAT':
-            idat += body
-        pos += 12 + length
-    channels = 3 if colour_type == 2 else 4
-    raw, stride = zlib.decompress(idat), width * channels
-    rows, previous = [], bytearray(stride)
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            a = line[i - channels] if i >= channels else 0
-            b, c = previous[i], previous[i - channels] if i >= channels else 0
-            if kind == 1:
-                line[i] = (line[i] + a) & 255
-            elif kind == 2:
-                line[i] = (line[i] + b) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (a + b) // 2) & 255
-            elif kind == 4:
-                p = a + b - c
-                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
-        rows.append([sum(line[x * channels:x * channels + 3]) // 3 for x in range(width)])
-        previous = line
-    return width, height, rows
+def grey_png(path):
+    """(width, height, rows of grey levels) of a screenshot."""
+    width, height, rows = terminal_pictures.read_png(path)
+    return width, height, [[sum(row[x * 3:x * 3 + 3]) // 3 for x in range(width)] for row in rows]
 
 
 class Browser(Folder):
@@ -304,7 +272,7 @@ class Browser(Folder):
                 self.assertExported(proc)
                 chromium('--screenshot=' + self.path(background + '.png'), '--window-size=400,400',
                          'file://' + self.path(background + '.html'))
-                width, height, shot = read_png(self.path(background + '.png'))
+                width, height, shot = grey_png(self.path(background + '.png'))
                 page = shot[-1][-1]
                 self.assertEqual(page > 128, background == 'light')
                 # The ink (what differs from the page's background) is
