@@ -63,10 +63,13 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
   *plan = BatchPlan{};
   const size_t count = o.images.size();
   std::string pageTarget;  // -o for the pages
+  // Where every text streams when -o names a descriptor (-, /dev/stdout,
+  // /dev/fd/N) rather than a path.
+  int outputStream = !o.haveOutput ? -1 : o.ToStandardOutput() ? 1 : DescriptorNamedBy(o.output);
   if (played != nullptr) {
     plan->step = *played;
     plan->haveStep = true;
-  } else if (o.haveOutput && !o.ToStandardOutput()) {
+  } else if (o.haveOutput && outputStream < 0) {
     std::string path = AsFolder(o.output);
     if (count > 1 && !EndsInSeparator(path)) {
       *error = "-o names one file (" + Printable(o.output) + ") but " + std::to_string(count) +
@@ -84,7 +87,9 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
     }
   }
   const std::string* recorded = plan->haveStep ? RecordedOutput(plan->step) : nullptr;
-  if (recorded != nullptr && !EndsInSeparator(*recorded) && count > 1 && !o.dialog) {
+  // A replayed step may name a descriptor too; the dialog only proposes it.
+  if (outputStream < 0 && recorded != nullptr && !o.dialog) outputStream = DescriptorNamedBy(*recorded);
+  if (outputStream < 0 && recorded != nullptr && !EndsInSeparator(*recorded) && count > 1 && !o.dialog) {
     *error = "the step in " + Printable(o.playFile) + " names one file (" + Printable(*recorded) + ") but " +
              std::to_string(count) + " images are given; replay a step that records a folder";
     return false;
@@ -94,12 +99,18 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
     PlannedExport e;
     e.image = image;
     e.documentName = image == "-" ? kStandardInputName : image;
-    e.toStandardOutput = o.ToStandardOutput() ||
-                         (image == "-" && !o.haveOutput && !plan->haveStep && !o.dialog);
+    // Standard input and a process substitution (<(...), /dev/fd/63) have
+    // no folder of their own to write beside: their text comes back on
+    // standard output.
+    bool fromDescriptor = image == "-" || DescriptorNamedBy(image) >= 0;
+    e.streamDescriptor = outputStream >= 0                                               ? outputStream
+                         : fromDescriptor && !o.haveOutput && !plan->haveStep && !o.dialog ? 1
+                                                                                           : -1;
+    e.toStandardOutput = e.streamDescriptor == 1;
     e.page = o.html;
-    if (e.page && !e.toStandardOutput) {
+    if (e.page && e.streamDescriptor < 0) {
       e.output = ComposePagePath(pageTarget, e.documentName);
-    } else if (!e.toStandardOutput && !o.dialog) {
+    } else if (e.streamDescriptor < 0 && !o.dialog) {
       e.output = ComposeOutputPath(recorded ? *recorded : "", e.documentName);
     }
     plan->exports.push_back(e);
@@ -107,10 +118,24 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
 
   if (!o.recordFile.empty()) {
     for (const PlannedExport& e : plan->exports) {
-      if (!e.toStandardOutput) continue;
-      *error = "--record has no output path to record when the text goes to standard output";
+      if (e.streamDescriptor < 0) continue;
+      *error = "--record has no output path to record when the text goes to " + DescribeDescriptor(e.streamDescriptor);
       return false;
     }
+  }
+
+  // The system's folders of devices and processes hold no files of ours:
+  // -o /dev/stdout.txt, or NAME.txt beside an image there.
+  for (const PlannedExport& e : plan->exports) {
+    std::string system = e.output.empty() ? std::string() : SystemFolderOf(e.output);
+    if (system.empty()) continue;
+    std::string what = o.haveOutput ? "-o " + Printable(o.output)
+                       : recorded   ? "the step in " + Printable(o.playFile)
+                                    : Printable(e.image);
+    *error = what + ": no file is made in " + system + " (the " + (e.page ? "page" : "text") + " would go to " +
+             Printable(e.output) +
+             "); give -o a file or folder elsewhere, or -o - for standard output";
+    return false;
   }
 
   // A name the user gave that the plug-in will not use as it stands.

@@ -15,11 +15,16 @@
 struct PlannedExport {
   std::string image;         // as given; "-" is standard input
   std::string documentName;  // the name the plug-in is given for the image
-  std::string output;        // where the plug-in will write; "" when its dialog decides
+  std::string output;        // where the plug-in will write; "" when its dialog decides or it streams
+  // The text goes to standard output (-o -, /dev/stdout, or an input from
+  // standard input or a process substitution without -o).
   bool toStandardOutput = false;
   // Not empty: the image cannot be read (why, as opening it would say), so
   // the export is reported as unreadable without running.
   std::string unreadable;
+  // The descriptor the text is copied to as it grows: 1 for standard
+  // output, N for -o /dev/fd/N; -1 for a file the plug-in writes in place.
+  int streamDescriptor = -1;
   bool page = false;         // the host writes a web page to `output` (--html)
 };
 
@@ -34,7 +39,8 @@ struct BatchPlan {
 extern const char* const kStandardInputName;
 
 // `played` is the step --play loaded (null without --play). False with the
-// message (naming the inputs concerned) when the run must not start.
+// message (naming the inputs concerned) when the run must not start; also
+// when a text would be made in /dev or /proc.
 bool PlanBatch(const Options& options, const RecordedStep* played, BatchPlan* plan, std::string* error);
 
 // Where the plug-in writes an image named `documentName` for a recorded

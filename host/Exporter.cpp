@@ -1,5 +1,6 @@
 #include "host/Exporter.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,11 +24,16 @@ volatile std::sig_atomic_t gOutputClosed = 0;
 
 namespace {
 
-// Copies the text the plug-in writes in a private folder to standard
-// output while it grows, a bounded piece at a time, giving the disk space
-// back behind it; coloured on the way when asked.
+// Written once, by the first failing write; read by every export thread.
+std::atomic<int> gFailedDescriptor{-1};
+std::atomic<int> gFailedError{0};
+
+// Copies the text the plug-in writes in a private folder to its stream
+// while it grows, a bounded piece at a time, giving the disk space back
+// behind it; coloured on the way when asked.
 struct TextStream {
   std::string folder;
+  int target = 1;  // the descriptor the text goes to
   int fd = -1;
   long long copied = 0;
   bool failed = false;
@@ -37,16 +43,16 @@ struct TextStream {
 };
 
 bool WriteColoured(const void* data, size_t size) {
-  if (gOutputClosed != 0) return false;
-  bool closed = false;
-  if (WriteColouredOutput(data, size, &gInterrupted, &closed)) return true;
-  if (closed) gOutputClosed = 1;
+  if (WriteStream(1, data, size)) return true;
+  // A write cut short by a stop may end inside a colour or a sequence: the
+  // reset ends both, so the terminal is not left coloured.
+  if (gInterrupted != 0) WriteColourReset();
   return false;
 }
 
 bool Deliver(TextStream* s, const char* data, size_t size) {
   if (s->page != nullptr) return s->page->Add(data, size);
-  return s->colour != nullptr ? s->colour->Add(data, size) : WriteStandardOutput(data, size);
+  return s->colour != nullptr ? s->colour->Add(data, size) : WriteStream(s->target, data, size);
 }
 
 // The lines that must be paired with the bands they come from, if any.
@@ -141,7 +147,7 @@ ResultCode GW_HOSTCALL AdvanceState() {
   return kResultOk;
 }
 
-HostBoolean GW_HOSTCALL TestAbort() { return gInterrupted != 0 || gOutputClosed != 0 ? 1 : 0; }
+HostBoolean GW_HOSTCALL TestAbort() { return ExportsStopped() ? 1 : 0; }
 
 void GW_HOSTCALL Progress(int32_t done, int32_t total) {
   if (tActive->progress != nullptr) UpdateProgress(tActive->progress, done, total);
@@ -207,12 +213,34 @@ bool OpenForExport(const ExportRequest& request, ActiveExport* a, ExportOutcome*
 
 }  // namespace
 
-bool WriteStandardOutput(const void* data, size_t size) {
-  if (gOutputClosed != 0) return false;
-  if (std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0) return true;
-  gOutputClosed = 1;
+bool OutputFailed(OutputFailure* failure) {
+  int error = gFailedError.load();
+  if (error == 0) return false;
+  if (failure != nullptr) {
+    failure->descriptor = gFailedDescriptor.load();
+    failure->error = error;
+  }
+  return true;
+}
+
+bool ExportsStopped() { return gInterrupted != 0 || gOutputClosed != 0 || OutputFailed(); }
+
+bool WriteStream(int fd, const void* data, size_t size) {
+  if (gOutputClosed != 0 || OutputFailed()) return false;
+  int error = 0;
+  switch (WriteToDescriptor(fd, data, size, &gInterrupted, &error)) {
+    case WriteResult::kWritten: return true;
+    case WriteResult::kStopped: return false;
+    case WriteResult::kReaderGone: gOutputClosed = 1; return false;
+    case WriteResult::kFailed: break;
+  }
+  int none = 0;
+  gFailedDescriptor.store(fd);
+  gFailedError.compare_exchange_strong(none, error != 0 ? error : EIO);
   return false;
 }
+
+bool WriteStandardOutput(const void* data, size_t size) { return WriteStream(1, data, size); }
 
 void RunExport(PluginSession* session, const ExportRequest& request, ExportOutcome* outcome) {
   *outcome = ExportOutcome{};
@@ -247,6 +275,7 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
 
   TextStream stream;
   stream.folder = request.page.wanted ? pageTarget.folder : request.streamFolder;
+  stream.target = request.streamDescriptor;
   a.stream = stream.folder.empty() ? nullptr : &stream;
   RowLayout layout;
   layout.width = a.info.width;
@@ -266,8 +295,9 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
     look.cellAspect = request.size.cellAspect;
     look.dark = request.page.dark;
     look.colour = request.page.colour;
-    page.reset(new Page(layout, look, [&pageTarget](const void* data, size_t size) {
-      if (pageTarget.writer == nullptr) return WriteStandardOutput(data, size);
+    const int descriptor = request.streamDescriptor;
+    page.reset(new Page(layout, look, [&pageTarget, descriptor](const void* data, size_t size) {
+      if (pageTarget.writer == nullptr) return WriteStream(descriptor, data, size);
       return WriteOutput(pageTarget.writer, data, size, &pageTarget.error);
     }));
     stream.page = page.get();

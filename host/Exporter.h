@@ -34,7 +34,7 @@ struct SizeBounds {
 // it grows.
 struct PageRequest {
   bool wanted = false;
-  std::string path;     // through the host's output writer; "" for standard output
+  std::string path;     // through the host's output writer; "": to `streamDescriptor`
   bool dark = false;    // light text on black
   bool colour = false;  // characters coloured as in the terminal view
 };
@@ -47,12 +47,14 @@ struct ExportRequest {
   int32_t maxData = 4 * 1024 * 1024;
   bool showDialog = false;      // ask for the output path in the Save As dialog
   const RecordedStep* step = nullptr;  // the step played; null = none recorded
-  // Standard output: the plug-in writes into this private folder and the
-  // text is copied to standard output as it grows; "" = none.
+  // A stream (standard output, another descriptor): the plug-in writes
+  // into this private folder and the text is copied to `streamDescriptor`
+  // as it grows; "" = none.
   std::string streamFolder;
   // The text on standard output coloured at the mapper's depth, each
   // character as the pixel or sample it came from; null: as written.
   ColourMapper* colour = nullptr;
+  int streamDescriptor = 1;
   PageRequest page;
   ReadAheadWorker* readAhead = nullptr;  // null: no decoding ahead
   ProgressBar* progress = nullptr;       // null: no progress shown
@@ -64,7 +66,8 @@ struct ExportOutcome {
   bool imageError = false;      // the image could not be read (before or during)
   std::string imageMessage;
   std::string outputPath;       // where the plug-in wrote (or meant to write)
-  bool streamClosed = false;    // standard output's reader went away
+  bool streamClosed = false;    // the copy to the stream stopped: its reader went away, a write
+                                // failed (OutputFailed) or a stop signal came
   std::string outputMessage;    // why the page was not written, naming it
   bool recorded = false;        // finish handed back a step
   RecordedStep step;
@@ -76,11 +79,27 @@ const ResultCode kResultReadError = -19;
 // Set by the stop signals (their number); abortProc answers true once it
 // is set, and decodes of whole images give up.
 extern volatile std::sig_atomic_t gInterrupted;
-// Set when standard output's reader has gone away; the exports stop too.
+// Set when the reader of standard output (or of another descriptor the
+// text streams to) has gone away; the exports stop too.
 extern volatile std::sig_atomic_t gOutputClosed;
+
+// The first failure to write to a stream other than a reader going away:
+// the descriptor and the system's error number. The exports stop too.
+struct OutputFailure {
+  int descriptor = -1;
+  int error = 0;
+};
+// True, with the failure, once a write to a stream has failed that way.
+bool OutputFailed(OutputFailure* failure = nullptr);
+// True once the exports are to stop: a stop signal, or a stream that
+// cannot be written.
+bool ExportsStopped();
 
 void RunExport(PluginSession* session, const ExportRequest& request, ExportOutcome* outcome);
 
-// Writes to standard output; false (and gOutputClosed set when the reader
-// went away) on failure.
+// Writes to standard output, or to another descriptor the text streams to.
+// False on failure, which is then kept (gOutputClosed when the reader went
+// away, else OutputFailed); a stop signal also ends a write that waits for
+// a slow reader. After a failure, every later write fails at once.
 bool WriteStandardOutput(const void* data, size_t size);
+bool WriteStream(int fd, const void* data, size_t size);

@@ -13,7 +13,7 @@
 
 namespace {
 
-bool Stopped() { return gInterrupted != 0 || gOutputClosed != 0; }
+bool Stopped() { return ExportsStopped(); }
 
 ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t index) {
   const PlannedExport& e = plan.exports[index];
@@ -25,8 +25,12 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
   request.maxData = s.maxData;
   request.showDialog = s.showDialog;
   request.step = plan.haveStep ? &plan.step : nullptr;
-  if (e.toStandardOutput) {
+  if (e.streamDescriptor >= 0) {
     request.streamFolder = s.streamFolder;
+    request.streamDescriptor = e.streamDescriptor;
+  }
+  // The view's look is for standard output alone.
+  if (e.toStandardOutput) {
     request.imageOptions = s.streamImageOptions;
     request.size = s.streamSize;
     request.colour = s.streamColour;
@@ -36,7 +40,7 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
     request.streamFolder.clear();
     request.colour = nullptr;
     request.page.wanted = true;
-    request.page.path = e.toStandardOutput ? "" : e.output;
+    request.page.path = e.streamDescriptor >= 0 ? "" : e.output;
     request.page.dark = e.toStandardOutput ? s.streamDark : s.dark;
     request.page.colour = s.pageColour;
   }

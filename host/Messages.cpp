@@ -1,6 +1,7 @@
 #include "host/Messages.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "host/platform/HostSystem.h"
@@ -51,6 +52,29 @@ size_t GoodSequence(const std::string& s, size_t i) {
   return length;
 }
 
+// The code point of a well-formed sequence of `length` bytes at s[i].
+uint32_t CodePoint(const std::string& s, size_t i, size_t length) {
+  static const unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  uint32_t cp = static_cast<unsigned char>(s[i]) & kLeadBits[length];
+  for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  return cp;
+}
+
+// Characters that change the order in which the text around them shows
+// (Trojan-source style), or end its line on some terminals.
+bool TurnsOrBreaksText(uint32_t cp) {
+  return cp == 0x061C ||                   // Arabic letter mark
+         cp == 0x200E || cp == 0x200F ||   // left-to-right and right-to-left marks
+         (cp >= 0x2028 && cp <= 0x202E) || // line and paragraph separators, embeddings, overrides
+         (cp >= 0x2066 && cp <= 0x2069);   // isolates
+}
+
+void AppendCodePoint(std::string* out, uint32_t cp) {
+  static const char digits[] = "0123456789abcdef";
+  *out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) *out += digits[(cp >> shift) & 15];
+}
+
 }  // namespace
 
 std::string DescribeResult(int16_t result) {
@@ -81,11 +105,13 @@ std::string ExplainOutputFailure(const std::string& path, int16_t result, int er
     switch (DescribePathKind(folder.empty() ? std::string(".") : folder)) {
       case PathKind::kMissing: return folderShown + " does not exist";
       case PathKind::kFolder: break;
+      case PathKind::kLinkLoop: return folderShown + " is a symbolic link in a loop of links";
       default: return Printable(folder) + " is not a folder";
     }
     switch (DescribePathKind(path)) {
       case PathKind::kFolder: return "is a folder";
       case PathKind::kDanglingLink: return "is a symbolic link to a file that does not exist";
+      case PathKind::kLinkLoop: return "is a symbolic link in a loop of links";
       case PathKind::kFifo: return "is a named pipe (FIFO), not a regular file";
       case PathKind::kDevice: return "is a device, not a regular file";
       case PathKind::kSocket: return "is a socket, not a regular file";
@@ -125,8 +151,31 @@ std::string Printable(const std::string& name) {
       ++i;
       continue;
     }
-    out.append(name, i, length);
+    uint32_t cp = CodePoint(name, i, length);
+    if (TurnsOrBreaksText(cp)) {
+      AppendCodePoint(&out, cp);
+    } else {
+      out.append(name, i, length);
+    }
     i += length;
   }
   return out;
+}
+
+void PrintMessage(const std::string& message) {
+  std::string line = "glyphweave: " + Printable(message) + "\n";
+  std::fputs(line.c_str(), stderr);
+}
+
+std::string DescribeDescriptor(int fd) {
+  switch (fd) {
+    case 0: return "standard input";
+    case 1: return "standard output";
+    case 2: return "standard error";
+    default: return "descriptor " + std::to_string(fd);
+  }
+}
+
+std::string WriteFailureMessage(int fd, int error) {
+  return "cannot write to " + DescribeDescriptor(fd) + ": " + SystemReason(error != 0 ? error : EIO);
 }

@@ -17,7 +17,9 @@ const char* kUsage =
     "Writes each IMAGE as character art through the Glyphweave plug-in: one line\n"
     "of text per pixel row, one character per sample (three per pixel for RGB).\n"
     "Without -o the text lands beside each image as NAME.txt. IMAGE '-' reads\n"
-    "the image from standard input (any format, also a pipe).\n"
+    "the image from standard input (any format, also a pipe); without -o its\n"
+    "text goes to standard output, as does that of a process substitution\n"
+    "such as <(curl ...).\n"
     "\n"
     "When the text goes to standard output and that is a terminal (-o -, or\n"
     "IMAGE '-' without -o), it is a view: the picture fits the terminal unless\n"
@@ -28,9 +30,11 @@ const char* kUsage =
     "\n"
     "Output:\n"
     "  -o, --output PATH     write to PATH: a file, a folder (when PATH ends in '/'\n"
-    "                        or is an existing folder: one NAME.txt per image), or\n"
-    "                        '-' for standard output. The plug-in always writes\n"
-    "                        .txt files: another extension is replaced.\n"
+    "                        or is an existing folder: one NAME.txt per image),\n"
+    "                        '-' or /dev/stdout for standard output, /dev/fd/N\n"
+    "                        for descriptor N. The plug-in always writes .txt\n"
+    "                        files: another extension is replaced. No file is\n"
+    "                        made in /dev or /proc.\n"
     "      --dialog          choose the output file in the plug-in's Save As\n"
     "                        dialog (on the terminal)\n"
     "      --record FILE     save the recorded step (JSON) after a successful export\n"
@@ -83,10 +87,11 @@ const char* kUsage =
     "Images wider or taller than 32767 pixels are refused: the plug-in\n"
     "interface counts rows and columns in 16 bits.\n"
     "\n"
-    "Exit status: 0 when every export succeeded, 1 when an export failed,\n"
+    "Exit status: 0 when every export succeeded, 1 when an export failed or\n"
+    "its text could not be written (the stream and the reason are named),\n"
     "2 for bad usage or an image that cannot be read, 128+N when stopped by\n"
-    "signal N (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP, 141 when the\n"
-    "reader of standard output went away).\n";
+    "signal N (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP), 141 when the\n"
+    "reader of standard output went away.\n";
 
 enum LongOnly {
   kOptDialog = 256,

@@ -21,12 +21,13 @@
 namespace {
 
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "glyphweave: %s\n(glyphweave --help tells more)\n", message.c_str());
+  PrintMessage(message);
+  std::fputs("(glyphweave --help tells more)\n", stderr);
   return 2;
 }
 
 int Failure(const std::string& message) {
-  std::fprintf(stderr, "glyphweave: %s\n", message.c_str());
+  PrintMessage(message);
   return 2;
 }
 
@@ -88,11 +89,14 @@ struct Tally {
   bool exportFailed = false;
   bool imageUnreadable = false;
   size_t skipped = 0;
+  // Some text goes to standard output: the report lines go to standard
+  // error then, so that the text stays whole.
+  bool reportOnError = false;
 };
 
 void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outcome, Tally* tally) {
   if (outcome.imageError) {
-    std::fprintf(stderr, "glyphweave: %s\n", Printable(outcome.imageMessage).c_str());
+    PrintMessage(outcome.imageMessage);
     tally->imageUnreadable = true;
     return;
   }
@@ -102,23 +106,29 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
     return;
   }
   if (outcome.result != kResultOk) {
-    // A stop already says why; the reader of standard output went away quietly.
-    if (outcome.streamClosed || (gOutputClosed != 0 && outcome.result == kResultCancelled)) return;
+    // An export cancelled because a stream cannot be written: the reader
+    // went away quietly, or the failure is told once at the end.
+    bool streamStopped = gOutputClosed != 0 || OutputFailed();
+    if (outcome.result == kResultCancelled && streamStopped) return;
     tally->exportFailed = true;
     std::string message = Printable(e.image) + ": " + DescribeResult(outcome.result);
     // A file that cannot be made or written is named, with the reason.
     const std::string& output = !outcome.outputPath.empty() ? outcome.outputPath : e.output;
     bool fileFault = outcome.result == kResultFileOpenError || outcome.result == kResultWriteError;
-    if (fileFault && !output.empty() && !e.toStandardOutput) {
+    if (fileFault && !output.empty() && e.streamDescriptor < 0) {
       std::string reason = ExplainOutputFailure(output, outcome.result, outcome.systemError);
       message = Printable(output) + ": " + DescribeResult(outcome.result) + (reason.empty() ? "" : ": " + reason);
     }
-    std::fprintf(stderr, "glyphweave: %s\n", message.c_str());
+    PrintMessage(message);
     return;
   }
-  if (!o.quiet && !e.toStandardOutput) {
+  if (!o.quiet && e.streamDescriptor < 0) {
     std::string line = Printable(e.image) + " -> " + Printable(outcome.outputPath) + "\n";
-    WriteStandardOutput(line.data(), line.size());
+    if (tally->reportOnError) {
+      std::fputs(line.c_str(), stderr);
+    } else {
+      WriteStandardOutput(line.data(), line.size());
+    }
   }
 }
 
@@ -126,10 +136,8 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   std::string error;
   RecordedStep played;
   std::vector<std::string> warnings;
-  if (!o.playFile.empty() && !LoadStep(o.playFile, &played, &error, &warnings)) return Failure(Printable(error));
-  for (const std::string& warning : warnings) {
-    std::fprintf(stderr, "glyphweave: %s: %s\n", Printable(o.playFile).c_str(), Printable(warning).c_str());
-  }
+  if (!o.playFile.empty() && !LoadStep(o.playFile, &played, &error, &warnings)) return Failure(error);
+  for (const std::string& warning : warnings) PrintMessage(o.playFile + ": " + warning);
   BatchPlan plan;
   if (!PlanBatch(o, o.playFile.empty() ? nullptr : &played, &plan, &error)) return Failure(error);
   // Known before the first export, not after the last: a step file that
@@ -137,14 +145,20 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   if (!o.recordFile.empty() && !MayRecordStep(o.recordFile, &error)) {
     return Failure("--record " + error + "; nothing was exported");
   }
-  for (const std::string& note : plan.notes) std::fprintf(stderr, "glyphweave: %s\n", note.c_str());
+  for (const std::string& note : plan.notes) PrintMessage(note);
   if (o.dialog && !HaveTerminalToAsk()) {
     return Failure("--dialog asks on the terminal, and there is none here; give the output with -o");
   }
 
-  bool streams = false;
-  for (const PlannedExport& e : plan.exports) streams = streams || e.toStandardOutput;
-  const ViewFacts facts = GatherViewFacts(o, streams, &gInterrupted);
+  bool toTerminal = false;  // some text goes to standard output, the view's place
+  bool streams = false;     // some text is copied to a descriptor as it grows
+  Tally tally;
+  for (const PlannedExport& e : plan.exports) {
+    toTerminal = toTerminal || e.toStandardOutput;
+    streams = streams || e.streamDescriptor >= 0;
+  }
+  tally.reportOnError = toTerminal;
+  const ViewFacts facts = GatherViewFacts(o, toTerminal, &gInterrupted);
   const TextLook fileLook = ChooseFileLook(o);
   const TextLook streamLook = ChooseStreamLook(o, facts);
   ColourMapper colour(streamLook.colour);
@@ -177,13 +191,13 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   // The dialog asks on the terminal and the text streams in order: one at a time.
   settings.jobs = o.dialog || streams ? 1 : o.jobs > 0 ? o.jobs : UsableProcessors();
   // A bar on the terminal the picture is drawn on would cut through it.
-  settings.progress = !o.quiet && IsTerminal(stderr) && !(streams && facts.outputIsTerminal);
+  settings.progress = !o.quiet && IsTerminal(stderr) && !(toTerminal && facts.outputIsTerminal);
   if (streams && !o.html && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
 
   // --max-memory bounds the whole run: the jobs share one budget.
   MemoryBudget* budget = NewMemoryBudget(o.imageOptions.memoryLimit);
   settings.imageOptions.sharedBudget = budget;
-  Tally tally;
+  settings.streamImageOptions.sharedBudget = budget;
   RecordedStep recorded;
   bool haveRecorded = false;
   RunJobs(plan, settings, [&](size_t i, const ExportOutcome& outcome, bool skipped) {
@@ -203,36 +217,45 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   FreeMemoryBudget(budget);
 
   if (!o.recordFile.empty() && haveRecorded && !SaveStep(o.recordFile, recorded, &error)) {
-    std::fprintf(stderr, "glyphweave: the step was not recorded: %s\n", error.c_str());
+    PrintMessage("the step was not recorded: " + error);
     tally.exportFailed = true;
   }
+  // Only a reader that went away ends the run quietly, as SIGPIPE would.
   if (gOutputClosed != 0) return 141;
+  std::string notExported = tally.skipped == 0 ? std::string()
+                            : "; " + std::to_string(tally.skipped) + " image" +
+                                  (tally.skipped == 1 ? "" : "s") + " not exported";
+  OutputFailure failure;
+  bool outputFailed = OutputFailed(&failure);
+  if (outputFailed) PrintMessage(WriteFailureMessage(failure.descriptor, failure.error) + notExported);
   if (gInterrupted != 0) {
-    if (tally.skipped > 0) {
-      std::fprintf(stderr, "glyphweave: interrupted; %zu image%s not exported\n", tally.skipped,
-                   tally.skipped == 1 ? "" : "s");
-    }
+    if (!outputFailed && !notExported.empty()) PrintMessage("interrupted" + notExported);
     return 128 + gInterrupted;
   }
   if (tally.imageUnreadable) return 2;
-  return tally.exportFailed ? 1 : 0;
+  return tally.exportFailed || outputFailed ? 1 : 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything is opened: a closed standard stream keeps its number.
+  PrepareStandardStreams();
   Options o;
   std::string text;
   switch (ParseOptions(argc, argv, &o, &text)) {
-    case ParseOutcome::kDone:
-      std::fputs(text.c_str(), stdout);
-      return 0;
+    case ParseOutcome::kDone: {
+      OutputFailure failure;
+      if (WriteStandardOutput(text.data(), text.size())) return 0;
+      if (!OutputFailed(&failure)) return 141;  // the reader went away
+      PrintMessage(WriteFailureMessage(failure.descriptor, failure.error));
+      return 1;
+    }
     case ParseOutcome::kUsageError:
       return UsageError(text);
     case ParseOutcome::kRun:
       break;
   }
-  PrepareStandardStreams();
   ReturnFreedMemoryPromptly();
 
   std::string error;

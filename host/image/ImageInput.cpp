@@ -422,7 +422,7 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
   if (rowBytes < needed) {
     SetImageError(error, image->source, "row distance " + std::to_string(rowBytes) +
                                             " is shorter than a row of " + std::to_string(needed) +
-                                            " bytes");
+                                            (needed == 1 ? " byte" : " bytes"));
     return false;
   }
   if (colour != nullptr && (colour->dest == nullptr || colour->rowBytes < int64_t{3} * count)) {

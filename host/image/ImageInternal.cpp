@@ -42,7 +42,7 @@ bool CheckDeclaredSize(const ImageSource& source, uint64_t decodedBytes, uint64_
 std::string DescribeBytes(uint64_t n) {
   if (n >= (uint64_t{10} << 20)) return std::to_string((n + (1u << 20) - 1) >> 20) + " MB";
   if (n >= (uint64_t{10} << 10)) return std::to_string((n + 1023) >> 10) + " KB";
-  return std::to_string(n) + " bytes";
+  return std::to_string(n) + (n == 1 ? " byte" : " bytes");
 }
 
 bool Interrupted(const ImageSource& source, std::string* error) {

@@ -22,6 +22,8 @@
 
 #include <libheif/heif.h>
 
+#include "host/image/HeifDecodeCost.h"
+#include "host/image/HeifItems.h"
 #include "host/image/ImageInternal.h"
 #include "host/image/LibraryOutput.h"
 #include "host/image/SharedLibrary.h"
@@ -91,7 +93,13 @@ struct BoxScan {
   bool av1 = false;                 // an av1C configuration
   bool allMonochrome = true;        // meaningful when either is set
   bool cut = false;                 // a box runs past the end of the file
+  int metaBoxes = 0;                // at the top level
+  std::vector<uint8_t> meta;        // the payload of the only one
 };
+
+// Property boxes are small: a meta box larger than this (an idat of coded
+// data) is refused rather than read to learn what its images need.
+constexpr uint64_t kLargestMeta = uint64_t{64} << 20;
 
 struct HeifState {
   ImageSource* source = nullptr;
@@ -112,6 +120,7 @@ struct HeifState {
   bool interrupted = false;   // reads gave zeros because of the cancel flag
   bool unreadable = false;    // a read failed (and gave zeros)
   bool cut = false;           // BoxScan::cut
+  HeifDecodeCost cost;        // what the decode will take, as the file's coded data says
   // The decoded image: interleaved RGB or RGBA.
   const uint8_t* plane = nullptr;
   int stride = 0;
@@ -175,11 +184,11 @@ void ScanMeta(const uint8_t* meta, size_t size, BoxScan* scan) {
   }
 }
 
-// Reads the top-level boxes up to and including meta; false only when the
-// file cannot be read at all.
+// Reads every top-level box, as libheif does, and the meta box; false only
+// when the file cannot be read at all.
 bool ScanBoxes(ImageSource* source, BoxScan* scan) {
-  uint64_t at = 0;
-  for (int count = 0; count < 64 && source->size >= 8 && at <= source->size - 8; ++count) {
+  uint64_t at = 0, metaAt = 0, metaSize = 0;
+  while (source->size >= 8 && at <= source->size - 8) {
     uint8_t head[16];
     if (fseeko(source->file, static_cast<off_t>(at), SEEK_SET) != 0 ||
         !ReadSourceBytes(source, head, 8)) {
@@ -199,7 +208,7 @@ bool ScanBoxes(ImageSource* source, BoxScan* scan) {
       break;
     }
     const uint64_t payload = size - header;
-    if (std::memcmp(head + 4, "ftyp", 4) == 0 && payload >= 8) {
+    if (std::memcmp(head + 4, "ftyp", 4) == 0 && payload >= 8 && scan->brands.empty()) {
       std::vector<uint8_t> body(static_cast<size_t>(payload < 4096 ? payload : 4096));
       if (!ReadSourceBytes(source, body.data(), body.size())) break;
       scan->brands.emplace_back(reinterpret_cast<const char*>(body.data()), 4);
@@ -207,17 +216,67 @@ bool ScanBoxes(ImageSource* source, BoxScan* scan) {
         scan->brands.emplace_back(reinterpret_cast<const char*>(body.data() + b), 4);
       }
     } else if (std::memcmp(head + 4, "meta", 4) == 0) {
-      // Property boxes are small; a meta box larger than this is left to
-      // libheif, and the image taken for a colour one.
-      if (payload <= (8u << 20)) {
-        std::vector<uint8_t> body(static_cast<size_t>(payload));
-        if (ReadSourceBytes(source, body.data(), body.size())) ScanMeta(body.data(), body.size(), scan);
-      }
-      break;
+      ++scan->metaBoxes;
+      metaAt = at + header;
+      metaSize = payload;
     }
     at += size;
   }
+  if (scan->metaBoxes == 1 && metaSize <= kLargestMeta) {
+    scan->meta.resize(static_cast<size_t>(metaSize));
+    if (fseeko(source->file, static_cast<off_t>(metaAt), SEEK_SET) != 0 ||
+        !ReadSourceBytes(source, scan->meta.data(), scan->meta.size())) {
+      return false;
+    }
+    ScanMeta(scan->meta.data(), scan->meta.size(), scan);
+  }
   return true;
+}
+
+// Learns what decoding the primary image takes from the file's items and
+// their coded data, before libheif decodes anything: the header's sizes
+// (ispe) can say anything, the codec headers are what the decoders
+// allocate by. False with the users' message for a file whose images
+// cannot be decoded as it describes them.
+bool LearnDecodeCost(HeifState* s, const BoxScan& scan, std::string* error) {
+  const std::string corrupt = std::string("corrupt ") + s->format + " data: ";
+  if (scan.metaBoxes != 1) {
+    SetImageError(error, *s->source,
+                  corrupt + "it has " + std::to_string(scan.metaBoxes) + " meta boxes");
+    return false;
+  }
+  if (scan.meta.empty()) {
+    SetImageError(error, *s->source,
+                  std::string("unsupported ") + s->format +
+                      " file: its meta box is larger than " + DescribeBytes(kLargestMeta));
+    return false;
+  }
+  HeifItems items;
+  std::string why;
+  ImageSource* source = s->source;
+  const off_t position = ftello(source->file);
+  auto bytes = [source](uint64_t offset, uint64_t length, std::vector<uint8_t>* out) {
+    if (offset > source->size || length > source->size - offset) return false;
+    const size_t had = out->size();
+    out->resize(had + static_cast<size_t>(length));
+    return fseeko(source->file, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+           ReadSourceBytes(source, out->data() + had, static_cast<size_t>(length));
+  };
+  // An item's data is read whole to be scanned, one item at a time.
+  if (!ChargeMemory(*source, source->size, s->format, error)) return false;
+  const bool ok = ReadHeifItems(scan.meta.data(), scan.meta.size(), &items, &why) &&
+                  EstimateHeifDecode(items, scan.meta.data(), bytes, &s->cost, &why);
+  ReleaseMemory(*source, source->size);
+  // libheif keeps its own idea of where its reads are.
+  if (fseeko(source->file, position, SEEK_SET) != 0) {
+    SetImageError(error, *source, "cannot be read");
+    return false;
+  }
+  if (!ok) {
+    const std::string unsupported = std::string("unsupported ") + s->format + " file: ";
+    SetImageError(error, *source, (s->cost.unsupported ? unsupported : corrupt) + why);
+  }
+  return ok;
 }
 
 bool HasBrand(const BoxScan& scan, const char* const* list) {
@@ -277,18 +336,20 @@ const heif_reader kReader = {1, HeifPosition, HeifRead, HeifSeek, HeifGrow};
 bool HeifFailed(HeifState* s, const heif_error& e, std::string* error) {
   const std::string format = s->format;
   const std::string article = format[0] == 'A' ? "an " : "a ";
-  // One line, and "Invalid input: No 'meta' box" without the category,
-  // which is said our way.
+  // One line, and libheif's "Category: Sub-category: detail" without the
+  // category, which is said our way, or an "Unspecified" sub-category:
+  // "Invalid input: No 'meta' box" is "No 'meta' box", "Unsupported
+  // file-type: Unspecified: File does not ..." is "File does not ...".
   std::string what;
   for (const char* c = e.message != nullptr ? e.message : ""; *c != '\0'; ++c) {
     what += *c == '\n' || *c == '\r' || *c == '\t' ? ' ' : *c;
   }
   while (!what.empty() && what.back() == ' ') what.pop_back();
-  if (e.code == heif_error_Invalid_input || e.code == heif_error_Unsupported_feature) {
-    const size_t colon = what.find(": ");
-    if (colon != std::string::npos) what.erase(0, colon + 2);
-    if (what.rfind("Unspecified: ", 0) == 0) what.erase(0, 13);
-  }
+  const size_t colon = what.find(": ");
+  if (colon != std::string::npos) what.erase(0, colon + 2);
+  if (what.rfind("Unspecified: ", 0) == 0) what.erase(0, 13);
+  if (what == "Unspecified") what.clear();
+  const std::string detail = what.empty() ? std::string() : ": " + what;
   if (s->interrupted || CancelRequested(*s->source)) {
     SetImageError(error, *s->source, "interrupted");
   } else if (s->unreadable) {
@@ -304,18 +365,20 @@ bool HeifFailed(HeifState* s, const heif_error& e, std::string* error) {
         !CheckImageSize(*s->source, width, height, error)) {
       return false;
     }
-    SetImageError(error, *s->source, article + format + " file beyond libheif's limits: " + what);
+    SetImageError(error, *s->source, article + format + " file beyond libheif's limits" + detail);
   } else if (e.subcode == heif_suberror_Unsupported_codec) {
-    SetImageError(error, *s->source, article + format + " image in a coding this build's libheif cannot decode: " + what);
+    SetImageError(error, *s->source,
+                  article + format + " image in a coding this build's libheif cannot decode" +
+                      detail);
   } else if (e.code == heif_error_Decoder_plugin_error) {
     const std::string codec = s->codec != heif_compression_undefined ? CodecName(s->codec) : "image";
     SetImageError(error, *s->source, "corrupt " + format + " data: the " + codec + " decoder failed on it");
   } else if (e.code == heif_error_Unsupported_feature || e.code == heif_error_Unsupported_filetype) {
-    SetImageError(error, *s->source, "unsupported " + format + " file: " + what);
+    SetImageError(error, *s->source, "unsupported " + format + " file" + detail);
   } else if (e.code == heif_error_Memory_allocation_error) {
     SetImageError(error, *s->source, OutOfMemoryMessage(0, s->format));
   } else {
-    SetImageError(error, *s->source, "corrupt " + format + " data: " + what);
+    SetImageError(error, *s->source, "corrupt " + format + " data" + detail);
   }
   return false;
 }
@@ -385,6 +448,9 @@ bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
   gHeif->heif_context_set_maximum_image_size_limit(s->context, static_cast<int>(kMaxImageSide));
   // Tiles decoded on this thread, so that libheif's reads come one at a time.
   gHeif->heif_context_set_max_decoding_threads(s->context, 0);
+  // libheif reads every item's data as it reads the file, and holds it
+  // until the reader closes.
+  if (!ChargeMemory(*source, source->size, s->format, error)) return fail();
   heif_error e = gHeif->heif_context_read_from_reader(s->context, &kReader, s, nullptr);
   if (e.code != heif_error_Ok || s->interrupted || s->unreadable) {
     HeifFailed(s, e, error);
@@ -400,6 +466,9 @@ bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
   layout->width = s->width;
   layout->height = s->height;
   if (!CheckImageSize(*source, s->width, s->height, error)) return fail();
+  // Before libheif is asked anything that follows the images' references
+  // (it would recurse through a loop of them until the stack runs out).
+  if (!LearnDecodeCost(s, scan, error)) return fail();
   s->alpha = gHeif->heif_image_handle_has_alpha_channel(s->handle) != 0;
   s->gray = (scan.hevc || scan.av1) && scan.allMonochrome;
   const int bits = gHeif->heif_image_handle_get_luma_bits_per_pixel(s->handle);
@@ -433,17 +502,13 @@ bool GetPlane(HeifState* s) {
 bool Decode(HeifState* s, std::string* error) {
   const QuietLibraryOutput quiet;
   if (Interrupted(*s->source, error)) return false;
-  // The image as delivered, held until the reader closes; while decoding,
-  // the codec's own pictures, libheif's image in the coded layout (for a
-  // grid, the whole canvas and a tile) and the coded data. Measured on a
-  // 4000 x 3000 image, the decode's peak beside the delivered image is
-  // 2 times it for 4:2:0 (HEVC or AV1), 4 times for 4:4:4 AV1 (dav1d's
-  // frame threads), 3.8 at 10 bits: 5 times is charged.
-  const uint64_t pixels = static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height);
-  const uint64_t sample = s->bits > 8 ? 2 : 1;
+  // The image as delivered is held until the reader closes; the rest of the
+  // decode's peak (the decoders' pictures, libheif's planar images) only
+  // while decoding. The file's data libheif holds was charged at open.
   s->perPixel = s->alpha ? 4 : 3;
-  const uint64_t held = pixels * static_cast<uint64_t>(s->perPixel) * sample;
-  const uint64_t decoding = 5 * held + s->source->size;
+  uint64_t held = 0;
+  const uint64_t peak = HeifDecodePeak(s->cost, s->bits > 8 ? 2 : 1, s->perPixel, &held);
+  const uint64_t decoding = peak > held ? peak - held : 0;
   if (!ChargeMemory(*s->source, held + decoding, s->format, error)) return false;
   heif_decoding_options* options = gHeif->heif_decoding_options_alloc();
   if (options == nullptr) {

@@ -312,7 +312,7 @@ bool PnmOpenState(PnmState* s, StoredLayout* layout, std::string* error) {
     SetImageError(error, *s->source,
                   TruncatedMessage(FormatName(s->kind)) + " (the header declares " +
                       std::to_string(s->width) + " x " + std::to_string(s->height) + " pixels, " +
-                      std::to_string(needed) + " bytes" + (s->plain ? " at least" : "") +
+                      std::to_string(needed) + (needed == 1 ? " byte" : " bytes") + (s->plain ? " at least" : "") +
                       ", and " + std::to_string(left) + " follow it)");
     return false;
   }

@@ -51,6 +51,7 @@ enum class PathKind {
   kReadOnly,   // a regular file without write permission
   kFolder,
   kDanglingLink,
+  kLinkLoop,   // symbolic links that lead back into themselves (or too many of them)
   kFifo,
   kDevice,
   kSocket,
@@ -92,7 +93,31 @@ void ReleaseFileSpace(int fd, long long end);
 void CloseFile(int fd);
 
 // Standard input and output carry bytes exactly (no newline translation).
+// A standard stream the program was started without (closed) is held by a
+// placeholder that refuses its use as the closed descriptor would, so that
+// no file the program opens takes its number and receives text or messages
+// meant for it.
 void PrepareStandardStreams();
+
+// How a write to a descriptor ended.
+enum class WriteResult {
+  kWritten,     // every byte
+  kStopped,     // `*stop` was set (a stop signal) before all was written
+  kReaderGone,  // a pipe whose reader closed it
+  kFailed,      // any other failure; `*error` holds the system's error number
+};
+// Writes all of `data` to `fd`. A write blocked on a slow reader gives way
+// to a stop signal (one that sets `*stop`) at once.
+WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile std::sig_atomic_t* stop,
+                              int* error);
+
+// The descriptor a path names on its own (/dev/stdout, /dev/fd/N,
+// /proc/self/fd/N and their like), or -1 for any other path.
+int DescriptorNamedBy(const std::string& path);
+// "/dev" or "/proc" when `path` would be made in one of the system's
+// folders of devices and processes (following symbolic links), where no
+// file of ours belongs; "" otherwise.
+std::string SystemFolderOf(const std::string& path);
 
 // Large blocks go back to the system when they are freed, so that what the
 // process holds follows the memory budget (images decoded whole come and

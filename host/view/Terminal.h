@@ -51,12 +51,10 @@ Background BackgroundFromAnswer(const std::string& answer);
 // dark, 7 or 15 light, anything else unknown.
 Background BackgroundFromColorFgBg(const char* value);
 
-// Writes coloured text to standard output: all of it, or, when `*stop` is
-// set while the write waits (Ctrl-C on a terminal that does not take the
-// text, say), as much as went out followed by a reset, which also ends a
-// sequence cut in the middle. False for a cut or failed write, `*closed`
-// set when standard output's reader has gone away.
-bool WriteColouredOutput(const void* data, size_t size, const volatile std::sig_atomic_t* stop, bool* closed);
+// Ends whatever colour or sequence a write cut short by a stop left on
+// standard output (ESC also ends a sequence cut in the middle), so that the
+// terminal is not left coloured.
+void WriteColourReset();
 
 // A cursor hidden on standard output (while frames are drawn, say), to be
 // shown again by RestoreTerminalOutput, which is called once the run ends,

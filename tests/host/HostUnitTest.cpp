@@ -7,9 +7,11 @@
 #include <vector>
 
 #include "host/BandReader.h"
+#include "host/Messages.h"
 #include "host/Progress.h"
 #include "host/PropertyList.h"
 #include "host/StepFile.h"
+#include "host/image/ImageInternal.h"
 
 namespace {
 
@@ -216,4 +218,44 @@ TEST(ProgressText, StaysOnOneLineAtAnyWidth) {
   EXPECT_NE(wide.find(label), std::string::npos) << wide;
   EXPECT_NE(wide.find("50/100 rows"), std::string::npos) << wide;
   EXPECT_NE(wide.find("0:02 left"), std::string::npos) << wide;
+}
+
+TEST(Printable, EscapesWhatCouldMoveBreakOrReorderTheLine) {
+  // Every C0 control and DEL, between letters.
+  for (int c = 0; c < 0x20 || c == 0x7F; c = c == 0x1F ? 0x7F : c + 1) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02x", c);
+    std::string expected = c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\r' ? "\\r" : hex;
+    EXPECT_EQ(Printable("a" + std::string(1, static_cast<char>(c)) + "b"), "a" + expected + "b") << c;
+  }
+  // Each escaped code point with its neighbours on both sides, which pass.
+  const std::pair<const char*, const char*> rows[] = {
+      {"\xc2\x80", "\\xc2\\x80"},          {"\xc2\x9f", "\\xc2\\x9f"},  // C1 controls as UTF-8
+      {"\xc2\xa0", "\xc2\xa0"},              {"\x9b", "\\x9b"},            // no-break space; a raw C1 byte
+      {"\xd8\x9b", "\xd8\x9b"},              {"\xd8\x9c", "\\u061c"},       // U+061B, U+061C
+      {"\xd8\x9d", "\xd8\x9d"},              {"\xe2\x80\x8d", "\xe2\x80\x8d"},  // U+061D, U+200D
+      {"\xe2\x80\x8e", "\\u200e"},           {"\xe2\x80\x8f", "\\u200f"},
+      {"\xe2\x80\x90", "\xe2\x80\x90"},     {"\xe2\x80\xa7", "\xe2\x80\xa7"},  // U+2010, U+2027
+      {"\xe2\x80\xa8", "\\u2028"},           {"\xe2\x80\xa9", "\\u2029"},
+      {"\xe2\x80\xaa", "\\u202a"},           {"\xe2\x80\xae", "\\u202e"},
+      {"\xe2\x80\xaf", "\xe2\x80\xaf"},     {"\xe2\x81\xa5", "\xe2\x81\xa5"},  // U+202F, U+2065
+      {"\xe2\x81\xa6", "\\u2066"},           {"\xe2\x81\xa9", "\\u2069"},
+      {"\xe2\x81\xaa", "\xe2\x81\xaa"},                                        // U+206A
+      {"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x98\x80"},
+      // Not UTF-8: a stray byte, overlong, a surrogate, beyond U+10FFFF, cut short.
+      {"\xff", "\\xff"},                     {"\xc0\xaf", "\\xc0\\xaf"},
+      {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
+      {"\xe2\x80", "\\xe2\\x80"},
+  };
+  for (const auto& row : rows) {
+    std::string shown = Printable(std::string("<") + row.first + ">");
+    EXPECT_EQ(shown, std::string("<") + row.second + ">") << row.second;
+    EXPECT_EQ(Printable(shown), shown) << row.second;
+  }
+}
+
+TEST(Messages, SizesAreWordedInTheSingularForOne) {
+  EXPECT_EQ(DescribeBytes(1), "1 byte");
+  EXPECT_EQ(DescribeBytes(0), "0 bytes");
+  EXPECT_EQ(DescribeBytes(2), "2 bytes");
 }

@@ -2,11 +2,15 @@
 within the command-line host's default memory budget; and a stop signal
 ends a long whole-image decode at once."""
 import os
+import re
+import shutil
 import signal
+import struct
 import subprocess
 import sys
 import time
 import unittest
+import zlib
 
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'image'))
@@ -23,6 +27,13 @@ def run_measured(*args):
     _, status, usage = os.wait4(proc.pid, 0)
     proc.returncode = os.waitstatus_to_exitcode(status)
     return proc.returncode, usage.ru_maxrss / 1024, err
+
+
+def sanitized():
+    """True for a build under AddressSanitizer, whose shadow memory makes
+    peak figures meaningless."""
+    with open(GLYPHWEAVE, 'rb') as f:
+        return b'__asan_init' in f.read()
 
 
 class Bombs(Folder):
@@ -54,6 +65,52 @@ class Bombs(Folder):
             2048, 2048, 2048, 2048, True)))
         self.assertEqual(code, 2, err)
         self.assertIn(b'more than the limit of 1024 KB (--max-memory changes it)', err)
+
+    def test_heif_and_avif_decodes_stay_within_their_budget(self):
+        out = self.path('out') + '/'
+        os.mkdir(out)
+        measured = not sanitized()
+        # Headers (ispe) that say 64 x 64 and 64 x 48 over a coded 16384 x
+        # 16384 and 4000 x 3000: refused before anything is decoded.
+        for name, budget in (('avif-lying-16384x16384.avif', 16), ('heif-lying-4000x3000.heic', 20)):
+            with self.subTest(name=name):
+                code, peak, err = run_measured('-q', '--max-memory', '%dM' % budget, '-o', out, os.path.join(BAD, name))
+                self.assertEqual(code, 2, err)
+                self.assertIn(b'is coded at', err)
+                if measured:
+                    self.assertLess(peak, budget + 40, 'peak memory in MB')
+        # Honest images of 2400 x 1600, decoded within what they are charged.
+        if not shutil.which('heif-enc') or not shutil.which('avifenc'):
+            self.skipTest('heif-enc or avifenc is not installed')
+        width, height = 2400, 1600
+        y4m = self.path('source.y4m')
+        with open(y4m, 'wb') as f:
+            f.write(b'YUV4MPEG2 W%d H%d F25:1 Ip A1:1 C420jpeg\nFRAME\n' % (width, height))
+            f.write(bytes((x * 3) & 255 for x in range(width)) * height + bytes([90, 160]) * (width * height // 4))
+        rgba = self.path('source.png')
+        row = b'\0' + bytes((x * 5 + c * 60) & 255 for x in range(width) for c in range(4))
+        with open(rgba, 'wb') as f:
+            def chunk(kind, body):
+                return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+            f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 6, 0, 0, 0)) +
+                    chunk(b'IDAT', zlib.compress(row * height, 1)) + chunk(b'IEND', b''))
+        made = [('photo.heic', ['heif-enc', '-q', '50', '-p', 'preset=ultrafast', y4m, '-o']),
+                ('photo.avif', ['avifenc', '-s', '10', y4m]),
+                ('alpha.avif', ['avifenc', '-s', '10', rgba]),
+                ('alpha.heic', ['heif-enc', '-q', '50', '-p', 'preset=ultrafast', rgba, '-o'])]
+        for name, command in made:
+            with self.subTest(name=name):
+                subprocess.run(command + [self.path(name)], check=True, capture_output=True)
+                code, _, err = run_measured('-q', '--max-memory', '1M', '-o', out, self.path(name))
+                needed = re.search(rb'needs (\d+) MB', err)
+                self.assertEqual(code, 2, err)
+                self.assertIsNotNone(needed, err)
+                budget = int(needed.group(1))
+                code, peak, err = run_measured('-q', '--max-memory', '%dM' % budget, '-o', out, self.path(name))
+                self.assertEqual(code, 0, err)
+                if measured:
+                    # The process's own (program, plug-in, output buffers) on top.
+                    self.assertLess(peak, budget + 20, 'peak memory in MB')
 
     def test_a_stop_signal_ends_a_long_whole_decode(self):
         # An interlaced GIF is decoded whole: this one takes seconds.

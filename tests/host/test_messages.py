@@ -36,6 +36,9 @@ class OutputFailures(Folder):
         os.mkfifo(self.path('a.txt'))
         self.assertFails('is a named pipe (FIFO), not a regular file', '-o', self.path('a.txt'))
         os.remove(self.path('a.txt'))
+        os.symlink('a.txt', self.path('a.txt'))
+        self.assertFails('a.txt: cannot create the output file (-23): is a symbolic link in a loop of links')
+        os.remove(self.path('a.txt'))
         # A device node is never replaced, not even by root: this one is a
         # copy of /dev/null made here, so that a fault cannot harm the real one.
         try:
@@ -75,6 +78,23 @@ class Escaping(Folder):
         self.assertEqual(proc.returncode, 2)
         self.assertIn(b'no\\x07such.pgm', proc.stderr)
         self.assertNotIn(b'\x07', proc.stderr)
+
+    def test_what_was_typed_is_shown_escaped(self):
+        images.write_pnm(self.path('a.pgm'), 'P5', 1, 1, [0])
+        cases = [
+            (['--mode', '\x1b[2J'], b"unknown mode '\\x1b[2J'"),
+            (['--\x1b[2J'], b'unknown option --\\x1b[2J'),
+            (['-\x1b'], b'unknown option -\\x1b'),
+            (['--plugin', self.path('no\x1b]0;x\x07\u202e.so')], b'no\\x1b]0;x\\x07\\u202e.so'),
+            (['--play', self.path('step\u2066.json')], b'step\\u2066.json'),
+        ]
+        for args, shown in cases:
+            with self.subTest(args=args):
+                proc = run(*args, self.path('a.pgm'))
+                self.assertEqual(proc.returncode, 2, proc.stderr)
+                self.assertIn(shown, proc.stderr)
+                for raw in (b'\x1b', b'\x07', '\u202e'.encode(), '\u2066'.encode()):
+                    self.assertNotIn(raw, proc.stderr)
 
 
 class DialogPrompt(Folder):

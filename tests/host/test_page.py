@@ -191,7 +191,7 @@ class Files(Folder):
                                  (['--play', self.path('s.json'), a], 2, '--play'),
                                  (['--dialog', a], 2, '--dialog'),
                                  (['-o', self.path('old.html'), a], 1, 'old.html'),
-                                 (['-o', '/dev/null', a], 1, '/dev/null')]:
+                                 (['-o', '/dev/null', a], 2, 'page would go to /dev/null')]:
             with self.subTest(args=args):
                 proc = run('-q', '--html', *args)
                 self.assertEqual(proc.returncode, code, proc.stderr)

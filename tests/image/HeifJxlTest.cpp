@@ -169,6 +169,27 @@ TEST(HeifJxl, BudgetRefusesBeforeDecoding) {
   }
 }
 
+// An image sequence's header lets its 100 x 60 frames give their own size,
+// so its data does not say their size exactly and a header (ispe) that
+// understates it cannot be caught before decoding: the decode is charged
+// by what the data allows, not by the header's 16 x 16.
+TEST(Heif, ChargedByTheCodedDataNotTheHeader) {
+  if (Lacks(kHeifReader)) GTEST_SKIP() << "no HEIF reader in this build";
+  std::ifstream in(kData + "/heif/animated.avif", std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  std::string bytes = s.str();
+  for (size_t at = bytes.find("ispe"); at != std::string::npos; at = bytes.find("ispe", at + 4)) {
+    bytes.replace(at + 8, 8, std::string("\0\0\0\x10\0\0\0\x10", 8));
+  }
+  ImageOptions options;
+  options.memoryLimit = 1 << 20;
+  ImageInfo info;
+  std::string error;
+  EXPECT_TRUE(DecodeBytes(bytes, options, &info, &error, "sequence").empty());
+  EXPECT_EQ(error.rfind("sequence: needs ", 0), 0u) << error;
+}
+
 TEST(HeifJxl, CancelFlagInterrupts) {
   static volatile std::sig_atomic_t cancel = 1;
   for (const std::string& file : Readable()) {

@@ -386,6 +386,10 @@ def samples(data):
         # Blocks of 16 x 16, which lossless AV1 codes small.
         "grid.png": png_image(128, 128, 3, lambda x, y, c, f: (x // 16 * 40 + y // 16 * 25 * (c + 1) + c * 60) & 255),
         "animated.png": png_image(24, 16, 3, rgb, frames=2),
+        # Sizes x265 pads: coded 104 x 80, cropped by the conformance window.
+        "odd.png": png_image(101, 75, 3, rgb),
+        "frame-1.png": png_image(100, 60, 3, rgb),
+        "frame-2.png": png_image(100, 60, 3, lambda x, y, c, f: rgb(x, y, c, 1)),
     }
     # The same pixels tagged with a profile of their own.
     chunks = png_chunks(sources["rgb.png"])
@@ -417,6 +421,10 @@ def samples(data):
     # Lossy, with the encoders' own decodings.
     run("heif-enc", "-q", "50", src("rgb.png"), "-o", os.path.join(heif, "lossy.heic"))
     run("heif-enc", "-q", "50", src("rgba.png"), "-o", os.path.join(heif, "lossy-alpha.heic"))
+    run("heif-enc", "-q", "50", src("odd.png"), "-o", os.path.join(heif, "odd-101x75.heic"))
+    # An image sequence: its primary item's sequence header lets frames give
+    # their own size, where a still image's (reduced) header does not.
+    run("avifenc", "-s", "10", src("frame-1.png"), src("frame-2.png"), os.path.join(heif, "animated.avif"))
     run("avifenc", "-s", "8", src("rgb.png"), os.path.join(heif, "lossy.avif"))
     for name in ("lossy.heic", "lossy-alpha.heic", "lossy.avif"):
         run("heif-convert", "--quiet", os.path.join(heif, name), os.path.join(heif, name + ".png"))
@@ -609,6 +617,18 @@ def main():
     mdat = next(at for kind, at, size in iso_boxes(avif) if kind == b"mdat")
     files["avif-truncated.avif"] = avif[:mdat + 100]
     files["avif-corrupt-av1.avif"] = garble(avif, mdat + 12, 28)
+    # A grid that names itself as its first tile.
+    grid = sample("heif/lossless-grid-2x2.avif")
+    dimg = grid.index(b"dimg")
+    files["avif-grid-refers-to-itself.avif"] = (grid[:dimg + 8] + grid[dimg + 4:dimg + 6] +
+                                                grid[dimg + 10:])
+    # Brands libheif does not take (its message has its own prefixes); its
+    # major brand, heix, names it HEIF where HEIF is not read at all.
+    ftyp = avif.index(b"ftyp") - 4
+    brands = avif[ftyp + 8:ftyp + struct.unpack(">I", avif[ftyp:ftyp + 4])[0]]
+    kept = b"heix" + brands[4:8] + b"".join(b"zzzz" for _ in range(8, len(brands), 4))
+    files["heif-no-brand-libheif-reads.avif"] = avif[:ftyp + 8] + kept + avif[ftyp + 8 + len(brands):]
+    files.update(lying())
     files["jxl-header-only.jxl"] = jxl[:8]
     files["jxl-truncated.jxl"] = jxl[:len(jxl) * 6 // 10]
     files["jxl-corrupt.jxl"] = garble(jxl, len(jxl) // 2, 16)
@@ -640,6 +660,31 @@ def main():
     os.makedirs(os.path.join(out, "folder.tif"), exist_ok=True)
     with open(os.path.join(out, "folder.tif", "README"), "w") as f:
         f.write("A folder named like an image: opening it must say it is a folder.\n")
+
+
+def lying():
+    """Small files whose header (ispe) gives a small image but whose codec
+    headers say a large one: flat images, which encode to a few KB. The
+    16384 x 16384 AVIF takes avifenc about 30 s and 4 GB."""
+    import subprocess
+    work = tempfile.mkdtemp()
+    def flat(name, width, height):
+        row = b"\0" + bytes([100, 150, 200]) * width
+        body = zlib.compressobj(6)
+        data = b"".join(body.compress(row) for _ in range(height)) + body.flush()
+        with open(os.path.join(work, name), "wb") as f:
+            f.write(png_build([(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)),
+                               (b"IDAT", data), (b"IEND", b"")]))
+        return os.path.join(work, name)
+    def made(*args):
+        subprocess.run(args, check=True, capture_output=True)
+        with open(args[-1], "rb") as f:
+            return f.read()
+    avif = made("avifenc", "-s", "10", "-y", "420", "--min", "63", "--max", "63",
+                flat("wide.png", 16384, 16384), os.path.join(work, "wide.avif"))
+    heic = made("heif-enc", "-q", "10", flat("photo.png", 4000, 3000), "-o", os.path.join(work, "photo.heic"))
+    return {"avif-lying-16384x16384.avif": heif_with_size(avif, 64, 64),
+            "heif-lying-4000x3000.heic": heif_with_size(heic, 64, 48)}
 
 
 def seeds(corpus):

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <malloc.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -11,6 +12,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -125,9 +127,12 @@ int UsableProcessors() {
 
 PathKind DescribePathKind(const std::string& path) {
   struct stat link{};
-  if (::lstat(path.c_str(), &link) != 0) return PathKind::kMissing;
+  if (::lstat(path.c_str(), &link) != 0) return errno == ELOOP ? PathKind::kLinkLoop : PathKind::kMissing;
   struct stat st{};
-  if (::stat(path.c_str(), &st) != 0) return S_ISLNK(link.st_mode) ? PathKind::kDanglingLink : PathKind::kOther;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ELOOP) return PathKind::kLinkLoop;
+    return S_ISLNK(link.st_mode) ? PathKind::kDanglingLink : PathKind::kOther;
+  }
   if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
   if (S_ISFIFO(st.st_mode)) return PathKind::kFifo;
   if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return PathKind::kDevice;
@@ -251,7 +256,134 @@ void CloseFile(int fd) {
   if (fd >= 0) ::close(fd);
 }
 
-void PrepareStandardStreams() {}
+void PrepareStandardStreams() {
+  // Each placeholder is open the other way round from its stream's use:
+  // reading standard input or writing standard output or error then fails
+  // with EBADF, as on the closed descriptor.
+  const int modes[3] = {O_WRONLY, O_RDONLY, O_RDONLY};
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int held = ::open("/dev/null", modes[fd]);
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+}
+
+namespace {
+
+// How much a write to `fd` can take without waiting for its reader, once
+// poll() has said there is room. A file or disk never waits. A pipe holds
+// its bytes in pages and has room for at least one when poll() says so;
+// what its unread bytes leave free, counting a page for the one partly
+// read, takes more at once (with one writer, as here). Anything else (a
+// terminal, a socket) takes PIPE_BUF bytes.
+size_t RoomWithoutWaiting(int fd, const struct stat& st) {
+  if (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)) return size_t{1} << 20;
+  if (!S_ISFIFO(st.st_mode)) return PIPE_BUF;
+  const long page = ::sysconf(_SC_PAGESIZE);
+  const int capacity = ::fcntl(fd, F_GETPIPE_SZ);
+  int unread = 0;
+  if (page <= 0 || capacity <= 0 || ::ioctl(fd, FIONREAD, &unread) != 0) return PIPE_BUF;
+  const long freePages = capacity / page - ((unread + page - 1) / page + 1);
+  return freePages * page > PIPE_BUF ? static_cast<size_t>(freePages * page) : PIPE_BUF;
+}
+
+}  // namespace
+
+WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile std::sig_atomic_t* stop,
+                              int* error) {
+  const char* next = static_cast<const char*>(data);
+  // A pipe, terminal or socket can make a write wait for its reader. Each
+  // write takes only what fits once poll() says there is room, so the only
+  // waiting is in poll(), where a stop signal ends it.
+  struct stat st{};
+  if (::fstat(fd, &st) != 0) st.st_mode = 0;
+  // The stop signals are held back except inside ppoll(): one that arrives
+  // after `*stop` was looked at still ends the wait that follows.
+  sigset_t stops;
+  sigset_t previous;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  sigaddset(&stops, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &stops, &previous);
+  WriteResult result = WriteResult::kWritten;
+  while (size > 0) {
+    if (stop != nullptr && *stop != 0) {
+      result = WriteResult::kStopped;
+      break;
+    }
+    // A thread that leaves the signals to another still sees the flag.
+    pollfd wait = {fd, POLLOUT, 0};
+    const timespec step = {0, 200 * 1000 * 1000};
+    int ready = ::ppoll(&wait, 1, &step, &previous);
+    if (ready <= 0) continue;
+    ssize_t n = ::write(fd, next, std::min(size, RoomWithoutWaiting(fd, st)));
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
+    if (n <= 0) {
+      *error = n < 0 ? errno : EIO;
+      result = *error == EPIPE ? WriteResult::kReaderGone : WriteResult::kFailed;
+      break;
+    }
+    next += n;
+    size -= static_cast<size_t>(n);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return result;
+}
+
+int DescriptorNamedBy(const std::string& path) {
+  if (path == "/dev/stdin") return 0;
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const size_t length = std::strlen(prefix);
+    if (path.compare(0, length, prefix) != 0) continue;
+    std::string number = path.substr(length);
+    // As the kernel reads these names: digits, no leading zero.
+    if (number.empty() || number.size() > 9 || (number.size() > 1 && number[0] == '0') ||
+        number.find_first_not_of("0123456789") != std::string::npos) {
+      return -1;
+    }
+    return std::atoi(number.c_str());
+  }
+  return -1;
+}
+
+std::string SystemFolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  // The folder as the system resolves it: its longest part that exists,
+  // links followed, and the rest as written.
+  std::string rest;
+  std::string where;
+  for (;;) {
+    char* real = ::realpath(folder.c_str(), nullptr);
+    if (real != nullptr) {
+      where = std::string(real) + rest;
+      std::free(real);
+      if (where.compare(0, 2, "//") == 0) where.erase(0, 1);  // the root and what follows it
+      break;
+    }
+    size_t cut = folder.rfind('/');
+    if (folder == "/") return std::string();
+    if (cut == std::string::npos) {
+      char cwd[PATH_MAX];
+      if (::getcwd(cwd, sizeof cwd) == nullptr) return std::string();
+      where = std::string(cwd) + "/" + folder + rest;
+      break;
+    }
+    rest = folder.substr(cut) + rest;
+    folder = cut == 0 ? "/" : folder.substr(0, cut);
+  }
+  for (const char* system : {"/dev", "/proc"}) {
+    const size_t length = std::strlen(system);
+    if (where.compare(0, length, system) == 0 && (where.size() == length || where[length] == '/')) return system;
+  }
+  return std::string();
+}
 
 void ReturnFreedMemoryPromptly() {
 #ifdef M_MMAP_THRESHOLD

@@ -4,6 +4,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <csignal>
 
 struct LoadedModule {
@@ -200,6 +201,27 @@ void PrepareStandardStreams() {
 
 // The Windows heap gives large blocks their own pages already.
 void ReturnFreedMemoryPromptly() {}
+
+WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile std::sig_atomic_t* stop,
+                              int* error) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    if (stop != nullptr && *stop != 0) return WriteResult::kStopped;
+    unsigned piece = size > (1u << 16) ? 1u << 16 : static_cast<unsigned>(size);
+    int n = _write(fd, next, piece);
+    if (n <= 0) {
+      *error = n < 0 ? errno : EIO;
+      return *error == EPIPE ? WriteResult::kReaderGone : WriteResult::kFailed;
+    }
+    next += n;
+    size -= static_cast<size_t>(n);
+  }
+  return WriteResult::kWritten;
+}
+
+// Windows names no descriptors by path, and has no folders of devices.
+int DescriptorNamedBy(const std::string& /*path*/) { return -1; }
+std::string SystemFolderOf(const std::string& /*path*/) { return std::string(); }
 
 bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std::string* error) {
   DWORD attributes = GetFileAttributesA(path.c_str());

@@ -82,30 +82,12 @@ std::string Exchange(int fd, int waitMs, const volatile std::sig_atomic_t* stop,
 
 bool OutputIsTerminal() { return IsTerminal(stdout); }
 
-bool WriteColouredOutput(const void* data, size_t size, const volatile std::sig_atomic_t* stop, bool* closed) {
-  const char* p = static_cast<const char*>(data);
-  *closed = false;
-  // Straight to the descriptor, so that what went out is known exactly;
-  // stdio holds nothing here (every write of it is flushed).
-  while (size > 0) {
-    if (stop != nullptr && *stop != 0) {
-      // A second Ctrl-C may cut this short too; then the terminal waits no more.
-      const size_t length = std::strlen(kResetSequence);
-      if (::write(STDOUT_FILENO, kResetSequence, length) < 0 && errno == EINTR) {
-        (void)!::write(STDOUT_FILENO, kResetSequence, length);
-      }
-      return false;
-    }
-    ssize_t n = ::write(STDOUT_FILENO, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *closed = errno == EPIPE;
-      return false;
-    }
-    p += n;
-    size -= static_cast<size_t>(n);
+void WriteColourReset() {
+  const size_t length = std::strlen(kResetSequence);
+  // A second Ctrl-C may cut this short too; one retry, then the terminal waits no more.
+  if (::write(STDOUT_FILENO, kResetSequence, length) < 0 && errno == EINTR) {
+    (void)!::write(STDOUT_FILENO, kResetSequence, length);
   }
-  return true;
 }
 
 int TerminfoColours(const char* term) {

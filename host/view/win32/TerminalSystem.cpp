@@ -6,10 +6,8 @@
 // Standard output is never treated as a terminal: the view's defaults stay off.
 bool OutputIsTerminal() { return false; }
 
-bool WriteColouredOutput(const void* data, size_t size, const volatile std::sig_atomic_t*, bool* closed) {
-  *closed = std::fwrite(data, 1, size, stdout) != size || std::fflush(stdout) != 0;
-  return !*closed;
-}
+// The Windows host never colours its output.
+void WriteColourReset() {}
 
 int TerminfoColours(const char*) { return -1; }
 
