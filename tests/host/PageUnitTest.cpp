@@ -11,14 +11,16 @@
 
 namespace {
 
-// The <pre>'s text as a browser reads it: tags dropped, the line feed after
-// <pre> dropped, the three references resolved.
+// The <pre>'s text as a browser reads it: the line feed after <pre> and
+// the colour elements dropped, the three references resolved. Any other
+// '<' or '>' would be markup, not text.
 std::string PreText(const std::string& page) {
   size_t start = page.find("<pre>\n");
   size_t end = page.find("</pre>");
   if (start == std::string::npos || end == std::string::npos) return "(no <pre>)";
-  std::string inner =
-      std::regex_replace(page.substr(start + 6, end - start - 6), std::regex("<[^>]*>"), "");
+  std::string inner = std::regex_replace(page.substr(start + 6, end - start - 6),
+                                         std::regex("<b style=color:#[0-9a-f]{6}>|</b>"), "");
+  if (inner.find_first_of("<>") != std::string::npos) return "(markup in the text)";
   std::string text;
   for (size_t i = 0; i < inner.size(); ++i) {
     static const char* const kNames[][2] = {{"&amp;", "&"}, {"&lt;", "<"}, {"&gt;", ">"}};
