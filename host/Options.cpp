@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "GlyphweaveVersion.h"
+#include "host/platform/HostSystem.h"
 
 namespace {
 
@@ -194,7 +195,7 @@ bool ParseSize(const std::string& text, uint64_t most, uint64_t* bytes) {
   return true;
 }
 
-std::string UsageText() { return std::string(kUsage) + "\n" + ImageInputHelp(); }
+std::string UsageText() { return std::string(kUsage) + "\n" + ImageInputHelp() + PlatformHelpNote(); }
 
 const char* VersionText() { return GW_VERSION; }
 

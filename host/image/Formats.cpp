@@ -209,21 +209,26 @@ const char* ImageInputHelp() {
       if (!list->empty()) *list += ", ";
       *list += item;
     };
-    if (kJpegReader != nullptr) {
-      add(&streamed, "baseline JPEG");
-      add(&whole, "progressive JPEG");
-    }
-    if (kPngReader != nullptr) {
-      add(&streamed, "non-interlaced PNG");
-      add(&whole, "interlaced PNG");
-    }
-    if (kTiffReader != nullptr) {
-      add(&streamed, "TIFF in strips or tiles");
-      add(&whole, "TIFF with separate planes or an encoding read through libtiff's RGBA interface");
-    }
-    if (kGifReader != nullptr) {
-      add(&streamed, "non-interlaced GIF");
-      add(&whole, "interlaced GIF");
+    if (kSystemDecoders != nullptr) {
+      // The system's decoders may hold any image whole; it is counted so.
+      add(&whole, (std::string("JPEG, PNG, TIFF and GIF, by ") + kSystemDecoders).c_str());
+    } else {
+      if (kJpegReader != nullptr) {
+        add(&streamed, "baseline JPEG");
+        add(&whole, "progressive JPEG");
+      }
+      if (kPngReader != nullptr) {
+        add(&streamed, "non-interlaced PNG");
+        add(&whole, "interlaced PNG");
+      }
+      if (kTiffReader != nullptr) {
+        add(&streamed, "TIFF in strips or tiles");
+        add(&whole, "TIFF with separate planes or an encoding read through libtiff's RGBA interface");
+      }
+      if (kGifReader != nullptr) {
+        add(&streamed, "non-interlaced GIF");
+        add(&whole, "interlaced GIF");
+      }
     }
     add(&streamed, "PNM and PAM");
     if (kWebpReader != nullptr) add(&whole, "WebP");

@@ -90,6 +90,9 @@ extern const ImageReader* const kWebpReader;
 extern const ImageReader* const kHeifReader;  // HEIF/HEIC and AVIF (libheif)
 extern const ImageReader* const kJxlReader;   // JPEG XL (libjxl)
 extern const ImageReader kPnmReader;
+// Non-null when JPEG, PNG, TIFF and GIF are read through the system's own
+// decoders (the Windows Imaging Component on Windows): their name, for help.
+extern const char* const kSystemDecoders;
 
 // "name: message".
 void SetImageError(std::string* error, const ImageSource& source, const std::string& message);

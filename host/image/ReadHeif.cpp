@@ -61,7 +61,8 @@ struct HeifFunctions {
 };
 const HeifFunctions* gHeif = nullptr;
 
-// False with the reason when libheif cannot be had.
+// False with the users' message (after the file's name) when libheif cannot
+// be had.
 bool LoadHeif(std::string* error) {
   static std::once_flag once;
   static HeifFunctions table;
@@ -70,12 +71,18 @@ bool LoadHeif(std::string* error) {
     static const char* const kNames[] = {HEIF_FUNCTIONS(GW_FUNCTION_NAME) nullptr};
     std::vector<void*> addresses;
     const std::string soname = "libheif.so." + std::to_string(LIBHEIF_NUMERIC_VERSION >> 24);
-    if (!OpenSharedLibrary(soname, kNames, &addresses, &failure)) return;
+    bool absent = false;
+    if (!OpenSharedLibrary(soname, kNames, &addresses, &failure, &absent)) {
+      failure = absent ? "a HEIF or AVIF file, which needs the package " GW_HEIF_PACKAGE
+                         ", not installed here (apt install " GW_HEIF_PACKAGE ")"
+                       : "a HEIF or AVIF file, and this machine's libheif cannot be used: " + failure;
+      return;
+    }
     size_t next = 0;
     HEIF_FUNCTIONS(GW_FUNCTION_TAKE)
     // The codecs are built into Debian's libheif; any plug-ins are loaded here.
     if (table.heif_init(nullptr).code != heif_error_Ok) {
-      failure = "libheif does not start";
+      failure = "a HEIF or AVIF file, and this machine's libheif does not start";
       return;
     }
     gHeif = &table;
@@ -421,7 +428,7 @@ bool HeifOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
   layout->format = "HEIF";
   std::string why;
   if (!LoadHeif(&why)) {
-    SetImageError(error, *source, "a HEIF or AVIF file, and this machine's libheif cannot be used: " + why);
+    SetImageError(error, *source, why);
     return false;
   }
   HeifState* s = new HeifState;

@@ -52,7 +52,8 @@ struct JxlFunctions {
 };
 const JxlFunctions* gJxl = nullptr;
 
-// False with the reason when libjxl cannot be had.
+// False with the users' message (after the file's name) when libjxl cannot
+// be had.
 bool LoadJxl(std::string* error) {
   static std::once_flag once;
   static JxlFunctions table;
@@ -63,7 +64,13 @@ bool LoadJxl(std::string* error) {
     // Before 1.0 every minor version is an ABI of its own.
     const std::string soname = JPEGXL_MAJOR_VERSION == 0 ? "libjxl.so.0." + std::to_string(JPEGXL_MINOR_VERSION)
                                                          : "libjxl.so." + std::to_string(JPEGXL_MAJOR_VERSION);
-    if (!OpenSharedLibrary(soname, kNames, &addresses, &failure)) return;
+    bool absent = false;
+    if (!OpenSharedLibrary(soname, kNames, &addresses, &failure, &absent)) {
+      failure = absent ? "a JPEG XL file, which needs the package " GW_JXL_PACKAGE
+                         ", not installed here (apt install " GW_JXL_PACKAGE ")"
+                       : "a JPEG XL file, and this machine's libjxl cannot be used: " + failure;
+      return;
+    }
     size_t next = 0;
     JXL_FUNCTIONS(GW_FUNCTION_TAKE)
     gJxl = &table;
@@ -202,7 +209,7 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   layout->format = "JPEG XL";
   std::string why;
   if (!LoadJxl(&why)) {
-    SetImageError(error, *source, "a JPEG XL file, and this machine's libjxl cannot be used: " + why);
+    SetImageError(error, *source, why);
     return false;
   }
   JxlState* s = new JxlState;

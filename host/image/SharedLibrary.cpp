@@ -3,11 +3,15 @@
 #include <dlfcn.h>
 
 bool OpenSharedLibrary(const std::string& soname, const char* const* symbols,
-                       std::vector<void*>* addresses, std::string* error) {
+                       std::vector<void*>* addresses, std::string* error, bool* absent) {
+  if (absent != nullptr) *absent = false;
   void* library = dlopen(soname.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
-    const char* why = dlerror();
-    *error = "cannot load " + soname + " (" + (why != nullptr ? why : "unknown reason") + ")";
+    const char* text = dlerror();
+    const std::string why = text != nullptr ? text : "unknown reason";
+    // glibc names the file it could not find: this one, or one it needs.
+    if (absent != nullptr) *absent = why.rfind(soname + ": cannot open shared object file", 0) == 0;
+    *error = "cannot load " + soname + " (" + why + ")";
     return false;
   }
   addresses->clear();

@@ -11,9 +11,11 @@
 
 // Opens the library `soname` and looks up every name of `symbols` (ending
 // with a null), in order, into `addresses`. False with the reason in
-// `error`. A library stays loaded once opened.
+// `error`, and with `*absent` (when given) set when the library itself is
+// not on the machine, as opposed to being there and unusable. A library
+// stays loaded once opened.
 bool OpenSharedLibrary(const std::string& soname, const char* const* symbols,
-                       std::vector<void*>* addresses, std::string* error);
+                       std::vector<void*>* addresses, std::string* error, bool* absent = nullptr);
 
 // A table of a library's functions: list them once,
 //   #define HEIF_FUNCTIONS(X) X(heif_init) X(heif_context_alloc) ...

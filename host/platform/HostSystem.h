@@ -37,6 +37,10 @@ bool IsFolder(const std::string& path);
 // the system cannot tell.
 bool TerminalSize(FILE* stream, int* columns, int* lines);
 
+// What --help adds about this system's build (ends with a line feed, or
+// is empty): on Windows, what it lacks that the Linux program has.
+const char* PlatformHelpNote();
+
 // True when the plug-in's Save As dialog has a terminal to ask on: a
 // controlling terminal, with this program in its foreground.
 bool HaveTerminalToAsk();

@@ -125,11 +125,11 @@ bool IsReplaceable(int folder, const char* target, const struct stat& st) {
 bool TakeOwnerAndMode(int fd, const struct stat& old) {
   // Owner first: a change of owner clears the set-id bits that the mode then
   // restores.
-  if (::geteuid() == 0) {
-    (void)::fchown(fd, old.st_uid, old.st_gid);
-  } else {
-    (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-  }
+  // Where the system refuses, the file keeps our owner; the mode below still
+  // opens it to no more people than the old one.
+  const int owned = ::geteuid() == 0 ? ::fchown(fd, old.st_uid, old.st_gid)
+                                     : ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  static_cast<void>(owned);
   if (::fchmod(fd, old.st_mode & 07777) == 0) return true;
   // Some file systems have no modes to set; what matters is that nothing is
   // widened.

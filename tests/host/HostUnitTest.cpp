@@ -117,11 +117,12 @@ TEST(PropertyList, ReadsKindNameVersionAndEntry) {
 TEST(StepFile, RoundTripsPathsThatAreNotUtf8) {
   // Each of these once passed a too lenient check and made the JSON writer
   // throw: overlong forms, a surrogate, lead bytes beyond U+10FFFF.
-  const std::string paths[] = {"/home/me/out/", std::string("/tmp/\xff\xfe.txt"),
-                               std::string("/tmp/\xc0\xaf/"), std::string("/tmp/\xed\xa0\x80/"),
-                               std::string("/tmp/\xf5\x80\x80\x80/"), std::string("/tmp/\xe0\x80\xaf/"),
-                               std::string("/tmp/caf\xc3\xa9/")};
-  for (const std::string& path : paths) {
+  // (path, kept as text rather than hex)
+  const std::pair<std::string, bool> rows[] = {
+      {"/home/me/out/", true},          {"/tmp/\xff\xfe.txt", false},      {"/tmp/\xc0\xaf/", false},
+      {"/tmp/\xed\xa0\x80/", false},     {"/tmp/\xf5\x80\x80\x80/", false}, {"/tmp/\xf4\x90\x80\x80/", false},
+      {"/tmp/\xe0\x80\xaf/", false},     {"/tmp/caf\xc3\xa9/", true},        {"/tmp/caf\xc3\xa9", true}};
+  for (const auto& [path, text] : rows) {
     RecordedStep step;
     step.parameters.push_back({FourCharCode('I', 'n', ' ', ' '), path});
     RecordedStep back;
@@ -130,7 +131,6 @@ TEST(StepFile, RoundTripsPathsThatAreNotUtf8) {
     ASSERT_TRUE(StepFromJson(json, &back, &error)) << error;
     ASSERT_EQ(back.parameters.size(), 1u);
     EXPECT_EQ(back.parameters[0].alias, path);
-    bool text = path == "/home/me/out/" || path == std::string("/tmp/caf\xc3\xa9/");
     EXPECT_EQ(json.find("\"pathHex\"") == std::string::npos, text) << json;
   }
 }
@@ -161,10 +161,15 @@ TEST(StepFile, RefusesWhatIsNotAStep) {
     EXPECT_FALSE(StepFromJson(text, &step, &error)) << text;
     EXPECT_FALSE(error.empty()) << text;
   }
-  std::string longPath(300, 'p');
-  EXPECT_FALSE(StepFromJson("{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": "
-                            "[{\"key\": \"In  \", \"type\": \"alias\", \"path\": \"" + longPath + "\"}]}",
-                            &step, &error));
+  // The longest path the plug-in takes is 255 bytes; hex digits in either case.
+  auto withPath = [](const std::string& field) {
+    return "{\"format\": \"glyphweave-step\", \"version\": 1, \"parameters\": "
+           "[{\"key\": \"In  \", \"type\": \"alias\", " + field + "}]}";
+  };
+  EXPECT_TRUE(StepFromJson(withPath("\"path\": \"" + std::string(255, 'p') + "\""), &step, &error)) << error;
+  EXPECT_FALSE(StepFromJson(withPath("\"path\": \"" + std::string(256, 'p') + "\""), &step, &error));
+  ASSERT_TRUE(StepFromJson(withPath("\"pathHex\": \"2F746D702F\""), &step, &error)) << error;
+  EXPECT_EQ(step.parameters[0].alias, "/tmp/");
 }
 
 TEST(StepFile, NestingDeeperThanTheLimitIsRefusedWhetherListsOrObjects) {
@@ -245,7 +250,8 @@ TEST(Printable, EscapesWhatCouldMoveBreakOrReorderTheLine) {
       // Not UTF-8: a stray byte, overlong, a surrogate, beyond U+10FFFF, cut short.
       {"\xff", "\\xff"},                     {"\xc0\xaf", "\\xc0\\xaf"},
       {"\xed\xa0\x80", "\\xed\\xa0\\x80"},  {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},
-      {"\xe2\x80", "\\xe2\\x80"},
+      {"\xe2\x80", "\\xe2\\x80"},        {"\xe0\x80\xaf", "\\xe0\\x80\\xaf"},
+      {"\xc3(", "\\xc3("},                {"\xc2\x9b" "31m", "\\xc2\\x9b31m"},  // a lead byte alone; CSI
   };
   for (const auto& row : rows) {
     std::string shown = Printable(std::string("<") + row.first + ">");

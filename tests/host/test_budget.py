@@ -14,6 +14,7 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'image'))
+import images  # noqa: E402
 import make_bad_corpus as corpus  # noqa: E402
 from test_glyphweave import GLYPHWEAVE, Folder  # noqa: E402
 
@@ -131,6 +132,41 @@ class Bombs(Folder):
                 self.assertLess(waited, 3, 'the decode went on after the signal')
                 self.assertEqual(self.leftovers(), [])
                 self.assertFalse(os.path.exists(self.path('long.txt')))
+
+
+def jpeg_with_scans(path, scans, workdir):
+    """A grey progressive JPEG of exactly `scans` scans (2 to 64): the DC
+    coefficients, then the 63 AC coefficients in scans - 1 bands."""
+    pgm = os.path.join(workdir, 'scans.pgm')
+    images.write_pnm(pgm, 'P5', 64, 48, images.pattern(64 * 48))
+    base = subprocess.run(['cjpeg', '-grayscale', pgm], check=True, capture_output=True).stdout
+    edges = [1 + 63 * k // (scans - 1) for k in range(scans)]
+    script = os.path.join(workdir, 'scans.txt')
+    with open(script, 'w') as f:
+        f.write('0: 0 0 0 0;\n' + ''.join('0: %d %d 0 0;\n' % (a, b - 1) for a, b in zip(edges, edges[1:])))
+    with open(path, 'wb') as f:
+        f.write(subprocess.run(['jpegtran', '-scans', script], input=base, check=True, capture_output=True).stdout)
+
+
+class Limits(Folder):
+    def test_the_scan_limit_at_and_beside_it(self):
+        for scans, refused in ((40, False), (41, True)):
+            jpeg_with_scans(self.path('p.jpg'), scans, self.dir)
+            code, _, err = run_measured('-q', self.path('p.jpg'))
+            self.assertEqual(code, 2 if refused else 0, err)
+            if refused:
+                self.assertIn(b'a JPEG file with 41 scans, more than the 40 this reader decodes', err)
+
+    def test_the_budget_at_its_edge(self):
+        # The need a refusal names is enough, and one byte less is not.
+        with open(self.path('small.gif'), 'wb') as f:
+            f.write(corpus.gif(60, 50, 60, 50, True))
+        code, _, err = run_measured('-q', '--max-memory', '1', self.path('small.gif'))
+        need = re.search(rb'needs (\d+) bytes ', err)
+        self.assertIsNotNone(need, err)
+        for limit, status in ((int(need.group(1)), 0), (int(need.group(1)) - 1, 2)):
+            code, _, err = run_measured('-q', '--max-memory', str(limit), self.path('small.gif'))
+            self.assertEqual(code, status, err)
 
 
 if __name__ == '__main__':

@@ -190,6 +190,7 @@ class OutputAndSteps(Folder):
         # One file for several images would overwrite itself: refused.
         proc = run('-q', '-o', self.path('out', 'x.txt'), self.path('a.pgm'), self.path('b.pgm'))
         self.assertEqual(proc.returncode, 2)
+        self.assertIn(b'but 2 images are given; give a folder', proc.stderr)
 
     def test_record_then_replay_into_a_folder(self):
         step = self.path('step.json')
@@ -325,6 +326,13 @@ class Dialog(Folder):
         self.assertEqual(proc.returncode, 2)
         self.assertIn(b'--dialog asks on the terminal, and there is none here', proc.stderr)
         self.assertFalse(os.path.exists(self.path('doc.txt')))
+        # A step naming one file is fine for several images when the dialog asks for each.
+        with open(self.path('step.json'), 'w') as f:
+            json.dump({'format': 'glyphweave-step', 'version': 1, 'parameters': [
+                {'key': 'In  ', 'type': 'alias', 'path': self.path('one.txt')}]}, f)
+        proc = subprocess.run([GLYPHWEAVE, '-q', '--dialog', '--play', self.path('step.json'), self.path('doc.pgm'),
+                               self.path('doc.pgm')], capture_output=True, timeout=60, start_new_session=True)
+        self.assertIn(b'--dialog asks on the terminal', proc.stderr)
 
 
 class BadInput(Folder):

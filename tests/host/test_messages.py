@@ -2,6 +2,7 @@
 failure, names escaped on both streams, the dialog's terminal."""
 import os
 import pty
+import pwd
 import select
 import shutil
 import stat
@@ -12,7 +13,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import images  # noqa: E402
-from test_glyphweave import GLYPHWEAVE, Folder, run  # noqa: E402
+from test_glyphweave import GLYPHWEAVE, MODULE, Folder, run  # noqa: E402
 
 
 class OutputFailures(Folder):
@@ -47,6 +48,46 @@ class OutputFailures(Folder):
             return
         self.assertFails('is a device, not a regular file', '-o', self.path('a.txt'))
         self.assertTrue(stat.S_ISCHR(os.lstat(self.path('a.txt')).st_mode))
+
+    def test_permissions_of_a_normal_user(self):
+        # Root may write anywhere: run as nobody, with the program and the
+        # module copied where nobody can reach them.
+        if os.geteuid() != 0:
+            self.skipTest('only root can run the program as another user')
+        nobody = pwd.getpwnam('nobody')
+        os.chmod(self.dir, 0o755)
+        os.mkdir(self.path('bin'))
+        for program in (GLYPHWEAVE, MODULE):
+            shutil.copy(program, self.path('bin'))
+        mine, theirs = self.path('mine'), self.path('theirs')
+        os.mkdir(mine)
+        os.mkdir(theirs)
+        os.chown(mine, nobody.pw_uid, nobody.pw_gid)
+        for name, owner, mode in (('ro.txt', nobody.pw_uid, 0o444), ('root.txt', 0, 0o644)):
+            with open(os.path.join(mine, name), 'w') as f:
+                f.write('earlier')
+            os.chown(os.path.join(mine, name), owner, nobody.pw_gid)
+            os.chmod(os.path.join(mine, name), mode)
+        # (output, the reason given; None: written)
+        rows = [(mine + '/', None), (theirs + '/', 'permission denied (folder %s/)' % theirs),
+                (os.path.join(mine, 'ro.txt'), 'the file is read-only'),
+                (os.path.join(mine, 'root.txt'), 'the file is read-only')]
+        for output, reason in rows:
+            with self.subTest(output=output):
+                proc = subprocess.run([self.path('bin', 'glyphweave'), '-q', '-o', output, self.path('a.pgm')],
+                                      capture_output=True, timeout=60, user=nobody.pw_uid, group=nobody.pw_gid,
+                                      extra_groups=[])
+                if reason is None:
+                    self.assertEqual(proc.returncode, 0, proc.stderr)
+                    self.assertEqual(os.stat(os.path.join(mine, 'a.txt')).st_uid, nobody.pw_uid)
+                    continue
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+                self.assertIn(b'cannot create the output file (-23): ' + reason.encode(), proc.stderr)
+                if not output.endswith('/'):
+                    with open(output) as f:
+                        self.assertEqual(f.read(), 'earlier')
+        self.assertEqual(sorted(os.listdir(mine)), ['a.txt', 'ro.txt', 'root.txt'])
+        self.assertEqual(os.listdir(theirs), [])
 
     def test_a_full_disk(self):
         disk = self.path('small')

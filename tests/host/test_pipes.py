@@ -69,6 +69,15 @@ class StandardInput(Folder):
             proc = run('-q', '-o', self.path('out') + '/', '-', stdin=f)
         self.assertExported(proc)
         self.assertEqual(self.read('out', 'stdin.txt'), images.text_of(4, 5, 3, samples))
+        # A replayed step sends it where the step says, standard output stays empty.
+        os.remove(self.path('out', 'stdin.txt'))
+        with open(self.path('step.json'), 'w') as f:
+            f.write('{"format": "glyphweave-step", "version": 1, "parameters": '
+                    '[{"key": "In  ", "type": "alias", "path": "%s/"}]}' % self.path('out'))
+        proc = run('-q', '--play', self.path('step.json'), '-', input=data)
+        self.assertExported(proc)
+        self.assertEqual(proc.stdout, b'')
+        self.assertEqual(self.read('out', 'stdin.txt'), images.text_of(4, 5, 3, samples))
 
     def test_piped_input_stops_at_max_input(self):
         # The copy goes to TMPDIR, and nothing of it stays there.

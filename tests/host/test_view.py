@@ -42,8 +42,12 @@ def show(args, columns=80, lines=24, answer=DARK, env=None, pieces=None, on_quer
     master, slave = os.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack('HHHH', lines, columns, 0, 0))
     modes = termios.tcgetattr(slave)
-    # Output exactly as written: no carriage returns added.
+    # Output exactly as written: no carriage returns added, and nothing
+    # dropped when Ctrl-C comes (the driver would otherwise discard what is
+    # queued, cutting a sequence wherever it happens to be: the terminal's
+    # doing, which no program can prevent).
     modes[1] &= ~termios.OPOST
+    modes[3] |= termios.NOFLSH
     termios.tcsetattr(slave, termios.TCSANOW, modes)
     before = termios.tcgetattr(slave)
 

@@ -53,7 +53,8 @@ TEST(ImageOpen, ContentDecidesTheFormatNotTheExtension) {
   error2 = OpenError(std::string("BM\0\0\0\0\0\0\0\0\0\0\0\0\x28\0\0\0", 18), "old.bmp");
   EXPECT_EQ(error2.rfind("old.bmp: a BMP file, which is not supported", 0), 0u) << error2;
   EXPECT_EQ(OpenError("BMW parts list", "parts"), "parts: not an image file (it starts with \"BMW part\"; "
-                                                  "readable formats: " + std::string(kJpegReader != nullptr ? "JPEG, PNG, TIFF, GIF, WebP, " : "") +
+                                                  "readable formats: " + std::string(kJpegReader != nullptr ? "JPEG, PNG, TIFF, GIF, " : "") +
+                                                  (kWebpReader != nullptr ? "WebP, " : "") +
                                                   (kHeifReader != nullptr ? "HEIF/HEIC, AVIF, " : "") +
                                                   (kJxlReader != nullptr ? "JPEG XL, " : "") + "PNM and PAM)");
 }
@@ -142,7 +143,10 @@ TEST(ImageRequests, HelpSaysWhatIsDecodedWhole) {
   std::string help = ImageInputHelp();
   EXPECT_NE(help.find("PNM and PAM"), std::string::npos) << help;
   EXPECT_NE(help.find("Decoded a band at a time"), std::string::npos) << help;
-  if (kJpegReader != nullptr) {
+  if (kSystemDecoders != nullptr) {
+    EXPECT_NE(help.find(std::string("Decoded whole, in memory: JPEG, PNG, TIFF and GIF, by ") + kSystemDecoders),
+              std::string::npos) << help;
+  } else if (kJpegReader != nullptr) {
     EXPECT_NE(help.find("Decoded whole, in memory: progressive JPEG"), std::string::npos) << help;
   }
   EXPECT_NE(help.find("Palette images\n(GIF, palette PNG and TIFF) open as rgb"), std::string::npos) << help;

@@ -46,10 +46,11 @@ class Staged(unittest.TestCase):
         files = sorted(os.path.relpath(os.path.join(d, f), dest)
                        for d, _, names in os.walk(dest) for f in names)
         expected = ['usr/bin/glyphweave', 'usr/lib/glyphweave/Glyphweave.so',
-                    'usr/share/bash-completion/completions/glyphweave', 'usr/share/man/man1/glyphweave.1.gz']
+                    'usr/share/bash-completion/completions/glyphweave', 'usr/share/man/man1/glyphweave.1.gz',
+                    'usr/share/doc/glyphweave/copyright', 'usr/share/doc/glyphweave/changelog.gz']
         if os.path.isfile(os.environ['WINDOWS_MODULE']):
             expected += ['usr/share/glyphweave/windows/Glyphweave.8be',
-                         'usr/share/glyphweave/windows/windows-install.txt']
+                         'usr/share/doc/glyphweave/windows-install.txt']
         self.assertEqual(files, sorted(expected))
 
         program = os.path.join(dest, 'usr', 'bin', 'glyphweave')
@@ -72,6 +73,9 @@ class Staged(unittest.TestCase):
         for binary in (program, module):
             headers = run([os.environ['OBJDUMP'], '-p', binary]).stdout
             self.assertNotRegex(headers, r'\b(RPATH|RUNPATH)\b', binary + ' keeps a build-tree library path')
+            # Debian's strip drops the compilers' version strings; so does ours.
+            sections = run([os.environ['OBJDUMP'], '-h', binary]).stdout
+            self.assertNotRegex(sections, r'\s\.comment\s', binary + ' keeps its .comment section')
 
 
 def complete(words, cwd):
@@ -163,6 +167,33 @@ class OptionsAgree(unittest.TestCase):
         self.assertEqual(documented - listed, set(), 'man page entries unknown to --help')
         self.assertEqual(mentioned - listed, set(), 'long options named in the man page unknown to --help')
         self.assertEqual(offered - listed, set(), 'completions unknown to --help')
+
+
+class Versions(unittest.TestCase):
+    """One version, project()'s: the program's, the changelog's newest entry,
+    and the names CPack gives the Debian package and the Windows download.
+    (The package's own fields and the download's program are checked where
+    they are made: check-package and windows_zip.py.)"""
+
+    def test_everything_carries_the_project_version(self):
+        version = os.environ['VERSION']
+        self.assertRegex(version, r'^\d+\.\d+\.\d+$')
+        self.assertEqual(run([GLYPHWEAVE, '--version']).stdout.split(), ['glyphweave', version])
+        with open(os.path.join(SOURCE_DIR, 'doc', 'changelog')) as f:
+            newest = re.match(r'glyphweave \(([^)]+)\) \S+; urgency=\w+$', f.readline())
+        self.assertIsNotNone(newest, "doc/changelog does not start with an entry")
+        self.assertEqual(newest.group(1), version, "doc/changelog's newest entry")
+
+        def cpack_setting(build, name):
+            with open(os.path.join(build, 'CPackConfig.cmake')) as f:
+                found = re.search(r'^set\(%s "([^"]*)"\)' % name, f.read(), re.M)
+            return found.group(1) if found else None
+        build = os.environ['BUILD_DIR']
+        self.assertEqual(cpack_setting(build, 'CPACK_PACKAGE_VERSION'), version)
+        # The Windows build beside this one, when there is one.
+        windows = os.path.join(build, '..', 'build-win32')
+        if os.path.isfile(os.path.join(windows, 'CPackConfig.cmake')):
+            self.assertEqual(cpack_setting(windows, 'CPACK_PACKAGE_FILE_NAME'), 'glyphweave-%s-windows' % version)
 
 
 if __name__ == '__main__':

@@ -106,6 +106,8 @@ bool TerminalSize(FILE* stream, int* columns, int* lines) {
   return true;
 }
 
+const char* PlatformHelpNote() { return ""; }
+
 bool HaveTerminalToAsk() {
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;

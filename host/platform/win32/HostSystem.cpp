@@ -78,6 +78,12 @@ bool TerminalSize(FILE* stream, int* columns, int* lines) {
   return *columns > 0 && *lines > 0;
 }
 
+const char* PlatformHelpNote() {
+  return "This Windows build has no terminal view and does not resize images: --width,\n"
+         "--height and --fit are refused (the Linux program does both). JPEG, PNG, GIF\n"
+         "and TIFF are read by the Windows Imaging Component, the system's own decoders.\n";
+}
+
 // The Windows dialog is a window of its own: it needs no terminal.
 bool HaveTerminalToAsk() { return true; }
 
