@@ -51,9 +51,18 @@ std::string ComposeOutputPath(const std::string& recorded, const std::string& do
   return folder + base + ".txt";
 }
 
+std::string ComposePagePath(const std::string& target, const std::string& documentName) {
+  std::string base;
+  std::string folder = FolderAndBase(documentName, &base);
+  if (target.empty()) return folder + base + ".html";
+  if (EndsInSeparator(target)) return target + base + ".html";
+  return target;
+}
+
 bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, std::string* error) {
   *plan = BatchPlan{};
   const size_t count = o.images.size();
+  std::string pageTarget;  // -o for the pages
   // Where every text streams when -o names a descriptor (-, /dev/stdout,
   // /dev/fd/N) rather than a path.
   int outputStream = !o.haveOutput ? -1 : o.ToStandardOutput() ? 1 : DescriptorNamedBy(o.output);
@@ -67,12 +76,15 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
                " images are given; give a folder (ending in '/')";
       return false;
     }
-    if (path.size() > 255) {
+    if (o.html) {
+      pageTarget = path;
+    } else if (path.size() > 255) {
       *error = "the output path is longer than 255 bytes";
       return false;
+    } else {
+      plan->step.parameters.push_back(StepParameter{kKeyOutputPath, path});
+      plan->haveStep = true;
     }
-    plan->step.parameters.push_back(StepParameter{kKeyOutputPath, path});
-    plan->haveStep = true;
   }
   const std::string* recorded = plan->haveStep ? RecordedOutput(plan->step) : nullptr;
   // A replayed step may name a descriptor too; the dialog only proposes it.
@@ -95,7 +107,12 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
                          : fromDescriptor && !o.haveOutput && !plan->haveStep && !o.dialog ? 1
                                                                                            : -1;
     e.toStandardOutput = e.streamDescriptor == 1;
-    if (e.streamDescriptor < 0 && !o.dialog) e.output = ComposeOutputPath(recorded ? *recorded : "", e.documentName);
+    e.page = o.html;
+    if (e.page && e.streamDescriptor < 0) {
+      e.output = ComposePagePath(pageTarget, e.documentName);
+    } else if (e.streamDescriptor < 0 && !o.dialog) {
+      e.output = ComposeOutputPath(recorded ? *recorded : "", e.documentName);
+    }
     plan->exports.push_back(e);
   }
 
@@ -115,7 +132,8 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
     std::string what = o.haveOutput ? "-o " + Printable(o.output)
                        : recorded   ? "the step in " + Printable(o.playFile)
                                     : Printable(e.image);
-    *error = what + ": no file is made in " + system + " (the text would go to " + Printable(e.output) +
+    *error = what + ": no file is made in " + system + " (the " + (e.page ? "page" : "text") + " would go to " +
+             Printable(e.output) +
              "); give -o a file or folder elsewhere, or -o - for standard output";
     return false;
   }
@@ -154,9 +172,10 @@ bool PlanBatch(const Options& o, const RecordedStep* played, BatchPlan* plan, st
     }
     for (size_t k = 0; k < count; ++k) {
       if (inputIds[k] != outputIds[i]) continue;
-      *error = k == i ? Printable(e.image) + " would be written over itself (the text goes to " +
+      const std::string what = e.page ? "page" : "text";
+      *error = k == i ? Printable(e.image) + " would be written over itself (the " + what + " goes to " +
                             Printable(e.output) + "); give another output with -o"
-                      : "the text of " + Printable(e.image) + " would be written over the input " +
+                      : "the " + what + " of " + Printable(e.image) + " would be written over the input " +
                             Printable(plan->exports[k].image) + " (" + Printable(e.output) + ")";
       return false;
     }

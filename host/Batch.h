@@ -25,6 +25,7 @@ struct PlannedExport {
   // The descriptor the text is copied to as it grows: 1 for standard
   // output, N for -o /dev/fd/N; -1 for a file the plug-in writes in place.
   int streamDescriptor = -1;
+  bool page = false;         // the host writes a web page to `output` (--html)
 };
 
 struct BatchPlan {
@@ -46,3 +47,7 @@ bool PlanBatch(const Options& options, const RecordedStep* played, BatchPlan* pl
 // path (a folder when it ends in a separator, else a file whose extension
 // becomes .txt), or without one ("") beside the document.
 std::string ComposeOutputPath(const std::string& recorded, const std::string& documentName);
+// Where the page of `documentName` goes for -o's `target` ("" without -o):
+// beside the document or in a folder (ending in a separator) as NAME.html,
+// else the file named, as it is named.
+std::string ComposePagePath(const std::string& target, const std::string& documentName);

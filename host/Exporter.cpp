@@ -9,10 +9,12 @@
 
 #include "host/BandReader.h"
 #include "host/Messages.h"
+#include "host/OutputWriter.h"
 #include "host/Progress.h"
 #include "host/image/Sizing.h"
 #include "host/platform/HostSystem.h"
 #include "host/view/ColouredText.h"
+#include "host/view/Page.h"
 #include "host/view/Player.h"
 #include "host/view/Terminal.h"
 #include "hostsupport/CheckedSize.h"
@@ -38,6 +40,7 @@ struct TextStream {
   bool failed = false;
   std::vector<char> buffer;  // one piece of the copy, kept between bands
   ColouredText* colour = nullptr;  // null: the text as written
+  Page* page = nullptr;            // null: the text itself
 };
 
 bool WriteColoured(const void* data, size_t size) {
@@ -49,7 +52,15 @@ bool WriteColoured(const void* data, size_t size) {
 }
 
 bool Deliver(TextStream* s, const char* data, size_t size) {
+  if (s->page != nullptr) return s->page->Add(data, size);
   return s->colour != nullptr ? s->colour->Add(data, size) : WriteStream(s->target, data, size);
+}
+
+// The lines that must be paired with the bands they come from, if any.
+TextRows* Pairing(TextStream* s) {
+  if (s == nullptr) return nullptr;
+  if (s->page != nullptr) return s->page->Coloured() ? &s->page->rows() : nullptr;
+  return s->colour != nullptr ? &s->colour->rows() : nullptr;
 }
 
 bool Pump(TextStream* s) {
@@ -128,10 +139,9 @@ ResultCode GW_HOSTCALL AdvanceState() {
     r.data = nullptr;
     return kResultReadError;
   }
-  if (a.stream != nullptr && a.stream->colour != nullptr) {
-    a.stream->colour->rows().AddBand(area.top, area.bottom, area.left, area.right, r.loPlane, r.hiPlane, data,
-                                     static_cast<int32_t>(rowBytes), BandColour(a.bands),
-                                     (area.right - area.left) * 3);
+  if (TextRows* rows = Pairing(a.stream)) {
+    rows->AddBand(area.top, area.bottom, area.left, area.right, r.loPlane, r.hiPlane, data,
+                  static_cast<int32_t>(rowBytes), BandColour(a.bands), (area.right - area.left) * 3);
   }
   r.data = const_cast<uint8_t*>(data);
   r.rowBytes = static_cast<int32_t>(rowBytes);
@@ -142,6 +152,35 @@ HostBoolean GW_HOSTCALL TestAbort() { return ExportsStopped() ? 1 : 0; }
 
 void GW_HOSTCALL Progress(int32_t done, int32_t total) {
   if (tActive->progress != nullptr) UpdateProgress(tActive->progress, done, total);
+}
+
+// Where a page goes (a file through the host's output writer, or standard
+// output), and the private folder the plug-in writes the text into.
+struct PageTarget {
+  std::string folder;
+  OutputWriter* writer = nullptr;  // null: standard output
+  std::string error;               // why a write or the commit failed
+};
+
+bool OpenPageTarget(const PageRequest& request, PageTarget* target, std::string* error) {
+  if (!request.path.empty() && !OpenOutputWriter(request.path, &target->writer, error)) return false;
+  if (!MakePrivateFolder(&target->folder, error)) {
+    if (target->writer != nullptr) AbandonOutput(target->writer);
+    target->writer = nullptr;
+    return false;
+  }
+  return true;
+}
+
+// The rest of the text after the last band, and the end of what it feeds.
+bool FinishText(TextStream* s) {
+  if (s->page != nullptr) return s->page->Finish();
+  return s->colour == nullptr || s->colour->Finish();
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of(NativeSeparator() == '/' ? "/" : "/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 bool RectIsEmpty(const Rect& r) { return r.top >= r.bottom || r.left >= r.right; }
@@ -305,10 +344,22 @@ void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile
   ActiveExport a{};
   a.image = image;
   a.info = info;
+  PageTarget pageTarget;
+  if (request.page.wanted) {
+    std::string error;
+    if (!OpenPageTarget(request.page, &pageTarget, &error)) {
+      outcome->result = kResultFileOpenError;
+      outcome->outputPath = request.page.path;
+      outcome->outputMessage = error;
+      return;
+    }
+  }
+  const bool pageToFile = pageTarget.writer != nullptr;
+
   TextStream stream;
-  stream.folder = request.streamFolder;
+  stream.folder = request.page.wanted ? pageTarget.folder : request.streamFolder;
   stream.target = request.streamDescriptor;
-  a.stream = request.streamFolder.empty() ? nullptr : &stream;
+  a.stream = stream.folder.empty() ? nullptr : &stream;
   RowLayout layout;
   layout.width = a.info.width;
   layout.planes = a.info.planes;
@@ -320,9 +371,23 @@ void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile
     coloured.reset(new ColouredText(layout, request.colour, WriteColoured));
     if (coloured->Coloured()) stream.colour = coloured.get();
   }
+  std::unique_ptr<Page> page;
+  if (request.page.wanted) {
+    PageLook look;
+    look.title = Printable(BaseName(name));
+    look.cellAspect = request.size.cellAspect;
+    look.dark = request.page.dark;
+    look.colour = request.page.colour;
+    const int descriptor = request.streamDescriptor;
+    page.reset(new Page(layout, look, [&pageTarget, descriptor](const void* data, size_t size) {
+      if (pageTarget.writer == nullptr) return WriteStream(descriptor, data, size);
+      return WriteOutput(pageTarget.writer, data, size, &pageTarget.error);
+    }));
+    stream.page = page.get();
+  }
   RecordedStep streamStep;
   if (a.stream != nullptr) {
-    streamStep.parameters.push_back(StepParameter{kKeyOutputPath, request.streamFolder + NativeSeparator()});
+    streamStep.parameters.push_back(StepParameter{kKeyOutputPath, stream.folder + NativeSeparator()});
   }
   const RecordedStep* step = a.stream != nullptr ? &streamStep : request.step;
 
@@ -360,7 +425,8 @@ void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile
   r.descriptorParameters = &a.descriptors;
 
   a.bands = StartBandReader(a.image, a.info.height, request.readAhead,
-                            stream.colour != nullptr && stream.colour->WantsPixels());
+                            (stream.colour != nullptr && stream.colour->WantsPixels()) ||
+                                (stream.page != nullptr && stream.page->WantsPixels()));
   a.progress = request.progress;
   tActive = &a;
   if (a.progress != nullptr) StartProgress(a.progress, true, Printable(request.imagePath));
@@ -402,15 +468,31 @@ void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile
     if (result == kResultOk) {
       if (stream.fd < 0) stream.fd = OpenOnlyFileIn(stream.folder);
       if (!Pump(&stream) && result == kResultOk) result = kResultCancelled;
-      if (stream.colour != nullptr && !stream.failed && !stream.colour->Finish()) {
+      if (!stream.failed && !FinishText(&stream)) {
         stream.failed = true;
         result = kResultCancelled;
       }
       outcome->result = result;
     }
     CloseFile(stream.fd);
-    outcome->streamClosed = stream.failed;
+    outcome->streamClosed = stream.failed && !pageToFile;
     RemoveFilesIn(stream.folder);
+  }
+  if (request.page.wanted) {
+    RemovePrivateFolder(pageTarget.folder);
+    outcome->outputPath = request.page.path;
+    if (pageToFile) {
+      // Whole or not at all: a failed export leaves the earlier page.
+      if (outcome->result == kResultOk) {
+        CommitOutput(pageTarget.writer, &pageTarget.error);
+      } else {
+        AbandonOutput(pageTarget.writer);
+      }
+      if (!pageTarget.error.empty()) {
+        outcome->result = kResultWriteError;
+        outcome->outputMessage = pageTarget.error;
+      }
+    }
   }
   if (a.descriptors.descriptor != nullptr) {
     outcome->recorded = ReadDescriptor(a.descriptors.descriptor, &outcome->step);

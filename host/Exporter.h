@@ -38,6 +38,16 @@ struct PlaySettings {
   std::function<SizeBounds()> bounds;
 };
 
+// The text as a web page instead of a text file: the plug-in writes into a
+// private folder of the export's own, and the page is made from the text as
+// it grows.
+struct PageRequest {
+  bool wanted = false;
+  std::string path;     // through the host's output writer; "": to `streamDescriptor`
+  bool dark = false;    // light text on black
+  bool colour = false;  // characters coloured as in the terminal view
+};
+
 struct ExportRequest {
   std::string imagePath;        // "-" is standard input
   std::string documentName;     // the name the plug-in is given
@@ -56,6 +66,7 @@ struct ExportRequest {
   // An animation is played, not exported once; null: its frame is exported.
   const PlaySettings* play = nullptr;
   int streamDescriptor = 1;
+  PageRequest page;
   ReadAheadWorker* readAhead = nullptr;  // null: no decoding ahead
   ProgressBar* progress = nullptr;       // null: no progress shown
 };
@@ -68,6 +79,7 @@ struct ExportOutcome {
   std::string outputPath;       // where the plug-in wrote (or meant to write)
   bool streamClosed = false;    // the copy to the stream stopped: its reader went away, a write
                                 // failed (OutputFailed) or a stop signal came
+  std::string outputMessage;    // why the page was not written, naming it
   bool recorded = false;        // finish handed back a step
   RecordedStep step;
   // The image's frames, and those of an animated PNG that cannot be read

@@ -36,6 +36,15 @@ ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t ind
     request.colour = s.streamColour;
     request.play = s.streamPlay;
   }
+  if (s.pages) {
+    // The page gets its text through a folder of its own, also from standard output.
+    request.streamFolder.clear();
+    request.colour = nullptr;
+    request.page.wanted = true;
+    request.page.path = e.streamDescriptor >= 0 ? "" : e.output;
+    request.page.dark = e.toStandardOutput ? s.streamDark : s.dark;
+    request.page.colour = s.pageColour;
+  }
   return request;
 }
 

@@ -25,6 +25,12 @@ struct JobSettings {
   SizeBounds streamSize;
   ColourMapper* streamColour = nullptr;
   const PlaySettings* streamPlay = nullptr;  // animations played (a terminal view)
+  // Every export a web page (--html), coloured or not; the background of
+  // the pages written to files and of those on standard output.
+  bool pages = false;
+  bool pageColour = false;
+  bool dark = false;
+  bool streamDark = false;
 };
 
 // The outcome of export `index`, or skipped = true when a stop came first.

@@ -40,6 +40,11 @@ const char* kUsage =
     "                        dialog (on the terminal)\n"
     "      --record FILE     save the recorded step (JSON) after a successful export\n"
     "      --play FILE       replay a recorded step for every IMAGE\n"
+    "      --html            write a web page holding the text instead (NAME.html,\n"
+    "                        or the file -o names; '-o -' for standard output) at\n"
+    "                        the size and mode the text would have, on the\n"
+    "                        background of --background; coloured (24-bit) only\n"
+    "                        with --color or --color=always\n"
     "Picture:\n"
     "      --mode MODE       gray, indexed, rgb, cmyk, lab, hsb, hsl, multichannel,\n"
     "                        duotone or bitmap (default: the image's own; see below)\n"
@@ -117,6 +122,7 @@ enum LongOnly {
   kOptMaxInput,
   kOptFrame,
   kOptLoop,
+  kOptHtml,
 };
 
 const option kLongOptions[] = {
@@ -146,6 +152,7 @@ const option kLongOptions[] = {
     {"background", required_argument, nullptr, kOptBackground},
     {"frame", required_argument, nullptr, kOptFrame},
     {"loop", required_argument, nullptr, kOptLoop},
+    {"html", no_argument, nullptr, kOptHtml},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -329,6 +336,7 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
         }
         if (value == "0") o->loop = 0;
         break;
+      case kOptHtml: o->html = true; break;
       case 'q': o->quiet = true; break;
       case 'h':
         *error = UsageText();
@@ -353,6 +361,12 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
   if (o->images.empty()) return usage("no image given");
   if (o->haveOutput && !o->playFile.empty()) return usage("-o and --play both give the output path");
   if (o->haveOutput && o->dialog) return usage("-o and --dialog both give the output path");
+  // The page is the host's to write; these choose or record the plug-in's file.
+  if (o->html && o->dialog) return usage("--html and --dialog cannot go together: -o names the page");
+  if (o->html && !o->playFile.empty()) return usage("--html and --play cannot go together: -o names the page");
+  if (o->html && !o->recordFile.empty()) {
+    return usage("--html and --record cannot go together: the plug-in's step has no page to record");
+  }
   size_t fromStandardInput = 0;
   for (const std::string& image : o->images) fromStandardInput += image == "-" ? 1 : 0;
   if (fromStandardInput > 1) return usage("standard input ('-') can be read only once");

@@ -38,6 +38,7 @@ struct Options {
   BackgroundChoice background = BackgroundChoice::kAuto;
   int32_t frame = 0;  // --frame; 0: not given (the first)
   int32_t loop = -1;  // --loop; -1: not given
+  bool html = false;  // a web page instead of the text
 
   bool ToStandardOutput() const { return haveOutput && output == "-"; }
   bool Sized() const { return width > 0 || height > 0 || fit; }

@@ -116,6 +116,11 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
     tally->imageUnreadable = true;
     return;
   }
+  if (!outcome.outputMessage.empty()) {
+    std::fprintf(stderr, "glyphweave: %s\n", Printable(outcome.outputMessage).c_str());
+    tally->exportFailed = true;
+    return;
+  }
   if (outcome.result != kResultOk) {
     // An export cancelled because a stream cannot be written: the reader
     // went away quietly, or the failure is told once at the end.
@@ -188,14 +193,24 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.streamImageOptions.colour = streamLook.colour != ColourDepth::kNone;
   settings.streamSize = ChooseSize(o, streamLook.fit);
   settings.streamColour = streamLook.colour != ColourDepth::kNone ? &colour : nullptr;
-  // A view plays animations, unless a frame is chosen; with several images,
-  // each once unless told otherwise.
+  // A view plays animations, unless a frame is chosen or a page is asked
+  // for; with several images, each once unless told otherwise.
   PlaySettings play;
   play.plays = o.loop >= 0 ? o.loop : plan.exports.size() > 1 ? 1 : -1;
   play.bounds = [&o, &streamLook] { return ChooseSize(o, streamLook.fit); };
-  if (facts.outputIsTerminal && o.frame == 0) {
+  if (facts.outputIsTerminal && o.frame == 0 && !o.html) {
     settings.streamImageOptions.animation = true;
     settings.streamPlay = &play;
+  }
+  if (o.html) {
+    // A page is not a terminal: coloured only when asked outright, the same
+    // wherever it is written, whatever NO_COLOR says; always 24-bit.
+    settings.pages = true;
+    settings.pageColour = o.colour == ColourWhen::kAlways;
+    settings.imageOptions.colour = settings.pageColour;
+    settings.streamImageOptions.colour = settings.pageColour;
+    settings.dark = fileLook.dark;
+    settings.streamDark = streamLook.dark;
   }
   settings.maxData = o.maxData;
   settings.showDialog = o.dialog;
@@ -203,7 +218,7 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   settings.jobs = o.dialog || streams ? 1 : o.jobs > 0 ? o.jobs : UsableProcessors();
   // A bar on the terminal the picture is drawn on would cut through it.
   settings.progress = !o.quiet && IsTerminal(stderr) && !(toTerminal && facts.outputIsTerminal);
-  if (streams && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
+  if (streams && !o.html && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
 
   // --max-memory bounds the whole run: the jobs share one budget.
   MemoryBudget* budget = NewMemoryBudget(o.imageOptions.memoryLimit);

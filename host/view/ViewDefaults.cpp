@@ -21,6 +21,7 @@ TextLook ChooseStreamLook(const Options& o, const ViewFacts& f) {
   bool dark = o.background == BackgroundChoice::kDark ||
               (o.background == BackgroundChoice::kAuto && view && f.background != Background::kLight);
   look.invert = Inverted(o, dark);
+  look.dark = dark;
   bool colour = o.colour == ColourWhen::kAlways || (o.colour == ColourWhen::kAuto && view && !f.noColour);
   ColourDepth depth = o.colourDepth != ColourDepth::kNone ? o.colourDepth : f.detected;
   if (depth == ColourDepth::kNone && o.colour == ColourWhen::kAlways) depth = ColourDepth::k256;
@@ -32,7 +33,8 @@ TextLook ChooseFileLook(const Options& o) {
   TextLook look;
   look.fit = o.fit;
   look.mode = o.imageOptions.mode;
-  look.invert = Inverted(o, o.background == BackgroundChoice::kDark);
+  look.dark = o.background == BackgroundChoice::kDark;
+  look.invert = Inverted(o, look.dark);
   return look;
 }
 

@@ -23,6 +23,7 @@ struct TextLook {
   bool fit = false;                        // fit the terminal (its size, else COLUMNS and LINES)
   int16_t mode = kImageModeOwn;
   bool invert = false;                     // samples inverted before the export
+  bool dark = false;                       // the background is taken to be dark
   ColourDepth colour = ColourDepth::kNone; // standard output coloured at this depth
 };
 
