@@ -264,6 +264,7 @@ TEST(Printable, EscapesWhatCouldMoveBreakOrReorderTheLine) {
     std::string shown = Printable(std::string("<") + row.first + ">");
     EXPECT_EQ(shown, std::string("<") + row.second + ">") << row.second;
     EXPECT_EQ(Printable(shown), shown) << row.second;
+    EXPECT_EQ(Printable(row.first), row.second);  // at the very start and end of a name
   }
 }
 

@@ -280,6 +280,10 @@ TEST(PngFiles, InflatingWholeChangesNothingButTheSpeed) {
   EXPECT_NE(Outcome(damaged["IDAT CRC"], 0).find("CRC error"), std::string::npos);
   EXPECT_NE(Outcome(damaged["Adler-32"], 0).find("incorrect data check"), std::string::npos);
   EXPECT_NE(Outcome(damaged["cut inside IDAT"], 0).find("truncated"), std::string::npos);
+  // A limit that holds the inflated image but not the data it comes from as well: streamed.
+  const uint64_t before = PngImagesInflatedWhole();
+  EXPECT_EQ(Outcome(png, 64 * (1 + 128 * 3)), std::string(noise.begin(), noise.end()));
+  EXPECT_EQ(PngImagesInflatedWhole(), before);
 }
 
 TEST(PngFiles, InterlacedIsDecodedWholeWithTheSamePixels) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <png.h>
+#include <tiffio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -314,6 +315,10 @@ TEST(Resampling, PaletteImagesOpenAsColourAndResizeToTheirOwnTable) {
   const std::vector<uint8_t> small = Resized(gif, Mode(kImageModeIndexed), 4, 2, &info);
   EXPECT_EQ(small, (std::vector<uint8_t>{1, 1, 2, 2, 1, 1, 2, 2}));
   EXPECT_EQ(info.paletteCount, 4);  // giflib's table: a power of two
+  // A flat area keeps its own entry, even when another entry (here giflib's
+  // black padding) has the same colour.
+  const std::string black = EncodeGif(8, 8, {255, 255, 255, 0, 0, 0, 255, 0, 0}, std::vector<uint8_t>(64, 1));
+  EXPECT_EQ(Resized(black, Mode(kImageModeIndexed), 3, 3, &info), std::vector<uint8_t>(9, 1));
 
   // A grey table (its transparent entry's colour does not count) opens as gray.
   GifOptions clear;
@@ -325,6 +330,58 @@ TEST(Resampling, PaletteImagesOpenAsColourAndResizeToTheirOwnTable) {
   EXPECT_EQ(DecodeBytes(EncodePng(2, 1, PNG_COLOR_TYPE_PALETTE, {0, 1}, greys), ImageOptions(), &info, &error),
             (std::vector<uint8_t>{0, 128}));
   EXPECT_EQ(info.mode, kImageModeGray);
+}
+
+TEST(Resampling, TranslucentColourKeepsItsLevelAndClearIsTheWhiteOfItsSpace) {
+  // Column a at alpha a, flat down, so that shortening it leaves each column
+  // to itself. Weighted by alpha, a level is rounded to half a step, which
+  // is 127.5 / a steps once alpha is divided out again, and the result to
+  // half its own; where nothing shows, the colour is the space's white.
+  const auto level = [](int a, int k) { return (a * 37 + k * 85 + 11) % 256; };
+  std::vector<uint8_t> rgba, lab;
+  for (int y = 0; y < 4; ++y) {
+    for (int a = 0; a < 256; ++a) {
+      for (int k = 0; k < 3; ++k) {
+        rgba.push_back(static_cast<uint8_t>(level(a, k)));
+        lab.push_back(static_cast<uint8_t>(k == 0 ? level(a, k) : level(a, k) - 128));  // a and b signed
+      }
+      rgba.push_back(static_cast<uint8_t>(a));
+      lab.push_back(static_cast<uint8_t>(a));
+    }
+  }
+  TiffOptions labAlpha;
+  labAlpha.photometric = PHOTOMETRIC_CIELAB;
+  labAlpha.extraSamples = {EXTRASAMPLE_UNASSALPHA};
+  const struct {
+    const char* what;
+    std::string file;
+    int16_t mode;
+    int white[3];
+  } cases[] = {
+      {"RGB", Pnm("P7\nWIDTH 256\nHEIGHT 4\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n", rgba),
+       kImageModeRGB, {255, 255, 255}},
+      {"Lab", EncodeTiff(256, 4, 4, lab, labAlpha), kImageModeLab, {255, 128, 128}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ImageInfo info;
+    const std::vector<uint8_t> out = Resized(c.file, Mode(c.mode, true), 256, 2, &info);
+    ASSERT_EQ(out.size(), 256u * 2 * 4);
+    int wrong = 0;
+    std::string first;
+    for (size_t i = 0; i < out.size(); i += 4) {
+      const int a = static_cast<int>(i / 4 % 256);
+      for (int k = 0; k < 4; ++k) {
+        const int got = out[i + static_cast<size_t>(k)];
+        const bool right = k == 3   ? got == a
+                           : a == 0 ? got == c.white[k]
+                                    : std::abs(got - level(a, k)) <= 127.5 / a + 0.5;
+        if (right) continue;
+        if (wrong++ == 0) first = "alpha " + std::to_string(a) + ", channel " + std::to_string(k) + ": " + std::to_string(got);
+      }
+    }
+    EXPECT_EQ(wrong, 0) << "first " << first;
+  }
 }
 
 // Reads the whole image in bands of 5 rows with colour rows beside them:
