@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -100,6 +101,8 @@ int TerminfoColours(const char* term) {
 
 Background AskTerminalBackground(int waitMs, const volatile std::sig_atomic_t* stop) {
   if (stop != nullptr && *stop != 0) return Background::kUnknown;
+  // Such a terminal would show the query as text, then wait out the time.
+  if (!TerminalTakesSequences(std::getenv("TERM"))) return Background::kUnknown;
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return Background::kUnknown;
   // The background of another terminal than the one standard output shows
