@@ -59,7 +59,9 @@ bool Pump(TextStream* s) {
   for (;;) {
     long long n = ReadAt(s->fd, s->buffer.data(), s->buffer.size(), s->copied);
     if (n <= 0) break;
-    if (!Deliver(s, s->buffer.data(), static_cast<size_t>(n))) {
+    // A write begun after a stop still puts out its first piece (for the
+    // report lines): the copy itself takes no more after one.
+    if (gInterrupted != 0 || !Deliver(s, s->buffer.data(), static_cast<size_t>(n))) {
       s->failed = true;
       return false;
     }

@@ -310,15 +310,22 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
   sigaddset(&stops, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stops, &previous);
   WriteResult result = WriteResult::kWritten;
-  while (size > 0) {
-    if (stop != nullptr && *stop != 0) {
-      result = WriteResult::kStopped;
-      break;
-    }
-    // A thread that leaves the signals to another still sees the flag.
+  for (bool first = true; size > 0; first = false) {
     pollfd wait = {fd, POLLOUT, 0};
-    const timespec step = {0, 200 * 1000 * 1000};
-    int ready = ::ppoll(&wait, 1, &step, &previous);
+    // A write begun after a stop signal (the report of an export that
+    // finished before it) still puts out what the reader has room for at
+    // once; beyond that piece, and wherever it would wait, a write gives
+    // way to the stop.
+    int ready = first ? ::poll(&wait, 1, 0) : 0;
+    if (ready <= 0) {
+      if (stop != nullptr && *stop != 0) {
+        result = WriteResult::kStopped;
+        break;
+      }
+      // A thread that leaves the signals to another still sees the flag.
+      const timespec step = {0, 200 * 1000 * 1000};
+      ready = ::ppoll(&wait, 1, &step, &previous);
+    }
     if (ready <= 0) continue;
     ssize_t n = ::write(fd, next, std::min(size, RoomWithoutWaiting(fd, st)));
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
