@@ -99,6 +99,11 @@ void CloseFile(int fd);
 // meant for it.
 void PrepareStandardStreams();
 
+// A descriptor of its own for the terminal `fd` refers to, on which writes never
+// wait (the shell's shared description left as it is); -1 when `fd` is no
+// terminal or the terminal cannot be opened again. POSIX systems only.
+int OpenTerminalWithoutWaiting(int fd);
+
 // How a write to a descriptor ended.
 enum class WriteResult {
   kWritten,     // every byte

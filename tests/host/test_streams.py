@@ -3,11 +3,13 @@ fail are named and stop the batch, a stop signal ends a write blocked on a
 slow reader, paths that name descriptors, and no file made in /dev or /proc."""
 import fcntl
 import os
+import select
 import signal
 import subprocess
 import sys
 import termios
 import time
+import tty
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -124,6 +126,36 @@ class StopWhileBlocked(Streams):
                 self.assertEqual(err, b'glyphweave: %s: cancelled (-128)\n' % self.path('big.pgm').encode())
                 self.assertEqual(os.listdir(self.tmp), [])
 
+    def test_a_stop_ends_a_write_to_a_terminal_that_does_not_read(self):
+        # A terminal takes a write whole: one begun as its buffer filled
+        # (a slow link, or Ctrl-S) waited inside the write, where no signal
+        # reached it.
+        images.write_pnm(self.path('big.pgm'), 'P5', 2000, 1000, images.pattern(2000 * 1000, seed=9))
+        master, slave = os.openpty()
+        self.addCleanup(os.close, master)
+        proc = subprocess.Popen([GLYPHWEAVE, '-q', '--color=always', '--background', 'light', '--width', '2000',
+                                 '-o', '-', self.path('big.pgm')], stdout=slave, stderr=subprocess.PIPE,
+                                start_new_session=True)
+        os.close(slave)
+        # A slow link: a little is read now and then. The signal comes once
+        # the program waits inside a write (as the kernel names that wait),
+        # or after a while if it never does.
+        for _ in range(200):
+            time.sleep(0.02)
+            with open('/proc/%d/wchan' % proc.pid) as f:
+                wchan = f.read()
+            if 'wait_woken' in wchan or 'tty_write' in wchan:
+                break
+            os.read(master, 4096)
+        proc.send_signal(signal.SIGTERM)
+        try:
+            status = proc.wait(timeout=30)
+        finally:
+            proc.kill()
+        err = proc.stderr.read()
+        proc.stderr.close()
+        self.assertEqual(status, 128 + signal.SIGTERM, err)
+
 
 class DescriptorPaths(Streams):
     def test_paths_that_name_standard_output(self):
@@ -140,6 +172,17 @@ class DescriptorPaths(Streams):
         self.assertExported(proc)
         self.assertEqual(proc.stdout, b'')
         self.assertEqual(self.read('out.txt'), self.text('a') + self.text('b'))
+
+    def test_the_master_side_of_a_pseudo_terminal(self):
+        # Opened again by its name, it would be a new pseudo-terminal.
+        master, slave = os.openpty()
+        tty.setraw(slave)
+        proc = run('-q', '-o', '/dev/fd/%d' % master, self.path('a.pgm'), pass_fds=(master,), env=self.env)
+        self.assertExported(proc)
+        self.assertTrue(select.select([slave], [], [], 10)[0], 'nothing reached the terminal')
+        self.assertEqual(os.read(slave, 4096), self.text('a'))
+        os.close(master)
+        os.close(slave)
 
     def test_a_process_substitution_gives_its_text_on_standard_output(self):
         with open(self.path('a.pgm'), 'rb') as f:

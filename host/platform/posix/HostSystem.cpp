@@ -292,6 +292,17 @@ size_t RoomWithoutWaiting(int fd, const struct stat& st) {
 
 }  // namespace
 
+int OpenTerminalWithoutWaiting(int fd) {
+  if (::isatty(fd) == 0) return -1;
+  // A pseudo-terminal's master side, opened again, would be a new one.
+  unsigned int number = 0;
+  if (::ioctl(fd, TIOCGPTN, &number) == 0) return -1;
+  // The terminal opened again: a description of this program's own, so
+  // that O_NONBLOCK does not reach the shell that shares the first.
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  return ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
 WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile std::sig_atomic_t* stop,
                               int* error) {
   const char* next = static_cast<const char*>(data);
@@ -300,6 +311,11 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
   // waiting is in poll(), where a stop signal ends it.
   struct stat st{};
   if (::fstat(fd, &st) != 0) st.st_mode = 0;
+  // A terminal takes each write whole, waiting inside write(), where the
+  // stop signals are held back, while it has no room (a slow link, Ctrl-S);
+  // written through a description that never waits, it waits in ppoll().
+  const int own = S_ISCHR(st.st_mode) ? OpenTerminalWithoutWaiting(fd) : -1;
+  const int target = own >= 0 ? own : fd;
   // The stop signals are held back except inside ppoll(): one that arrives
   // after `*stop` was looked at still ends the wait that follows.
   sigset_t stops;
@@ -311,7 +327,7 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
   pthread_sigmask(SIG_BLOCK, &stops, &previous);
   WriteResult result = WriteResult::kWritten;
   for (bool first = true; size > 0; first = false) {
-    pollfd wait = {fd, POLLOUT, 0};
+    pollfd wait = {target, POLLOUT, 0};
     // A write begun after a stop signal (the report of an export that
     // finished before it) still puts out what the reader has room for at
     // once; beyond that piece, and wherever it would wait, a write gives
@@ -327,7 +343,7 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
       ready = ::ppoll(&wait, 1, &step, &previous);
     }
     if (ready <= 0) continue;
-    ssize_t n = ::write(fd, next, std::min(size, RoomWithoutWaiting(fd, st)));
+    ssize_t n = ::write(target, next, std::min(size, RoomWithoutWaiting(fd, st)));
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) {
       *error = n < 0 ? errno : EIO;
@@ -338,6 +354,7 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
     size -= static_cast<size_t>(n);
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (own >= 0) ::close(own);
   return result;
 }
 

@@ -23,6 +23,9 @@ namespace {
 
 volatile std::sig_atomic_t gQuerySignal = 0;
 
+// How long the reset after a stop waits for the terminal to take it.
+const long long kResetWaitMs = 500;
+
 void OnQuerySignal(int signal) { gQuerySignal = signal; }
 
 // Signals that end the program; each is held back while the terminal is
@@ -84,11 +87,22 @@ std::string Exchange(int fd, int waitMs, const volatile std::sig_atomic_t* stop,
 bool OutputIsTerminal() { return IsTerminal(stdout); }
 
 void WriteColourReset() {
+  // The stop came while the terminal had no room (a slow link; Ctrl-S,
+  // which Ctrl-C lifts): the reset waits for room a while, never for good.
+  const int own = OpenTerminalWithoutWaiting(STDOUT_FILENO);
+  const int fd = own >= 0 ? own : STDOUT_FILENO;
   const size_t length = std::strlen(kResetSequence);
-  // A second Ctrl-C may cut this short too; one retry, then the terminal waits no more.
-  if (::write(STDOUT_FILENO, kResetSequence, length) < 0 && errno == EINTR) {
-    (void)!::write(STDOUT_FILENO, kResetSequence, length);
+  size_t sent = 0;
+  const long long deadline = NowMs() + kResetWaitMs;
+  for (long long left = kResetWaitMs; sent < length && left > 0; left = deadline - NowMs()) {
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+    ssize_t n = ::write(fd, kResetSequence + sent, length - sent);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
   }
+  if (own >= 0) ::close(own);
 }
 
 int TerminfoColours(const char* term) {
