@@ -39,14 +39,6 @@ struct TextStream {
   ColouredText* colour = nullptr;  // null: the text as written
 };
 
-bool WriteColoured(const void* data, size_t size) {
-  if (WriteStream(1, data, size)) return true;
-  // A write cut short by a stop may end inside a colour or a sequence: the
-  // reset ends both, so the terminal is not left coloured.
-  if (gInterrupted != 0) WriteColourReset();
-  return false;
-}
-
 bool Deliver(TextStream* s, const char* data, size_t size) {
   return s->colour != nullptr ? s->colour->Add(data, size) : WriteStream(s->target, data, size);
 }
@@ -235,7 +227,7 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
   layout.inverted = request.imageOptions.invert;
   std::unique_ptr<ColouredText> coloured;
   if (a.stream != nullptr && request.colour != nullptr) {
-    coloured.reset(new ColouredText(layout, request.colour, WriteColoured));
+    coloured.reset(new ColouredText(layout, request.colour, WriteStandardOutput));
     if (coloured->Coloured()) stream.colour = coloured.get();
   }
   RecordedStep streamStep;
@@ -326,6 +318,10 @@ void RunExport(PluginSession* session, const ExportRequest& request, ExportOutco
       }
       outcome->result = result;
     }
+    // A stop may cut a write inside a colour or a sequence, and Ctrl-C has
+    // the terminal throw away the text it holds, line ends and their resets
+    // among it: the reset ends both, so the terminal is not left coloured.
+    if (stream.colour != nullptr && gInterrupted != 0) WriteColourReset();
     CloseFile(stream.fd);
     outcome->streamClosed = stream.failed;
     RemoveFilesIn(stream.folder);

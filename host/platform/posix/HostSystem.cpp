@@ -334,6 +334,16 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
     // way to the stop.
     int ready = first ? ::poll(&wait, 1, 0) : 0;
     if (ready <= 0) {
+      // ppoll() that finds room at once returns without letting through a
+      // signal that came meanwhile: with a reader that keeps up, a stop
+      // would wait for the whole write. It is let through here.
+      sigset_t pending;
+      if (::sigpending(&pending) == 0 &&
+          (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+           sigismember(&pending, SIGHUP) == 1)) {
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+      }
       if (stop != nullptr && *stop != 0) {
         result = WriteResult::kStopped;
         break;
