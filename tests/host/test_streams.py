@@ -87,6 +87,15 @@ class WriteFailures(Streams):
             self.assertEqual(proc.stderr, b'glyphweave: cannot write to standard output: '
                                           b'no space left on device; 1 image not exported\n')
             self.assertEqual(os.listdir(self.tmp), [])
+            # The temporary file the text streams through fills the disk:
+            # named with the folder, which the user did not name.
+            os.remove(os.path.join(disk, 'art.txt'))
+            proc = run('-q', '-o', '-', self.path('big.pgm'), env=dict(self.env, TMPDIR=disk))
+            self.assertEqual(proc.returncode, 1, proc.stderr)
+            self.assertEqual(proc.stderr, b'glyphweave: %s: write error (-20): no space left on device (the text for '
+                             b'standard output passes through a temporary file in %s/)\n'
+                             % (self.path('big.pgm').encode(), disk.encode()))
+            self.assertEqual(os.listdir(disk), [])
         finally:
             subprocess.run(['umount', disk])
 
