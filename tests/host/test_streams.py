@@ -182,16 +182,27 @@ class DescriptorPaths(Streams):
         self.assertEqual(proc.stdout, b'')
         self.assertEqual(self.read('out.txt'), self.text('a') + self.text('b'))
 
-    def test_the_master_side_of_a_pseudo_terminal(self):
-        # Opened again by its name, it would be a new pseudo-terminal.
-        master, slave = os.openpty()
-        tty.setraw(slave)
-        proc = run('-q', '-o', '/dev/fd/%d' % master, self.path('a.pgm'), pass_fds=(master,), env=self.env)
-        self.assertExported(proc)
-        self.assertTrue(select.select([slave], [], [], 10)[0], 'nothing reached the terminal')
-        self.assertEqual(os.read(slave, 4096), self.text('a'))
-        os.close(master)
-        os.close(slave)
+    def test_terminals_named_by_descriptor(self):
+        # Terminals are written through a description of the program's own:
+        # a master side opened again would be a new pseudo-terminal, and a
+        # side open only for reading would take the text.
+        for case in ('master', 'read-only'):
+            with self.subTest(case):
+                master, slave = os.openpty()
+                tty.setraw(slave)
+                fd = master if case == 'master' else os.open(os.ttyname(slave), os.O_RDONLY | os.O_NOCTTY)
+                proc = run('-q', '-o', '/dev/fd/%d' % fd, self.path('a.pgm'), pass_fds=(fd,), env=self.env)
+                if case == 'master':
+                    self.assertExported(proc)
+                    self.assertTrue(select.select([slave], [], [], 10)[0], 'nothing reached the terminal')
+                    self.assertEqual(os.read(slave, 4096), self.text('a'))
+                else:
+                    self.assertEqual(proc.returncode, 1, proc.stderr)
+                    self.assertIn(b'cannot write to descriptor %d: bad file descriptor' % fd, proc.stderr)
+                    self.assertEqual(select.select([master], [], [], 0)[0], [])
+                    os.close(fd)
+                os.close(master)
+                os.close(slave)
 
     def test_a_process_substitution_gives_its_text_on_standard_output(self):
         with open(self.path('a.pgm'), 'rb') as f:

@@ -294,6 +294,9 @@ size_t RoomWithoutWaiting(int fd, const struct stat& st) {
 
 int OpenTerminalWithoutWaiting(int fd) {
   if (::isatty(fd) == 0) return -1;
+  // Opened again for writing, one open only for reading would take text.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return -1;
   // A pseudo-terminal's master side, opened again, would be a new one.
   unsigned int number = 0;
   if (::ioctl(fd, TIOCGPTN, &number) == 0) return -1;
