@@ -43,14 +43,6 @@ struct TextStream {
   Page* page = nullptr;            // null: the text itself
 };
 
-bool WriteColoured(const void* data, size_t size) {
-  if (WriteStream(1, data, size)) return true;
-  // A write cut short by a stop may end inside a colour or a sequence: the
-  // reset ends both, so the terminal is not left coloured.
-  if (gInterrupted != 0) WriteColourReset();
-  return false;
-}
-
 bool Deliver(TextStream* s, const char* data, size_t size) {
   if (s->page != nullptr) return s->page->Add(data, size);
   return s->colour != nullptr ? s->colour->Add(data, size) : WriteStream(s->target, data, size);
@@ -71,7 +63,9 @@ bool Pump(TextStream* s) {
   for (;;) {
     long long n = ReadAt(s->fd, s->buffer.data(), s->buffer.size(), s->copied);
     if (n <= 0) break;
-    if (!Deliver(s, s->buffer.data(), static_cast<size_t>(n))) {
+    // A write begun after a stop still puts out its first piece (for the
+    // report lines): the copy itself takes no more after one.
+    if (gInterrupted != 0 || !Deliver(s, s->buffer.data(), static_cast<size_t>(n))) {
       s->failed = true;
       return false;
     }
@@ -368,7 +362,7 @@ void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile
   layout.inverted = request.imageOptions.invert;
   std::unique_ptr<ColouredText> coloured;
   if (a.stream != nullptr && request.colour != nullptr) {
-    coloured.reset(new ColouredText(layout, request.colour, WriteColoured));
+    coloured.reset(new ColouredText(layout, request.colour, WriteStandardOutput));
     if (coloured->Coloured()) stream.colour = coloured.get();
   }
   std::unique_ptr<Page> page;
@@ -474,6 +468,10 @@ void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile
       }
       outcome->result = result;
     }
+    // A stop may cut a write inside a colour or a sequence, and Ctrl-C has
+    // the terminal throw away the text it holds, line ends and their resets
+    // among it: the reset ends both, so the terminal is not left coloured.
+    if (stream.colour != nullptr && gInterrupted != 0) WriteColourReset();
     CloseFile(stream.fd);
     outcome->streamClosed = stream.failed && !pageToFile;
     RemoveFilesIn(stream.folder);

@@ -131,9 +131,18 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
     // A file that cannot be made or written is named, with the reason.
     const std::string& output = !outcome.outputPath.empty() ? outcome.outputPath : e.output;
     bool fileFault = outcome.result == kResultFileOpenError || outcome.result == kResultWriteError;
-    if (fileFault && !output.empty() && e.streamDescriptor < 0) {
+    if (fileFault && !output.empty()) {
       std::string reason = ExplainOutputFailure(output, outcome.result, outcome.systemError);
-      message = Printable(output) + ": " + DescribeResult(outcome.result) + (reason.empty() ? "" : ": " + reason);
+      if (e.streamDescriptor < 0) {
+        message = Printable(output) + ": " + DescribeResult(outcome.result) + (reason.empty() ? "" : ": " + reason);
+      } else {
+        // The file that failed is the temporary one the text streams
+        // through, in a folder of $TMPDIR the user never named.
+        const std::string folder = output.substr(0, output.find_last_of("/\\"));
+        message += (reason.empty() ? "" : ": " + reason) + " (the text for " +
+                   DescribeDescriptor(e.streamDescriptor) + " passes through a temporary file in " +
+                   Printable(folder.substr(0, folder.find_last_of("/\\") + 1)) + ")";
+      }
     }
     PrintMessage(message);
     return;

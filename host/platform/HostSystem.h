@@ -103,6 +103,11 @@ void CloseFile(int fd);
 // meant for it.
 void PrepareStandardStreams();
 
+// A descriptor of its own for the terminal `fd` refers to, on which writes never
+// wait (the shell's shared description left as it is); -1 when `fd` is no
+// terminal or the terminal cannot be opened again. POSIX systems only.
+int OpenTerminalWithoutWaiting(int fd);
+
 // How a write to a descriptor ended.
 enum class WriteResult {
   kWritten,     // every byte
@@ -111,7 +116,9 @@ enum class WriteResult {
   kFailed,      // any other failure; `*error` holds the system's error number
 };
 // Writes all of `data` to `fd`. A write blocked on a slow reader gives way
-// to a stop signal (one that sets `*stop`) at once.
+// to a stop signal (one that sets `*stop`) at once, and so does a write
+// between its pieces; one begun after the stop still puts out its first
+// piece when the reader has room for it (on POSIX systems).
 WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile std::sig_atomic_t* stop,
                               int* error);
 

@@ -51,6 +51,10 @@ ColourDepth ColourDepthFrom(const char* term, const char* colorterm, int (*termi
   return ColourDepth::kNone;
 }
 
+bool TerminalTakesSequences(const char* term) {
+  return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
 ColourDepth DetectColourDepth() {
   return ColourDepthFrom(std::getenv("TERM"), std::getenv("COLORTERM"), TerminfoColours);
 }

@@ -40,8 +40,14 @@ int TerminfoColours(const char* term);
 // handling; stops (Ctrl-Z) wait until then. Unknown without a controlling
 // terminal, when standard output is another terminal, when this program is
 // not in the terminal's foreground (a background job would be stopped),
-// without an answer, or when `*stop` is set.
+// without an answer, or when `*stop` is set; never asked of a terminal
+// that takes no escape sequences (TerminalTakesSequences).
 Background AskTerminalBackground(int waitMs, const volatile std::sig_atomic_t* stop);
+
+// Whether a terminal of type `term` takes escape sequences: not when TERM
+// is unset, empty or "dumb" (Emacs's shell buffers, for one), which show
+// them as text and answer no query.
+bool TerminalTakesSequences(const char* term);
 
 // What the answer to the OSC 11 query says: `ESC ] 11 ; rgb:R/G/B`, each
 // of 1 to 4 hex digits (also rgba:), dark when its luminance is below the

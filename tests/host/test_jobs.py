@@ -83,6 +83,25 @@ class Jobs(Folder):
                 self.assertFalse(os.path.exists(self.path('s%d.txt' % (count - 1))))
                 self.assertEqual(self.leftovers(), [])
 
+    def test_an_export_done_before_a_stop_is_still_reported(self):
+        # The first image never finishes arriving, so the second, done
+        # meanwhile, waits to be reported in order when the signal comes.
+        os.mkfifo(self.path('slow'))
+        writer = os.open(self.path('slow'), os.O_RDWR)
+        self.addCleanup(os.close, writer)
+        os.write(writer, b'P5\n2000 1000\n255\n')
+        images.write_pnm(self.path('quick.pgm'), 'P5', 3, 2, images.pattern(6, seed=8))
+        proc = subprocess.Popen([GLYPHWEAVE, '-j', '2', self.path('slow'), self.path('quick.pgm')],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        deadline = time.time() + 30
+        while time.time() < deadline and not os.path.exists(self.path('quick.txt')):
+            time.sleep(0.005)
+        proc.send_signal(signal.SIGINT)
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual(proc.returncode, 128 + signal.SIGINT, err)
+        self.assertEqual(out, ('%s -> %s\n' % (self.path('quick.pgm'), self.path('quick.txt'))).encode())
+        self.assertIn(b'slow: interrupted', err)
+
 
 if __name__ == '__main__':
     unittest.main()

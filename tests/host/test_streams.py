@@ -3,11 +3,13 @@ fail are named and stop the batch, a stop signal ends a write blocked on a
 slow reader, paths that name descriptors, and no file made in /dev or /proc."""
 import fcntl
 import os
+import select
 import signal
 import subprocess
 import sys
 import termios
 import time
+import tty
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -85,6 +87,15 @@ class WriteFailures(Streams):
             self.assertEqual(proc.stderr, b'glyphweave: cannot write to standard output: '
                                           b'no space left on device; 1 image not exported\n')
             self.assertEqual(os.listdir(self.tmp), [])
+            # The temporary file the text streams through fills the disk:
+            # named with the folder, which the user did not name.
+            os.remove(os.path.join(disk, 'art.txt'))
+            proc = run('-q', '-o', '-', self.path('big.pgm'), env=dict(self.env, TMPDIR=disk))
+            self.assertEqual(proc.returncode, 1, proc.stderr)
+            self.assertEqual(proc.stderr, b'glyphweave: %s: write error (-20): no space left on device (the text for '
+                             b'standard output passes through a temporary file in %s/)\n'
+                             % (self.path('big.pgm').encode(), disk.encode()))
+            self.assertEqual(os.listdir(disk), [])
         finally:
             subprocess.run(['umount', disk])
 
@@ -124,6 +135,36 @@ class StopWhileBlocked(Streams):
                 self.assertEqual(err, b'glyphweave: %s: cancelled (-128)\n' % self.path('big.pgm').encode())
                 self.assertEqual(os.listdir(self.tmp), [])
 
+    def test_a_stop_ends_a_write_to_a_terminal_that_does_not_read(self):
+        # A terminal takes a write whole: one begun as its buffer filled
+        # (a slow link, or Ctrl-S) waited inside the write, where no signal
+        # reached it.
+        images.write_pnm(self.path('big.pgm'), 'P5', 2000, 1000, images.pattern(2000 * 1000, seed=9))
+        master, slave = os.openpty()
+        self.addCleanup(os.close, master)
+        proc = subprocess.Popen([GLYPHWEAVE, '-q', '--color=always', '--background', 'light', '--width', '2000',
+                                 '-o', '-', self.path('big.pgm')], stdout=slave, stderr=subprocess.PIPE,
+                                start_new_session=True)
+        os.close(slave)
+        # A slow link: a little is read now and then. The signal comes once
+        # the program waits inside a write (as the kernel names that wait),
+        # or after a while if it never does.
+        for _ in range(200):
+            time.sleep(0.02)
+            with open('/proc/%d/wchan' % proc.pid) as f:
+                wchan = f.read()
+            if 'wait_woken' in wchan or 'tty_write' in wchan:
+                break
+            os.read(master, 4096)
+        proc.send_signal(signal.SIGTERM)
+        try:
+            status = proc.wait(timeout=30)
+        finally:
+            proc.kill()
+        err = proc.stderr.read()
+        proc.stderr.close()
+        self.assertEqual(status, 128 + signal.SIGTERM, err)
+
 
 class DescriptorPaths(Streams):
     def test_paths_that_name_standard_output(self):
@@ -140,6 +181,28 @@ class DescriptorPaths(Streams):
         self.assertExported(proc)
         self.assertEqual(proc.stdout, b'')
         self.assertEqual(self.read('out.txt'), self.text('a') + self.text('b'))
+
+    def test_terminals_named_by_descriptor(self):
+        # Terminals are written through a description of the program's own:
+        # a master side opened again would be a new pseudo-terminal, and a
+        # side open only for reading would take the text.
+        for case in ('master', 'read-only'):
+            with self.subTest(case):
+                master, slave = os.openpty()
+                tty.setraw(slave)
+                fd = master if case == 'master' else os.open(os.ttyname(slave), os.O_RDONLY | os.O_NOCTTY)
+                proc = run('-q', '-o', '/dev/fd/%d' % fd, self.path('a.pgm'), pass_fds=(fd,), env=self.env)
+                if case == 'master':
+                    self.assertExported(proc)
+                    self.assertTrue(select.select([slave], [], [], 10)[0], 'nothing reached the terminal')
+                    self.assertEqual(os.read(slave, 4096), self.text('a'))
+                else:
+                    self.assertEqual(proc.returncode, 1, proc.stderr)
+                    self.assertIn(b'cannot write to descriptor %d: bad file descriptor' % fd, proc.stderr)
+                    self.assertEqual(select.select([master], [], [], 0)[0], [])
+                    os.close(fd)
+                os.close(master)
+                os.close(slave)
 
     def test_a_process_substitution_gives_its_text_on_standard_output(self):
         with open(self.path('a.pgm'), 'rb') as f:

@@ -173,7 +173,9 @@ class BackgroundQuery(Folder):
                 ('no OSC 11', dict(answer=DA1), True, dark),
                 ('no OSC 11, COLORFGBG', dict(answer=DA1, env={'COLORFGBG': '0;15'}), True, light),
                 ('silent, COLORFGBG', dict(answer=None, env={'COLORFGBG': '0;15'}), True, light),
-                ('a background job', dict(answer=LIGHT, background_job=True), False, dark)]:
+                ('a background job', dict(answer=LIGHT, background_job=True), False, dark),
+                ('TERM=dumb shows escapes as text', dict(answer=LIGHT, env={'TERM': 'dumb'}), False, dark),
+                ('TERM empty', dict(answer=LIGHT, env={'TERM': ''}), False, dark)]:
             with self.subTest(case):
                 shown = show(['-q', '--color=never', '-o', '-', image], **kwargs)
                 self.assertEqual(shown.code, 0, shown.err)

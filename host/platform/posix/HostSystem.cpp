@@ -294,6 +294,20 @@ size_t RoomWithoutWaiting(int fd, const struct stat& st) {
 
 }  // namespace
 
+int OpenTerminalWithoutWaiting(int fd) {
+  if (::isatty(fd) == 0) return -1;
+  // Opened again for writing, one open only for reading would take text.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return -1;
+  // A pseudo-terminal's master side, opened again, would be a new one.
+  unsigned int number = 0;
+  if (::ioctl(fd, TIOCGPTN, &number) == 0) return -1;
+  // The terminal opened again: a description of this program's own, so
+  // that O_NONBLOCK does not reach the shell that shares the first.
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  return ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
 WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile std::sig_atomic_t* stop,
                               int* error) {
   const char* next = static_cast<const char*>(data);
@@ -302,6 +316,11 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
   // waiting is in poll(), where a stop signal ends it.
   struct stat st{};
   if (::fstat(fd, &st) != 0) st.st_mode = 0;
+  // A terminal takes each write whole, waiting inside write(), where the
+  // stop signals are held back, while it has no room (a slow link, Ctrl-S);
+  // written through a description that never waits, it waits in ppoll().
+  const int own = S_ISCHR(st.st_mode) ? OpenTerminalWithoutWaiting(fd) : -1;
+  const int target = own >= 0 ? own : fd;
   // The stop signals are held back except inside ppoll(): one that arrives
   // after `*stop` was looked at still ends the wait that follows.
   sigset_t stops;
@@ -312,17 +331,34 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
   sigaddset(&stops, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stops, &previous);
   WriteResult result = WriteResult::kWritten;
-  while (size > 0) {
-    if (stop != nullptr && *stop != 0) {
-      result = WriteResult::kStopped;
-      break;
+  for (bool first = true; size > 0; first = false) {
+    pollfd wait = {target, POLLOUT, 0};
+    // A write begun after a stop signal (the report of an export that
+    // finished before it) still puts out what the reader has room for at
+    // once; beyond that piece, and wherever it would wait, a write gives
+    // way to the stop.
+    int ready = first ? ::poll(&wait, 1, 0) : 0;
+    if (ready <= 0) {
+      // ppoll() that finds room at once returns without letting through a
+      // signal that came meanwhile: with a reader that keeps up, a stop
+      // would wait for the whole write. It is let through here.
+      sigset_t pending;
+      if (::sigpending(&pending) == 0 &&
+          (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1 ||
+           sigismember(&pending, SIGHUP) == 1)) {
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+      }
+      if (stop != nullptr && *stop != 0) {
+        result = WriteResult::kStopped;
+        break;
+      }
+      // A thread that leaves the signals to another still sees the flag.
+      const timespec step = {0, 200 * 1000 * 1000};
+      ready = ::ppoll(&wait, 1, &step, &previous);
     }
-    // A thread that leaves the signals to another still sees the flag.
-    pollfd wait = {fd, POLLOUT, 0};
-    const timespec step = {0, 200 * 1000 * 1000};
-    int ready = ::ppoll(&wait, 1, &step, &previous);
     if (ready <= 0) continue;
-    ssize_t n = ::write(fd, next, std::min(size, RoomWithoutWaiting(fd, st)));
+    ssize_t n = ::write(target, next, std::min(size, RoomWithoutWaiting(fd, st)));
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
     if (n <= 0) {
       *error = n < 0 ? errno : EIO;
@@ -333,6 +369,7 @@ WriteResult WriteToDescriptor(int fd, const void* data, size_t size, volatile st
     size -= static_cast<size_t>(n);
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  if (own >= 0) ::close(own);
   return result;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,6 +22,9 @@
 namespace {
 
 volatile std::sig_atomic_t gQuerySignal = 0;
+
+// How long the reset after a stop waits for the terminal to take it.
+const long long kResetWaitMs = 500;
 
 void OnQuerySignal(int signal) { gQuerySignal = signal; }
 
@@ -111,11 +115,22 @@ bool TerminalSizeChanged() {
 }
 
 void WriteColourReset() {
+  // The stop came while the terminal had no room (a slow link; Ctrl-S,
+  // which Ctrl-C lifts): the reset waits for room a while, never for good.
+  const int own = OpenTerminalWithoutWaiting(STDOUT_FILENO);
+  const int fd = own >= 0 ? own : STDOUT_FILENO;
   const size_t length = std::strlen(kResetSequence);
-  // A second Ctrl-C may cut this short too; one retry, then the terminal waits no more.
-  if (::write(STDOUT_FILENO, kResetSequence, length) < 0 && errno == EINTR) {
-    (void)!::write(STDOUT_FILENO, kResetSequence, length);
+  size_t sent = 0;
+  const long long deadline = NowMs() + kResetWaitMs;
+  for (long long left = kResetWaitMs; sent < length && left > 0; left = deadline - NowMs()) {
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+    ssize_t n = ::write(fd, kResetSequence + sent, length - sent);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
   }
+  if (own >= 0) ::close(own);
 }
 
 int TerminfoColours(const char* term) {
@@ -128,6 +143,8 @@ int TerminfoColours(const char* term) {
 
 Background AskTerminalBackground(int waitMs, const volatile std::sig_atomic_t* stop) {
   if (stop != nullptr && *stop != 0) return Background::kUnknown;
+  // Such a terminal would show the query as text, then wait out the time.
+  if (!TerminalTakesSequences(std::getenv("TERM"))) return Background::kUnknown;
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return Background::kUnknown;
   // The background of another terminal than the one standard output shows
