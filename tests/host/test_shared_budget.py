@@ -128,12 +128,21 @@ class SharedBudget(Folder):
         self.assertLess(peak, BUDGET + MARGIN, 'peak memory in MB')
 
     def test_a_stop_signal_ends_jobs_waiting_for_memory(self):
-        # Room for one image at a time: seven jobs wait.
+        # Room for one image at a time: seven jobs wait. Enough images that a
+        # fast machine is still at work when the first text is written.
         out = self.path('out') + '/'
         os.mkdir(out)
-        proc = subprocess.Popen([GLYPHWEAVE, '-q', '-j', '8', '--max-memory', '19M', '-o', out, *self.inputs()],
+        inputs = []
+        for copy in range(6):
+            for name in self.names:
+                link = self.path('%d-%s' % (copy, name))
+                os.symlink(os.path.join(self.images, name), link)
+                inputs.append(link)
+        proc = subprocess.Popen([GLYPHWEAVE, '-q', '-j', '8', '--max-memory', '19M', '-o', out, *inputs],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        time.sleep(0.3)
+        deadline = time.monotonic() + 60
+        while not os.listdir(out) and proc.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.01)
         proc.send_signal(signal.SIGINT)
         try:
             err = proc.communicate(timeout=60)[1]
@@ -142,9 +151,10 @@ class SharedBudget(Folder):
             proc.communicate()
             raise
         self.assertEqual(proc.returncode, 130, err)
-        self.assertLess(len(os.listdir(out)), len(self.names), 'the exports went on after the signal')
+        written = os.listdir(out)
+        self.assertLess(len(written), len(inputs), 'the exports went on after the signal')
+        self.assertEqual([n for n in written if not n.endswith('.txt')], [], 'a temporary file left')
         self.assertEqual(self.leftovers(), [])
-
 
 if __name__ == '__main__':
     unittest.main()
