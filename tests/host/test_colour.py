@@ -2,14 +2,19 @@
 options give, each character in the colour of the sample or pixel it came
 from, and lines that end uncoloured, also when the run is interrupted."""
 import os
+import fcntl
 import re
+import signal
+import struct
 import subprocess
 import sys
+import termios
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import images  # noqa: E402
-from test_glyphweave import Folder, run  # noqa: E402
+from test_glyphweave import GLYPHWEAVE, Folder, run  # noqa: E402
 from test_view import show  # noqa: E402
 
 SEQUENCE = re.compile(rb'\x1b\[([0-9;]*)m')
@@ -208,6 +213,35 @@ class Colour(Folder):
         self.assertLessEqual(len(after), 4096 + 4, after[:200])
         self.assertTrue(after.endswith(b'\x1b[0m'), after[-200:])
         self.assertTrue(shown.modes_kept)
+
+    def test_a_stop_ends_a_view_on_a_terminal_that_takes_nothing(self):
+        # A terminal held by Ctrl-S, or a link gone quiet: nothing is read,
+        # so neither the text nor the reset after the stop can be written.
+        images.write_pnm(self.path('big.ppm'), 'P6', 600, 400, images.pattern(600 * 400 * 3, seed=5))
+        master, slave = os.openpty()
+        try:
+            proc = subprocess.Popen([GLYPHWEAVE, '-q', '--color=always', '--color-depth', '256', '--background',
+                                     'light', '--mode', 'rgb', '-o', '-', self.path('big.ppm')],
+                                    stdin=subprocess.DEVNULL, stdout=slave, stderr=subprocess.PIPE,
+                                    start_new_session=True)
+            os.close(slave)
+            queued, since = -1, time.monotonic()
+            while time.monotonic() - since < 0.5 and proc.poll() is None:
+                now = struct.unpack('i', fcntl.ioctl(master, termios.FIONREAD, b'\0' * 4))[0]
+                if now != queued:
+                    queued, since = now, time.monotonic()
+                time.sleep(0.05)
+            self.assertIsNone(proc.poll(), 'the terminal took the whole text')
+            proc.send_signal(signal.SIGTERM)
+            try:
+                err = proc.communicate(timeout=30)[1]
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.communicate()
+                self.fail('the program waited for good on a terminal that takes nothing')
+            self.assertEqual(proc.returncode, 143, err)
+        finally:
+            os.close(master)
 
 
 if __name__ == '__main__':
