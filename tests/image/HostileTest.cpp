@@ -20,6 +20,8 @@
 
 #include "Encoders.h"
 #include "ImageTestSupport.h"
+#include "host/image/ImageInternal.h"
+#include "host/image/MemoryBudget.h"
 
 namespace {
 
@@ -207,6 +209,40 @@ TEST(MemoryBudget, WhatADecoderTookComesBackWhenItStopsOrStartsAgain) {
   EXPECT_TRUE(DecodeBytes(png, shared, &info, &error, "waiting.png").empty());
   EXPECT_EQ(error, "waiting.png: interrupted");
   CloseImage(holder);
+  FreeMemoryBudget(budget);
+}
+
+// An image that gave its memory back to wait for all it needs keeps what it
+// waited for until it lets go of it: a decoder that starts again and frees
+// what it took meanwhile finds the reservation still there. A stop ends
+// the wait.
+TEST(MemoryBudget, AReservationIsKeptUntilDroppedAndAStopEndsTheWaitForIt) {
+  MemoryBudget* budget = NewMemoryBudget(100);
+  ImageSource holder, waiter, other;
+  for (ImageSource* source : {&holder, &waiter, &other}) {
+    source->name = "w.jpg";
+    source->memory.shared = budget;
+  }
+  std::string error;
+  ASSERT_TRUE(ChargeMemory(holder, 60, "held", &error)) << error;
+  volatile std::sig_atomic_t stop = 1;
+  waiter.cancel = &stop;
+  waiter.memory.wanted = 50;
+  EXPECT_FALSE(WaitForMemory(waiter, &error));
+  EXPECT_EQ(error, "w.jpg: interrupted");
+
+  stop = 0;
+  ReleaseMemory(holder, 60);
+  waiter.memory.wanted = 50;
+  ASSERT_TRUE(WaitForMemory(waiter, &error)) << error;
+  ASSERT_TRUE(ChargeMemory(waiter, 20, "rows", &error)) << error;
+  ReleaseMemory(waiter, 20);
+  EXPECT_FALSE(TryChargeMemory(other, 51));
+  ASSERT_TRUE(TryChargeMemory(other, 50));
+  ReleaseMemory(other, 50);
+  DropMemoryReservation(waiter);
+  EXPECT_TRUE(TryChargeMemory(other, 100));
+  ReleaseMemory(other, 100);
   FreeMemoryBudget(budget);
 }
 
