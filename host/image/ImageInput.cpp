@@ -3,6 +3,7 @@
 // planes. Formats.h recognises the file, Orientation.h places its pixels,
 // MemoryBudget.h keeps the memory taken within bounds, and Stages.h holds
 // what comes after the stored rows (resizing, colour rows, inversion).
+// Frames.cpp shows an animation's frames one after another.
 #include "host/image/ImageInput.h"
 
 #include <cerrno>
@@ -12,43 +13,13 @@
 
 #include "host/image/Convert.h"
 #include "host/image/Formats.h"
+#include "host/image/ImageFile.h"
 #include "host/image/ImageInternal.h"
 #include "host/image/InputFile.h"
 #include "host/image/Orientation.h"
 #include "host/image/Resize.h"
 #include "host/image/Stages.h"
 
-struct ImageFile {
-  ImageSource source;
-  const ImageReader* reader = nullptr;
-  void* state = nullptr;       // the reader's, while it is open
-  StoredLayout layout;
-  ImageOptions options;
-  ImageInfo info;
-  Conversion conversion;
-  Inversion inversion;
-  ColourStage colour;          // stored pixels as colour rows, once asked for
-  int32_t nextRow = 0;         // the stored row the reader delivers next
-  uint8_t* row = nullptr;      // one stored row
-  uint8_t* selected = nullptr; // one delivered row of all planes, for plane subsets
-  // Images whose orientation needs the whole picture: the oriented image in
-  // the stored layout, once loaded.
-  bool holdWhole = false;
-  uint8_t* whole = nullptr;
-  uint64_t wholeBytes = 0;     // charged to the budget while `whole` is held
-  bool failed = false;
-  std::string failure;
-  bool readStarted = false;
-  // The stored size before the decoder was asked to shrink the image.
-  int32_t fullWidth = 0;
-  int32_t fullHeight = 0;
-  // What the image delivers before inversion (the colour table as stored).
-  ImageInfo plain;
-  // A resized image: the stage that resamples it, and the next oriented
-  // source row it takes.
-  ResizeStage* resize = nullptr;
-  int32_t sourceRow = 0;
-};
 
 namespace {
 
@@ -66,13 +37,6 @@ int16_t DefaultMode(const StoredLayout& l) {
 
 // ---- the reader's position ---------------------------------------------------
 
-bool Fail(ImageFile* image, const std::string& message, std::string* error) {
-  image->failed = true;
-  image->failure = message;
-  *error = message;
-  return false;
-}
-
 size_t StoredRowBytes(const ImageFile* image) {
   return static_cast<size_t>(image->layout.width) * static_cast<size_t>(image->layout.channels);
 }
@@ -87,41 +51,9 @@ void CloseReader(ImageFile* image) {
   if (charged > image->wholeBytes) ReleaseMemory(image->source, charged - image->wholeBytes);
 }
 
-// Lets go of everything decoded, so that the image holds none of its
-// budget while it waits for more: the next read starts from the top.
-bool GiveBackMemory(ImageFile* image, std::string* error) {
-  CloseReader(image);
-  image->nextRow = 0;
-  image->sourceRow = 0;
-  std::free(image->whole);
-  image->whole = nullptr;
-  ReleaseMemory(image->source, image->wholeBytes);
-  image->wholeBytes = 0;
-  return image->resize == nullptr || ResetResizeStage(image->resize, error);
-}
-
-// Starts decoding again from the top of the file.
-bool Restart(ImageFile* image, std::string* error) {
-  CloseReader(image);
-  image->nextRow = 0;
-  if (!Rewind(&image->source)) {
-    SetImageError(error, image->source, "cannot go back to the start of the file");
-    return false;
-  }
-  StoredLayout again;
-  if (!image->reader->open(&image->source, &image->state, &again, error)) return false;
-  if (again.width != image->layout.width || again.height != image->layout.height ||
-      again.channels != image->layout.channels || again.space != image->layout.space) {
-    SetImageError(error, image->source, "the file changed while it was being read");
-    return false;
-  }
-  image->layout.frameDelay = again.frameDelay;
-  return true;
-}
-
 // Reads the next `count` stored rows into rows[0..count-1].
 bool ReadStoredRows(ImageFile* image, uint8_t* const* rows, int32_t count, std::string* error) {
-  if (image->state == nullptr && !Restart(image, error)) return false;
+  if (image->state == nullptr && !RestartImage(image, error)) return false;
   if (!image->reader->readRows(image->state, rows, count, error)) return false;
   image->nextRow += count;
   return true;
@@ -140,7 +72,7 @@ bool LoadWhole(ImageFile* image, std::string* error) {
   image->whole = AllocateImageMemory(image->source, bytes, image->info.decodedWhole, error);
   if (image->whole == nullptr) return false;
   image->wholeBytes = bytes;
-  if (image->nextRow != 0 && !Restart(image, error)) return false;
+  if (image->nextRow != 0 && !RestartImage(image, error)) return false;
   for (int32_t y = 0; y < l.height; ++y) {
     if (Interrupted(image->source, error)) return false;
     uint8_t* row = image->row;
@@ -191,7 +123,7 @@ bool NextSourceRow(void* context, const uint8_t** row, std::string* error) {
 bool RewindSourceRows(void* context, std::string* error) {
   ImageFile* image = static_cast<ImageFile*>(context);
   image->sourceRow = 0;
-  return image->holdWhole || image->nextRow == 0 || Restart(image, error);
+  return image->holdWhole || image->nextRow == 0 || RestartImage(image, error);
 }
 
 // The rows of an image served at its own size.
@@ -216,7 +148,7 @@ bool ServeRows(ImageFile* image, const RowRequest& q, std::string* error) {
     return true;
   }
 
-  if (q.top < image->nextRow && !Restart(image, error)) return false;
+  if (q.top < image->nextRow && !RestartImage(image, error)) return false;
   while (image->nextRow < q.top) {
     uint8_t* row = image->row;
     if (!ReadStoredRows(image, &row, 1, error)) return false;
@@ -244,18 +176,6 @@ bool ServeRows(ImageFile* image, const RowRequest& q, std::string* error) {
                q.dest + static_cast<size_t>(r - q.top) * q.stride, colourRow(r));
   }
   return true;
-}
-
-// "has no frame 20: it has 12 frames", and the like.
-std::string NoSuchFrame(const StoredLayout& l, int32_t frame) {
-  const std::string none = "has no frame " + std::to_string(frame) + ": ";
-  if (l.declaredFrames > 1) {
-    return none + "an animated PNG of " + std::to_string(l.declaredFrames) +
-           " frames, of which only the default image can be read (this build's libpng reads no "
-           "animation)";
-  }
-  if (l.frames == 1) return none + "it is a still image, one frame";
-  return none + "it has " + std::to_string(l.frames) + " frames";
 }
 
 bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFile** out,
@@ -376,6 +296,42 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
 
 }  // namespace
 
+bool FailImage(ImageFile* image, const std::string& message, std::string* error) {
+  image->failed = true;
+  image->failure = message;
+  *error = message;
+  return false;
+}
+
+bool GiveBackMemory(ImageFile* image, std::string* error) {
+  CloseReader(image);
+  image->nextRow = 0;
+  image->sourceRow = 0;
+  std::free(image->whole);
+  image->whole = nullptr;
+  ReleaseMemory(image->source, image->wholeBytes);
+  image->wholeBytes = 0;
+  return image->resize == nullptr || ResetResizeStage(image->resize, error);
+}
+
+bool RestartImage(ImageFile* image, std::string* error) {
+  CloseReader(image);
+  image->nextRow = 0;
+  if (!Rewind(&image->source)) {
+    SetImageError(error, image->source, "cannot go back to the start of the file");
+    return false;
+  }
+  StoredLayout again;
+  if (!image->reader->open(&image->source, &image->state, &again, error)) return false;
+  if (again.width != image->layout.width || again.height != image->layout.height ||
+      again.channels != image->layout.channels || again.space != image->layout.space) {
+    SetImageError(error, image->source, "the file changed while it was being read");
+    return false;
+  }
+  image->layout.frameDelay = again.frameDelay;
+  return true;
+}
+
 // ---- the interface ---------------------------------------------------------------
 
 bool OpenImage(const char* path, const ImageOptions& options, ImageFile** image, ImageInfo* info,
@@ -483,7 +439,7 @@ bool ReadImageRows(ImageFile* image, int32_t top, int32_t bottom, int32_t left, 
     // Memory that other images hold: everything back, wait, and again.
     if (!MemoryWanted(image->source) || !GiveBackMemory(image, &message) ||
         !WaitForMemory(image->source, &message)) {
-      return Fail(image, message, error);
+      return FailImage(image, message, error);
     }
   }
 }
@@ -545,62 +501,11 @@ bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* inf
   }
   uint8_t* selected = static_cast<uint8_t*>(std::realloc(
       image->selected, static_cast<size_t>(width) * static_cast<size_t>(image->info.planes)));
-  if (selected == nullptr) return Fail(image, image->source.name + ": out of memory", error);
+  if (selected == nullptr) return FailImage(image, image->source.name + ": out of memory", error);
   image->selected = selected;
   image->info.width = width;
   image->info.height = height;
   image->info.decoderScale = scale;
-  *info = image->info;
-  return true;
-}
-
-bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::string* error) {
-  if (image->failed) {
-    *error = image->failure;
-    return false;
-  }
-  if (!image->source.animation) {
-    SetImageError(error, image->source, "was not opened to show its frames one after another");
-    return false;
-  }
-  if (frame < 1 || frame > image->info.frames) {
-    SetImageError(error, image->source, NoSuchFrame(image->layout, frame));
-    return false;
-  }
-  // Rows from the top again: nothing held of the frame before is kept.
-  std::free(image->whole);
-  image->whole = nullptr;
-  ReleaseMemory(image->source, image->wholeBytes);
-  image->wholeBytes = 0;
-  image->sourceRow = 0;
-  std::string message;
-  const bool onward =
-      frame > image->source.frame && image->state != nullptr && image->reader->nextFrame != nullptr;
-  image->source.frame = frame;
-  int32_t delay = image->layout.frameDelay;
-  bool ok =
-      onward ? image->reader->nextFrame(image->state, &delay, &message) : Restart(image, &message);
-  if (ok && onward) {
-    image->layout.frameDelay = delay;
-    image->nextRow = 0;
-  }
-  // Memory that other images hold: everything back, wait, and the frame
-  // made again from the start of the file.
-  if (!ok && MemoryWanted(image->source)) {
-    ok = GiveBackMemory(image, &message) && WaitForMemory(image->source, &message) &&
-         Restart(image, &message);
-  }
-  if (!ok) return Fail(image, message, error);
-  image->info.frame = frame;
-  image->info.frameDelay = image->layout.frameDelay;
-  image->readStarted = false;
-  // The resize stage starts afresh at the size it had.
-  if (image->resize != nullptr) {
-    FreeResizeStage(image->resize);
-    image->resize = nullptr;
-    if (!ResizeImage(image, image->info.width, image->info.height, &image->info, error))
-      return false;
-  }
   *info = image->info;
   return true;
 }

@@ -1,0 +1,59 @@
+// The state of an open image, shared by the files that serve it:
+// ImageInput.cpp (opening, rows, sizing) and Frames.cpp (the frames of an
+// animation shown one after another).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "host/image/Convert.h"
+#include "host/image/ImageInput.h"
+#include "host/image/ImageInternal.h"
+#include "host/image/Stages.h"
+
+struct ResizeStage;
+
+struct ImageFile {
+  ImageSource source;
+  const ImageReader* reader = nullptr;
+  void* state = nullptr;       // the reader's, while it is open
+  StoredLayout layout;
+  ImageOptions options;
+  ImageInfo info;
+  Conversion conversion;
+  Inversion inversion;
+  ColourStage colour;          // stored pixels as colour rows, once asked for
+  int32_t nextRow = 0;         // the stored row the reader delivers next
+  uint8_t* row = nullptr;      // one stored row
+  uint8_t* selected = nullptr; // one delivered row of all planes, for plane subsets
+  // Images whose orientation needs the whole picture: the oriented image in
+  // the stored layout, once loaded.
+  bool holdWhole = false;
+  uint8_t* whole = nullptr;
+  uint64_t wholeBytes = 0;     // charged to the budget while `whole` is held
+  bool failed = false;
+  std::string failure;
+  bool readStarted = false;
+  // The stored size before the decoder was asked to shrink the image.
+  int32_t fullWidth = 0;
+  int32_t fullHeight = 0;
+  // What the image delivers before inversion (the colour table as stored).
+  ImageInfo plain;
+  // A resized image: the stage that resamples it, and the next oriented
+  // source row it takes.
+  ResizeStage* resize = nullptr;
+  int32_t sourceRow = 0;
+};
+
+// Records the failure: every later call on the image gives it again.
+bool FailImage(ImageFile* image, const std::string& message, std::string* error);
+
+// Lets go of everything decoded, so that the image holds none of its
+// budget while it waits for more: the next read starts from the top.
+bool GiveBackMemory(ImageFile* image, std::string* error);
+
+// Starts decoding again from the top of the file.
+bool RestartImage(ImageFile* image, std::string* error);
+
+// "has no frame 20: it has 12 frames", and the like.
+std::string NoSuchFrame(const StoredLayout& l, int32_t frame);
