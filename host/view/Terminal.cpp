@@ -40,7 +40,7 @@ double Channel(const char** text) {
 bool OutputTerminalSize(int* columns, int* lines) { return TerminalSize(stdout, columns, lines); }
 
 ColourDepth ColourDepthFrom(const char* term, const char* colorterm, int (*terminfoColours)(const char* term)) {
-  if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) return ColourDepth::kNone;
+  if (!TerminalTakesSequences(term)) return ColourDepth::kNone;
   if (colorterm != nullptr && (std::strcmp(colorterm, "truecolor") == 0 || std::strcmp(colorterm, "24bit") == 0)) {
     return ColourDepth::kTrue;
   }
