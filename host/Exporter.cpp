@@ -286,9 +286,10 @@ bool WriteStream(int fd, const void* data, size_t size) {
     case WriteResult::kReaderGone: gOutputClosed = 1; return false;
     case WriteResult::kFailed: break;
   }
-  int none = 0;
-  gFailedDescriptor.store(fd);
-  gFailedError.compare_exchange_strong(none, error != 0 ? error : EIO);
+  // The first failure is the one told: its descriptor and its reason
+  // together, whichever thread fails next.
+  int unset = -1;
+  if (gFailedDescriptor.compare_exchange_strong(unset, fd)) gFailedError.store(error != 0 ? error : EIO);
   return false;
 }
 
@@ -473,7 +474,6 @@ void ExportImage(PluginSession* session, const ExportRequest& request, ImageFile
     // among it: the reset ends both, so the terminal is not left coloured.
     if (stream.colour != nullptr && gInterrupted != 0) WriteColourReset();
     CloseFile(stream.fd);
-    outcome->streamClosed = stream.failed && !pageToFile;
     RemoveFilesIn(stream.folder);
   }
   if (request.page.wanted) {
