@@ -77,8 +77,6 @@ struct ExportOutcome {
   bool imageError = false;      // the image could not be read (before or during)
   std::string imageMessage;
   std::string outputPath;       // where the plug-in wrote (or meant to write)
-  bool streamClosed = false;    // the copy to the stream stopped: its reader went away, a write
-                                // failed (OutputFailed) or a stop signal came
   std::string outputMessage;    // why the page was not written, naming it
   bool recorded = false;        // finish handed back a step
   RecordedStep step;

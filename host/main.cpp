@@ -98,15 +98,11 @@ struct Tally {
 // another; an animated PNG says that its default image stands for it.
 void NoteFrames(const Options& o, const PlannedExport& e, const ExportOutcome& outcome) {
   if (outcome.declaredFrames > 1) {
-    std::fprintf(stderr,
-                 "glyphweave: %s: an animated PNG of %d frames; its default image was exported "
-                 "(this build's libpng reads no animation)\n",
-                 Printable(e.image).c_str(), outcome.declaredFrames);
+    PrintMessage(e.image + ": an animated PNG of " + std::to_string(outcome.declaredFrames) +
+                 " frames; its default image was exported (this build's libpng reads no animation)");
   } else if (outcome.frames > 1 && o.frame == 0 && !outcome.played) {
-    std::fprintf(stderr,
-                 "glyphweave: %s: an animation of %d frames; the first was exported (--frame N "
-                 "exports frame N)\n",
-                 Printable(e.image).c_str(), outcome.frames);
+    PrintMessage(e.image + ": an animation of " + std::to_string(outcome.frames) +
+                 " frames; the first was exported (--frame N exports frame N)");
   }
 }
 
@@ -117,7 +113,7 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
     return;
   }
   if (!outcome.outputMessage.empty()) {
-    std::fprintf(stderr, "glyphweave: %s\n", Printable(outcome.outputMessage).c_str());
+    PrintMessage(outcome.outputMessage);
     tally->exportFailed = true;
     return;
   }

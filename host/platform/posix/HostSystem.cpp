@@ -486,28 +486,11 @@ bool ReadSmallFile(const std::string& path, size_t most, std::string* bytes, std
   return true;
 }
 
-namespace {
-
-bool UnderSystemFolder(const std::string& folder) {
-  char* real = ::realpath(folder.c_str(), nullptr);
-  if (real == nullptr) return false;
-  std::string resolved = real;
-  std::free(real);
-  for (const char* top : {"/dev", "/proc"}) {
-    size_t length = std::strlen(top);
-    if (resolved.compare(0, length, top) == 0 && (resolved.size() == length || resolved[length] == '/')) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool InSystemFolder(const std::string& path) {
   std::string current = path;
   for (int links = 0; links <= 40; ++links) {
     size_t slash = current.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : current.substr(0, slash);
-    if (UnderSystemFolder(folder)) return true;
+    if (!SystemFolderOf(current).empty()) return true;
     struct stat st{};
     if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
     char content[PATH_MAX];
