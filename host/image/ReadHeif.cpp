@@ -12,6 +12,7 @@
 // hand it zeros instead, on which each further tile's decode fails at once,
 // and the result is thrown away. An image of a single tile is looked at
 // before and after its decode only.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -262,9 +263,17 @@ bool LearnDecodeCost(HeifState* s, const BoxScan& scan, std::string* error) {
   std::string why;
   ImageSource* source = s->source;
   const off_t position = ftello(source->file);
-  auto bytes = [source](uint64_t offset, uint64_t length, std::vector<uint8_t>* out) {
+  // An item's extents may name one part of the file many times over: what
+  // is read of an item stays within the file's size, which is what the
+  // budget is charged below.
+  bool repeats = false;
+  auto bytes = [source, &repeats](uint64_t offset, uint64_t length, std::vector<uint8_t>* out) {
     if (offset > source->size || length > source->size - offset) return false;
     const size_t had = out->size();
+    if (length > source->size - std::min<uint64_t>(had, source->size)) {
+      repeats = true;
+      return false;
+    }
     out->resize(had + static_cast<size_t>(length));
     return fseeko(source->file, static_cast<off_t>(offset), SEEK_SET) == 0 &&
            ReadSourceBytes(source, out->data() + had, static_cast<size_t>(length));
@@ -281,6 +290,7 @@ bool LearnDecodeCost(HeifState* s, const BoxScan& scan, std::string* error) {
   }
   if (!ok) {
     const std::string unsupported = std::string("unsupported ") + s->format + " file: ";
+    if (repeats) why = "an image's data is larger than the file: its parts repeat";
     SetImageError(error, *source, (s->cost.unsupported ? unsupported : corrupt) + why);
   }
   return ok;

@@ -465,6 +465,25 @@ def heif_with_size(data, width, height):
     return bytes(out)
 
 
+def heif_repeating_extents(data, copies):
+    """The first item's one extent named `copies` times in its iloc entry
+    (version 1, 4-byte fields, as heif-enc writes it), so that its data is
+    many times the file's size; the offsets after the growth moved on."""
+    meta = next(at for kind, at, size in iso_boxes(data) if kind == b"meta")
+    iloc = data.index(b"iloc", meta) - 4
+    assert data[iloc + 8:iloc + 14] == bytes([1, 0, 0, 0, 0x44, 0x40])
+    entry = iloc + 16
+    base, count = struct.unpack(">IH", data[entry + 6:entry + 12])
+    assert count == 1
+    extent = data[entry + 12:entry + 20]
+    grown = (copies - 1) * len(extent)
+    out = bytearray(data[:entry + 20] + extent * (copies - 1) + data[entry + 20:])
+    out[entry + 6:entry + 12] = struct.pack(">IH", base + grown, copies)
+    for at in (meta, iloc):
+        out[at:at + 4] = struct.pack(">I", struct.unpack(">I", out[at:at + 4])[0] + grown)
+    return bytes(out)
+
+
 def jxl_header(width, height):
     """A JPEG XL codestream that ends after its size header and default
     metadata: its bits, least significant first."""
@@ -612,6 +631,7 @@ def main():
     files["heif-too-large.heic"] = heif_with_size(heic, 40000, 16)
     files["heif-declares-20000x20000.heic"] = heif_with_size(heic, 20000, 20000)
     files["heif-unknown-item-type.heic"] = heic.replace(b"hvc1", b"vvc1")
+    files["heif-item-repeats-its-data.heic"] = heif_repeating_extents(heic, 32)
     files["iso-media-video.mp4"] = (struct.pack(">I4s4sI4s4s", 24, b"ftyp", b"isom", 512, b"isom", b"mp41") +
                                     struct.pack(">I4s", 16, b"mdat") + bytes(8))
     mdat = next(at for kind, at, size in iso_boxes(avif) if kind == b"mdat")
