@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "host/Batch.h"
-#include "host/Exporter.h"
-#include "host/Jobs.h"
-#include "host/Messages.h"
-#include "host/Options.h"
-#include "host/PropertyList.h"
-#include "host/StepFile.h"
+#include "host/cli/Batch.h"
+#include "host/hosting/Exporter.h"
+#include "host/cli/Jobs.h"
+#include "host/cli/Messages.h"
+#include "host/cli/Options.h"
+#include "host/hosting/PropertyList.h"
+#include "host/cli/StepFile.h"
 #include "host/platform/HostSystem.h"
 #include "host/view/Colour.h"
 #include "host/view/Terminal.h"

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "host/image/ImageFile.h"
-#include "host/image/MemoryBudget.h"
-#include "host/image/Resize.h"
+#include "host/image/input/MemoryBudget.h"
+#include "host/image/stages/Resize.h"
 
 std::string NoSuchFrame(const StoredLayout& l, int32_t frame) {
   const std::string none = "has no frame " + std::to_string(frame) + ": ";

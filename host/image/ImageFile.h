@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <string>
 
-#include "host/image/Convert.h"
+#include "host/image/stages/Convert.h"
 #include "host/image/ImageInput.h"
-#include "host/image/ImageInternal.h"
-#include "host/image/Stages.h"
+#include "host/image/input/ImageInternal.h"
+#include "host/image/stages/Stages.h"
 
 struct ResizeStage;
 

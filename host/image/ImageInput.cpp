@@ -11,14 +11,14 @@
 #include <cstring>
 #include <string>
 
-#include "host/image/Convert.h"
-#include "host/image/Formats.h"
+#include "host/image/stages/Convert.h"
+#include "host/image/readers/Formats.h"
 #include "host/image/ImageFile.h"
-#include "host/image/ImageInternal.h"
-#include "host/image/InputFile.h"
-#include "host/image/Orientation.h"
-#include "host/image/Resize.h"
-#include "host/image/Stages.h"
+#include "host/image/input/ImageInternal.h"
+#include "host/image/input/InputFile.h"
+#include "host/image/stages/Orientation.h"
+#include "host/image/stages/Resize.h"
+#include "host/image/stages/Stages.h"
 
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <csignal>
 
-#include "host/Options.h"
+#include "host/cli/Options.h"
 #include "host/view/Colour.h"
 #include "host/view/Terminal.h"
 

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "host/Exporter.h"
-#include "host/HostSuites.h"
+#include "host/hosting/Exporter.h"
+#include "host/hosting/HostSuites.h"
 
 namespace {
 

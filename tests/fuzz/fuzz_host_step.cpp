@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/StepFile.h"
+#include "host/cli/StepFile.h"
 
 namespace {
 

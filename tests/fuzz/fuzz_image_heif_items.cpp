@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/image/HeifDecodeCost.h"
-#include "host/image/HeifItems.h"
+#include "host/image/readers/heif/HeifDecodeCost.h"
+#include "host/image/readers/heif/HeifItems.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first top-level meta box.

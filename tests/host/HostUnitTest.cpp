@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "host/BandReader.h"
-#include "host/Messages.h"
-#include "host/Progress.h"
-#include "host/PropertyList.h"
-#include "host/StepFile.h"
-#include "host/image/ImageInternal.h"
+#include "host/hosting/BandReader.h"
+#include "host/cli/Messages.h"
+#include "host/cli/Progress.h"
+#include "host/hosting/PropertyList.h"
+#include "host/cli/StepFile.h"
+#include "host/image/input/ImageInternal.h"
 #include "host/view/Player.h"
 
 namespace {

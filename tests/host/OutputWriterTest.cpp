@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "host/OutputWriter.h"
+#include "host/hosting/OutputWriter.h"
 
 namespace {
 

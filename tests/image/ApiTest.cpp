@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ImageTestSupport.h"
-#include "host/image/ImageInternal.h"
+#include "host/image/input/ImageInternal.h"
 
 namespace {
 

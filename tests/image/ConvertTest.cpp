@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/image/Convert.h"
+#include "host/image/stages/Convert.h"
 
 namespace {
 

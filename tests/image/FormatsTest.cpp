@@ -15,8 +15,8 @@
 
 #include "Encoders.h"
 #include "ImageTestSupport.h"
-#include "host/image/ColourTransform.h"
-#include "host/image/WholeInflate.h"
+#include "host/image/stages/ColourTransform.h"
+#include "host/image/readers/WholeInflate.h"
 
 namespace {
 

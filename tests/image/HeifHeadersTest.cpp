@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "host/image/Av1Headers.h"
-#include "host/image/HeifDecodeCost.h"
-#include "host/image/HeifItems.h"
-#include "host/image/HevcHeaders.h"
+#include "host/image/readers/heif/Av1Headers.h"
+#include "host/image/readers/heif/HeifDecodeCost.h"
+#include "host/image/readers/heif/HeifItems.h"
+#include "host/image/readers/heif/HevcHeaders.h"
 
 namespace {
 

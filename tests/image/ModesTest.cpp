@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "ImageTestSupport.h"
-#include "host/image/ColourTransform.h"
-#include "host/image/Convert.h"
+#include "host/image/stages/ColourTransform.h"
+#include "host/image/stages/Convert.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "Encoders.h"
 #include "ImageTestSupport.h"
-#include "host/image/Resample.h"
+#include "host/image/stages/Resample.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "host/image/Sizing.h"
+#include "host/image/stages/Sizing.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "host/image/ImageInput.h"
-#include "host/image/Sizing.h"
+#include "host/image/stages/Sizing.h"
 
 namespace {
 

@@ -34,7 +34,7 @@ extern "C" {
 #include <zimg.h>
 
 #include "host/image/ImageInput.h"
-#include "host/image/Resample.h"
+#include "host/image/stages/Resample.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/image/Exif.h"
+#include "host/image/readers/Exif.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/image/ImageInternal.h"
+#include "host/image/input/ImageInternal.h"
 
 struct DeclaredImage {
   bool found = false;  // the header could be read

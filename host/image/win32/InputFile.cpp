@@ -1,6 +1,6 @@
 // Input files on Windows: folders are refused, "-" is standard input in
 // binary mode, copied into a temporary file when it cannot seek (a pipe).
-#include "host/image/InputFile.h"
+#include "host/image/input/InputFile.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/image/ImageInternal.h"
+#include "host/image/input/ImageInternal.h"
 
 namespace {
 

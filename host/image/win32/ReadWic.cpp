@@ -20,8 +20,8 @@
 #include <cstring>
 #include <string>
 
-#include "host/image/ImageInternal.h"
-#include "host/image/MemoryBudget.h"
+#include "host/image/input/ImageInternal.h"
+#include "host/image/input/MemoryBudget.h"
 #include "host/image/win32/DeclaredImage.h"
 #include "host/image/win32/FileStream.h"
 
