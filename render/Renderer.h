@@ -7,10 +7,7 @@
 #include "platform/FileWrite.h"
 #include "plugin/HostInterface.h"
 #include "plugin/PluginGlobals.h"
-
-// The brightness ramp, read with the index 255 − sample: white is a blank,
-// black is "@". Entries 256 to 280 are never reached.
-extern const char CharacterRamp[281 + 1];
+#include "render/CharacterRamp.h"
 
 // Writes every row of the image into the file in globals->fileRef. True when
 // all rows are written; false at the first failure, whose code then stands

@@ -2,21 +2,12 @@
 
 #include <cstring>
 
-#include "render/Renderer.h"
+#include "render/CharacterRamp.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
 #define GW_VECTOR_MAPPERS 1
 #endif
-
-// Declared extern in Renderer.h, so this constant has external linkage.
-constexpr char CharacterRamp[281 + 1] =
-    "         ````````````......----''''''',,,,,,,,::"
-    "::::::========!!!!!!!!!++++++++iiiiii??????[(((("
-    "((((7777****{{{{2222JJJJ3333uuuu5555nnnn%%%%%yyy"
-    "y666666$$$$$$&&&&00008888AAAAAGGGGUUUUKKKK####QQ"
-    "QQQQmmmmmmHHHHHHHHHHHHHHHWWWWWWWWWWWWWWNNNNNNNN@"
-    "@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@";
 
 namespace {
 
