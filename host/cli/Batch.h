@@ -43,11 +43,14 @@ extern const char* const kStandardInputName;
 // when a text would be made in /dev or /proc.
 bool PlanBatch(const Options& options, const RecordedStep* played, BatchPlan* plan, std::string* error);
 
-// Where the plug-in writes an image named `documentName` for a recorded
-// path (a folder when it ends in a separator, else a file whose extension
-// becomes .txt), or without one ("") beside the document.
-std::string ComposeOutputPath(const std::string& recorded, const std::string& documentName);
-// Where the page of `documentName` goes for -o's `target` ("" without -o):
-// beside the document or in a folder (ending in a separator) as NAME.html,
-// else the file named, as it is named.
-std::string ComposePagePath(const std::string& target, const std::string& documentName);
+// What is written for a document: the plug-in's text, or the host's page
+// (--html).
+enum class OutputKind { kText, kPage };
+
+// Where the output for `documentName` goes for a target path ("" when none
+// is given: beside the document). A target ending in a separator is a
+// folder, which gets the document's base name; another names a file, which
+// the plug-in gives its own extension (.txt) and a page keeps as named. The
+// name made from the document's ends in .txt, or .html for a page.
+std::string ComposeOutputPath(const std::string& target, const std::string& documentName,
+                              OutputKind kind);
