@@ -89,6 +89,82 @@ bool IsKeyText(const std::string& key) {
   return true;
 }
 
+void Note(std::vector<std::string>* warnings, const std::string& warning) {
+  if (warnings != nullptr) warnings->push_back(warning);
+}
+
+// The path of the parameter `key`: "path" when it is text, "pathHex" byte
+// for byte when it is not.
+bool ReadPath(const json& entry, const std::string& key, std::string* path, std::string* error) {
+  bool hasPath = entry.contains("path") && entry["path"].is_string();
+  bool hasHex = entry.contains("pathHex") && entry["pathHex"].is_string();
+  if (hasPath && hasHex) {
+    *error = "parameter \"" + key + "\" has both \"path\" and \"pathHex\"";
+    return false;
+  }
+  if (hasPath) {
+    *path = entry["path"].get<std::string>();
+  } else if (hasHex) {
+    if (!FromHex(entry["pathHex"].get<std::string>(), path)) {
+      *error = "parameter \"" + key + "\": \"pathHex\" is not hexadecimal";
+      return false;
+    }
+  } else {
+    *error = "parameter \"" + key + "\" has no \"path\"";
+    return false;
+  }
+  if (path->empty()) {
+    *error = "parameter \"" + key + "\": the path is empty";
+    return false;
+  }
+  // A path ends at its first NUL on the way to the plug-in: cut, it
+  // would name another file.
+  if (path->find('\0') != std::string::npos) {
+    *error = "parameter \"" + key + "\": the path contains a NUL byte";
+    return false;
+  }
+  if (path->size() > 255) {
+    *error = "parameter \"" + key + "\": the path is longer than 255 bytes";
+    return false;
+  }
+  return true;
+}
+
+// One entry of "parameters", after the `earlier` ones.
+bool ReadParameter(const json& entry, const std::vector<StepParameter>& earlier, StepParameter* p,
+                   std::string* error, std::vector<std::string>* warnings) {
+  if (!entry.is_object() || !entry.contains("key") || !entry["key"].is_string()) {
+    *error = "a parameter without a \"key\"";
+    return false;
+  }
+  std::string key = entry["key"].get<std::string>();
+  if (!IsKeyText(key)) {
+    *error = "parameter key \"" + key + "\" is not four printable ASCII characters";
+    return false;
+  }
+  if (entry.value("type", "") != "alias") {
+    *error = "parameter \"" + key + "\" is not an alias (the only kind kept)";
+    return false;
+  }
+  for (const auto& item : entry.items()) {
+    if (item.key() != "key" && item.key() != "type" && item.key() != "path" && item.key() != "pathHex") {
+      Note(warnings, "parameter \"" + key + "\": unknown field \"" + item.key() + "\" ignored");
+    }
+  }
+  p->key = FourCharCode(key[0], key[1], key[2], key[3]);
+  if (!ReadPath(entry, key, &p->alias, error)) return false;
+  for (const StepParameter& before : earlier) {
+    if (before.key == p->key) {
+      *error = "parameter \"" + key + "\" is given twice";
+      return false;
+    }
+  }
+  if (p->key != kKeyOutputPath) {
+    Note(warnings, "parameter \"" + key + "\" is not one the plug-in reads; passed on as it is");
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string StepToJson(const RecordedStep& step) {
@@ -123,12 +199,9 @@ bool StepFromJson(const std::string& text, RecordedStep* step, std::string* erro
       *error = "unsupported step version (this glyphweave reads version 1)";
       return false;
     }
-    auto note = [warnings](const std::string& warning) {
-      if (warnings != nullptr) warnings->push_back(warning);
-    };
     for (const auto& item : document.items()) {
       if (item.key() != "format" && item.key() != "version" && item.key() != "parameters") {
-        note("unknown field \"" + item.key() + "\" ignored");
+        Note(warnings, "unknown field \"" + item.key() + "\" ignored");
       }
     }
     static const json kNoParameters = json::array();
@@ -139,64 +212,8 @@ bool StepFromJson(const std::string& text, RecordedStep* step, std::string* erro
     }
     step->parameters.clear();
     for (const json& entry : parameters) {
-      if (!entry.is_object() || !entry.contains("key") || !entry["key"].is_string()) {
-        *error = "a parameter without a \"key\"";
-        return false;
-      }
-      std::string key = entry["key"].get<std::string>();
-      if (!IsKeyText(key)) {
-        *error = "parameter key \"" + key + "\" is not four printable ASCII characters";
-        return false;
-      }
-      if (entry.value("type", "") != "alias") {
-        *error = "parameter \"" + key + "\" is not an alias (the only kind kept)";
-        return false;
-      }
-      for (const auto& item : entry.items()) {
-        if (item.key() != "key" && item.key() != "type" && item.key() != "path" && item.key() != "pathHex") {
-          note("parameter \"" + key + "\": unknown field \"" + item.key() + "\" ignored");
-        }
-      }
       StepParameter p;
-      p.key = FourCharCode(key[0], key[1], key[2], key[3]);
-      bool hasPath = entry.contains("path") && entry["path"].is_string();
-      bool hasHex = entry.contains("pathHex") && entry["pathHex"].is_string();
-      if (hasPath && hasHex) {
-        *error = "parameter \"" + key + "\" has both \"path\" and \"pathHex\"";
-        return false;
-      }
-      if (hasPath) {
-        p.alias = entry["path"].get<std::string>();
-      } else if (hasHex) {
-        if (!FromHex(entry["pathHex"].get<std::string>(), &p.alias)) {
-          *error = "parameter \"" + key + "\": \"pathHex\" is not hexadecimal";
-          return false;
-        }
-      } else {
-        *error = "parameter \"" + key + "\" has no \"path\"";
-        return false;
-      }
-      if (p.alias.empty()) {
-        *error = "parameter \"" + key + "\": the path is empty";
-        return false;
-      }
-      // A path ends at its first NUL on the way to the plug-in: cut, it
-      // would name another file.
-      if (p.alias.find('\0') != std::string::npos) {
-        *error = "parameter \"" + key + "\": the path contains a NUL byte";
-        return false;
-      }
-      if (p.alias.size() > 255) {
-        *error = "parameter \"" + key + "\": the path is longer than 255 bytes";
-        return false;
-      }
-      for (const StepParameter& earlier : step->parameters) {
-        if (earlier.key == p.key) {
-          *error = "parameter \"" + key + "\" is given twice";
-          return false;
-        }
-      }
-      if (p.key != kKeyOutputPath) note("parameter \"" + key + "\" is not one the plug-in reads; passed on as it is");
+      if (!ReadParameter(entry, step->parameters, &p, error, warnings)) return false;
       step->parameters.push_back(p);
     }
     return true;
