@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "GlyphweaveVersion.h"
 #include "host/platform/HostSystem.h"
@@ -100,70 +101,266 @@ const char* kUsage =
     "signal N (130 for Ctrl-C, 143 for SIGTERM, 129 for SIGHUP), 141 when the\n"
     "reader of standard output went away.\n";
 
-enum LongOnly {
-  kOptDialog = 256,
-  kOptRecord,
-  kOptPlay,
-  kOptMode,
-  kOptKeepAlpha,
-  kOptWidth,
-  kOptHeight,
-  kOptFit,
-  kOptCellAspect,
-  kOptEnlarge,
-  kOptInvert,
-  kOptMaxData,
-  kOptMaxMemory,
-  kOptPlugin,
-  kOptAbout,
-  kOptColour,
-  kOptColourDepth,
-  kOptBackground,
-  kOptMaxInput,
-  kOptFrame,
-  kOptLoop,
-  kOptHtml,
+// How an option's value is read before it is kept.
+enum class Takes : int8_t {
+  kNothing,    // a switch
+  kText,       // any text but an empty one: a path, a file
+  kCount,      // decimal digits within the bounds, nothing else
+  kSize,       // bytes within the bounds, with an optional k, M or G (ParseSize)
+  kRatio,      // a decimal fraction within the bounds
+  kWord,       // one of the words the option's keeper knows
+  kMaybeWord,  // a word only after '=' (--color=never); alone, a meaning of its own
 };
 
-const option kLongOptions[] = {
-    {"output", required_argument, nullptr, 'o'},
-    {"dialog", no_argument, nullptr, kOptDialog},
-    {"record", required_argument, nullptr, kOptRecord},
-    {"play", required_argument, nullptr, kOptPlay},
-    {"mode", required_argument, nullptr, kOptMode},
-    {"keep-alpha", no_argument, nullptr, kOptKeepAlpha},
-    {"width", required_argument, nullptr, kOptWidth},
-    {"height", required_argument, nullptr, kOptHeight},
-    {"fit", no_argument, nullptr, kOptFit},
-    {"cell-aspect", required_argument, nullptr, kOptCellAspect},
-    {"enlarge", no_argument, nullptr, kOptEnlarge},
-    {"invert", no_argument, nullptr, kOptInvert},
-    {"max-data", required_argument, nullptr, kOptMaxData},
-    {"max-memory", required_argument, nullptr, kOptMaxMemory},
-    {"max-input", required_argument, nullptr, kOptMaxInput},
-    {"jobs", required_argument, nullptr, 'j'},
-    {"plugin", required_argument, nullptr, kOptPlugin},
-    {"about", no_argument, nullptr, kOptAbout},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {"color", optional_argument, nullptr, kOptColour},
-    {"color-depth", required_argument, nullptr, kOptColourDepth},
-    {"background", required_argument, nullptr, kOptBackground},
-    {"frame", required_argument, nullptr, kOptFrame},
-    {"loop", required_argument, nullptr, kOptLoop},
-    {"html", no_argument, nullptr, kOptHtml},
-    {nullptr, 0, nullptr, 0},
+// A value read as its option takes it.
+struct Value {
+  std::string text;  // as given
+  bool given;        // false: a kMaybeWord without its word
+  int64_t count;
+  uint64_t bytes;
+  double ratio;
 };
 
-bool ParseCount(const char* text, int32_t most, int32_t* out) {
+// Keeps a value in the options; false for a word it does not know.
+using Keeper = bool (*)(const Value& value, Options* o);
+
+struct OptionSpec {
+  const char* name;  // --name
+  char letter;       // -letter; 0: none
+  Takes takes;
+  // The bounds of a count, size or ratio, both allowed. Every one here is
+  // far below 2^53, so a count or size compared with them as a double
+  // comes out as it would in integers.
+  double least;
+  double most;
+  const char* refusal;  // told for a bad value; "{}" stands for the value
+  Keeper keep;
+};
+
+template <bool Options::*field>
+bool Set(const Value&, Options* o) {
+  o->*field = true;
+  return true;
+}
+
+template <bool ImageOptions::*field>
+bool SetImage(const Value&, Options* o) {
+  o->imageOptions.*field = true;
+  return true;
+}
+
+template <std::string Options::*field>
+bool KeepText(const Value& v, Options* o) {
+  o->*field = v.text;
+  return true;
+}
+
+template <int32_t Options::*field>
+bool KeepCount(const Value& v, Options* o) {
+  o->*field = static_cast<int32_t>(v.count);
+  return true;
+}
+
+template <uint64_t ImageOptions::*field>
+bool KeepImageSize(const Value& v, Options* o) {
+  o->imageOptions.*field = v.bytes;
+  return true;
+}
+
+bool KeepOutput(const Value& v, Options* o) {
+  o->output = v.text;
+  o->haveOutput = true;
+  return true;
+}
+
+bool KeepMaxData(const Value& v, Options* o) {
+  o->maxData = static_cast<int32_t>(v.bytes);
+  return true;
+}
+
+bool KeepCellAspect(const Value& v, Options* o) {
+  o->cellAspect = v.ratio;
+  return true;
+}
+
+bool KeepFrame(const Value& v, Options* o) {
+  o->frame = static_cast<int32_t>(v.count);
+  o->imageOptions.frame = o->frame;
+  return true;
+}
+
+bool KeepMode(const Value& v, Options* o) { return ParseImageMode(v.text.c_str(), &o->imageOptions.mode); }
+
+bool KeepColour(const Value& v, Options* o) {
+  // The words ls and grep take, and --color alone for always.
+  const std::string& w = v.text;
+  if (!v.given || w == "always" || w == "yes" || w == "force") {
+    o->colour = ColourWhen::kAlways;
+  } else if (w == "auto" || w == "tty" || w == "if-tty") {
+    o->colour = ColourWhen::kAuto;
+  } else if (w == "never" || w == "no" || w == "none") {
+    o->colour = ColourWhen::kNever;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool KeepColourDepth(const Value& v, Options* o) { return ParseColourDepth(v.text, &o->colourDepth); }
+
+bool KeepBackground(const Value& v, Options* o) {
+  if (v.text == "auto") {
+    o->background = BackgroundChoice::kAuto;
+  } else if (v.text == "dark") {
+    o->background = BackgroundChoice::kDark;
+  } else if (v.text == "light") {
+    o->background = BackgroundChoice::kLight;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// 1024 T: more than any machine holds, and far from overflowing a shift.
+const double kMostBytes = static_cast<double>(uint64_t{1} << 50);
+
+// --help and --version answer at once and keep nothing.
+const OptionSpec kOptionTable[] = {
+    // Output
+    {"output", 'o', Takes::kText, 0, 0, "-o needs a path", KeepOutput},
+    {"dialog", 0, Takes::kNothing, 0, 0, nullptr, Set<&Options::dialog>},
+    {"record", 0, Takes::kText, 0, 0, "--record needs a file", KeepText<&Options::recordFile>},
+    {"play", 0, Takes::kText, 0, 0, "--play needs a file", KeepText<&Options::playFile>},
+    {"html", 0, Takes::kNothing, 0, 0, nullptr, Set<&Options::html>},
+    // Picture
+    {"mode", 0, Takes::kWord, 0, 0,
+     "unknown mode '{}' (gray, indexed, rgb, cmyk, lab, hsb, hsl, multichannel, duotone, bitmap)", KeepMode},
+    {"keep-alpha", 0, Takes::kNothing, 0, 0, nullptr, SetImage<&ImageOptions::keepAlpha>},
+    {"width", 0, Takes::kCount, 1, 1 << 30, "--width takes a number of characters from 1",
+     KeepCount<&Options::width>},
+    {"height", 0, Takes::kCount, 1, 1 << 30, "--height takes a number of lines from 1",
+     KeepCount<&Options::height>},
+    {"fit", 0, Takes::kNothing, 0, 0, nullptr, Set<&Options::fit>},
+    {"cell-aspect", 0, Takes::kRatio, 0.1, 10, "--cell-aspect takes a ratio from 0.1 to 10, e.g. 2 or 2.2",
+     KeepCellAspect},
+    {"enlarge", 0, Takes::kNothing, 0, 0, nullptr, Set<&Options::enlarge>},
+    {"invert", 0, Takes::kNothing, 0, 0, nullptr, SetImage<&ImageOptions::invert>},
+    {"frame", 0, Takes::kCount, 1, INT32_MAX, "--frame takes a frame number from 1", KeepFrame},
+    // Terminal view
+    {"color", 0, Takes::kMaybeWord, 0, 0, "--color takes auto, always or never", KeepColour},
+    {"color-depth", 0, Takes::kWord, 0, 0, "--color-depth takes 16, 256 or truecolor", KeepColourDepth},
+    {"background", 0, Takes::kWord, 0, 0, "--background takes auto, dark or light", KeepBackground},
+    {"loop", 0, Takes::kCount, 0, INT32_MAX, "--loop takes a number of times to play, or 0 for until stopped",
+     KeepCount<&Options::loop>},
+    // Resources
+    {"max-data", 0, Takes::kSize, 1, 0x7FFFFFFF,
+     "--max-data takes a size from 1 byte to 2G less one byte (e.g. 4M, 512k)", KeepMaxData},
+    {"max-memory", 0, Takes::kSize, 0, kMostBytes, "--max-memory takes a size (e.g. 512M, 4G), or 0 for no limit",
+     KeepImageSize<&ImageOptions::memoryLimit>},
+    {"max-input", 0, Takes::kSize, 0, kMostBytes, "--max-input takes a size (e.g. 512M, 8G), or 0 for no limit",
+     KeepImageSize<&ImageOptions::inputLimit>},
+    {"jobs", 'j', Takes::kCount, 1, 256, "-j takes a number of jobs from 1 to 256", KeepCount<&Options::jobs>},
+    {"plugin", 0, Takes::kText, 0, 0, "--plugin needs a path", KeepText<&Options::plugin>},
+    // Other
+    {"about", 0, Takes::kNothing, 0, 0, nullptr, Set<&Options::about>},
+    {"quiet", 'q', Takes::kNothing, 0, 0, nullptr, Set<&Options::quiet>},
+    {"help", 'h', Takes::kNothing, 0, 0, nullptr, nullptr},
+    {"version", 'V', Takes::kNothing, 0, 0, nullptr, nullptr},
+};
+
+// What getopt answers for an option: its letter, else a number past them.
+int CodeOf(size_t index) {
+  const OptionSpec& spec = kOptionTable[index];
+  return spec.letter != 0 ? spec.letter : 256 + static_cast<int>(index);
+}
+
+const OptionSpec* FindOption(int code) {
+  for (size_t i = 0; i < std::size(kOptionTable); ++i) {
+    if (CodeOf(i) == code) return &kOptionTable[i];
+  }
+  return nullptr;
+}
+
+int ArgumentOf(Takes takes) {
+  if (takes == Takes::kNothing) return no_argument;
+  return takes == Takes::kMaybeWord ? optional_argument : required_argument;
+}
+
+std::vector<option> LongOptions() {
+  std::vector<option> options;
+  for (size_t i = 0; i < std::size(kOptionTable); ++i) {
+    options.push_back(option{kOptionTable[i].name, ArgumentOf(kOptionTable[i].takes), nullptr, CodeOf(i)});
+  }
+  options.push_back(option{nullptr, 0, nullptr, 0});
+  return options;
+}
+
+// A leading ':' has getopt tell a missing value apart from an unknown option.
+std::string ShortOptions() {
+  std::string letters = ":";
+  for (const OptionSpec& spec : kOptionTable) {
+    if (spec.letter == 0) continue;
+    letters += spec.letter;
+    if (spec.takes != Takes::kNothing) letters += ':';
+  }
+  return letters;
+}
+
+// Digits only: no sign, no blank, nothing after. Where 0 is allowed it is
+// a word of its own (--loop 0: until stopped), written as such.
+bool ParseCount(const char* text, double least, double most, int64_t* out) {
   if (text == nullptr || *text < '0' || *text > '9') return false;
   errno = 0;
   char* end = nullptr;
   long long n = std::strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0' || n < 1 || n > most) return false;
-  *out = static_cast<int32_t>(n);
+  if (errno != 0 || *end != '\0' || static_cast<double>(n) < least || static_cast<double>(n) > most) {
+    return false;
+  }
+  if (n == 0 && std::strcmp(text, "0") != 0) return false;
+  *out = n;
   return true;
+}
+
+bool ParseRatio(const std::string& text, double least, double most, double* out) {
+  char* end = nullptr;
+  double r = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !std::isfinite(r) || r < least || r > most) return false;
+  *out = r;
+  return true;
+}
+
+// Reads the value `arg` (null when none is given) as `spec` takes it, and
+// keeps it. False for a bad value.
+bool Keep(const OptionSpec& spec, const char* arg, Options* o) {
+  Value v{arg != nullptr ? arg : "", arg != nullptr, 0, 0, 0};
+  switch (spec.takes) {
+    case Takes::kNothing:
+    case Takes::kWord:
+    case Takes::kMaybeWord: break;
+    case Takes::kText:
+      if (v.text.empty()) return false;
+      break;
+    case Takes::kCount:
+      if (!ParseCount(arg, spec.least, spec.most, &v.count)) return false;
+      break;
+    case Takes::kSize:
+      if (!ParseSize(v.text, static_cast<uint64_t>(spec.most), &v.bytes) ||
+          static_cast<double>(v.bytes) < spec.least) {
+        return false;
+      }
+      break;
+    case Takes::kRatio:
+      if (!ParseRatio(v.text, spec.least, spec.most, &v.ratio)) return false;
+      break;
+  }
+  return spec.keep(v, o);
+}
+
+std::string Refusal(const OptionSpec& spec, const char* arg) {
+  std::string message = spec.refusal;
+  size_t at = message.find("{}");
+  if (at != std::string::npos) message.replace(at, 2, arg != nullptr ? arg : "");
+  return message;
 }
 
 // The name the user typed for the option getopt stopped at.
@@ -177,6 +374,30 @@ std::string OffendingOption(char** argv, int index, int shortOption) {
     return std::string("-") + static_cast<char>(shortOption);
   }
   return arg != nullptr ? std::string(arg) : std::string("?");
+}
+
+std::string UnknownOption(char** argv, int index, int shortOption) {
+  std::string name = OffendingOption(argv, index, shortOption);
+  // A long option given a value it does not take.
+  if (name.rfind("--", 0) == 0 && std::strchr(argv[index], '=') != nullptr) return name + " takes no value";
+  return "unknown option " + name;
+}
+
+// What the options ask that cannot be done: "" when nothing.
+std::string Conflict(const Options& o) {
+  if (o.images.empty()) return "no image given";
+  if (o.haveOutput && !o.playFile.empty()) return "-o and --play both give the output path";
+  if (o.haveOutput && o.dialog) return "-o and --dialog both give the output path";
+  // The page is the host's to write; these choose or record the plug-in's file.
+  if (o.html && o.dialog) return "--html and --dialog cannot go together: -o names the page";
+  if (o.html && !o.playFile.empty()) return "--html and --play cannot go together: -o names the page";
+  if (o.html && !o.recordFile.empty()) {
+    return "--html and --record cannot go together: the plug-in's step has no page to record";
+  }
+  size_t fromStandardInput = 0;
+  for (const std::string& image : o.images) fromStandardInput += image == "-" ? 1 : 0;
+  if (fromStandardInput > 1) return "standard input ('-') can be read only once";
+  return "";
 }
 
 }  // namespace
@@ -209,6 +430,18 @@ std::string UsageText() { return std::string(kUsage) + "\n" + ImageInputHelp() +
 
 const char* VersionText() { return GW_VERSION; }
 
+std::vector<OptionSpelling> OptionSpellings() {
+  std::vector<OptionSpelling> spellings;
+  for (const OptionSpec& spec : kOptionTable) {
+    OptionValue value = spec.takes == Takes::kNothing     ? OptionValue::kNone
+                        : spec.takes == Takes::kMaybeWord ? OptionValue::kOptional
+                                                          : OptionValue::kRequired;
+    spellings.push_back(OptionSpelling{std::string("--") + spec.name, value});
+    if (spec.letter != 0) spellings.push_back(OptionSpelling{std::string("-") + spec.letter, value});
+  }
+  return spellings;
+}
+
 ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error) {
   auto usage = [error](const std::string& message) {
     *error = message;
@@ -219,156 +452,28 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* o, std::string* error)
   optind = 0;
   o->imageOptions.memoryLimit = kDefaultMemoryLimit;
   o->imageOptions.inputLimit = kDefaultInputLimit;
+  const std::vector<option> longOptions = LongOptions();
+  const std::string shortOptions = ShortOptions();
   for (;;) {
-    int index = -1;
-    int c = getopt_long(argc, argv, ":o:j:qhV", kLongOptions, &index);
+    int c = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), nullptr);
     if (c == -1) break;
-    const std::string value = optarg != nullptr ? optarg : "";
-    switch (c) {
-      case 'o':
-        if (value.empty()) return usage("-o needs a path");
-        o->output = value;
-        o->haveOutput = true;
-        break;
-      case kOptDialog: o->dialog = true; break;
-      case kOptRecord:
-        if (value.empty()) return usage("--record needs a file");
-        o->recordFile = value;
-        break;
-      case kOptPlay:
-        if (value.empty()) return usage("--play needs a file");
-        o->playFile = value;
-        break;
-      case kOptMode:
-        if (!ParseImageMode(value.c_str(), &o->imageOptions.mode)) {
-          return usage("unknown mode '" + value +
-                       "' (gray, indexed, rgb, cmyk, lab, hsb, hsl, multichannel, duotone, bitmap)");
-        }
-        break;
-      case kOptKeepAlpha: o->imageOptions.keepAlpha = true; break;
-      case kOptWidth:
-        if (!ParseCount(optarg, 1 << 30, &o->width)) return usage("--width takes a number of characters from 1");
-        break;
-      case kOptHeight:
-        if (!ParseCount(optarg, 1 << 30, &o->height)) return usage("--height takes a number of lines from 1");
-        break;
-      case kOptFit: o->fit = true; break;
-      case kOptCellAspect: {
-        char* end = nullptr;
-        double r = std::strtod(value.c_str(), &end);
-        if (value.empty() || *end != '\0' || !std::isfinite(r) || r < 0.1 || r > 10) {
-          return usage("--cell-aspect takes a ratio from 0.1 to 10, e.g. 2 or 2.2");
-        }
-        o->cellAspect = r;
-        break;
-      }
-      case kOptEnlarge: o->enlarge = true; break;
-      case kOptInvert: o->imageOptions.invert = true; break;
-      case kOptMaxData: {
-        uint64_t bytes = 0;
-        if (!ParseSize(value, 0x7FFFFFFF, &bytes) || bytes < 1) {
-          return usage("--max-data takes a size from 1 byte to 2G less one byte (e.g. 4M, 512k)");
-        }
-        o->maxData = static_cast<int32_t>(bytes);
-        break;
-      }
-      case kOptMaxMemory: {
-        uint64_t bytes = 0;
-        if (!ParseSize(value, uint64_t{1} << 50, &bytes)) {
-          return usage("--max-memory takes a size (e.g. 512M, 4G), or 0 for no limit");
-        }
-        o->imageOptions.memoryLimit = bytes;
-        break;
-      }
-      case kOptMaxInput: {
-        uint64_t bytes = 0;
-        if (!ParseSize(value, uint64_t{1} << 50, &bytes)) {
-          return usage("--max-input takes a size (e.g. 512M, 8G), or 0 for no limit");
-        }
-        o->imageOptions.inputLimit = bytes;
-        break;
-      }
-      case 'j': {
-        int32_t jobs = 0;
-        if (!ParseCount(optarg, 256, &jobs)) return usage("-j takes a number of jobs from 1 to 256");
-        o->jobs = jobs;
-        break;
-      }
-      case kOptPlugin:
-        if (value.empty()) return usage("--plugin needs a path");
-        o->plugin = value;
-        break;
-      case kOptAbout: o->about = true; break;
-      case kOptColour:
-        // The words ls and grep take, and --color alone for always.
-        if (optarg == nullptr || value == "always" || value == "yes" || value == "force") {
-          o->colour = ColourWhen::kAlways;
-        } else if (value == "auto" || value == "tty" || value == "if-tty") {
-          o->colour = ColourWhen::kAuto;
-        } else if (value == "never" || value == "no" || value == "none") {
-          o->colour = ColourWhen::kNever;
-        } else {
-          return usage("--color takes auto, always or never");
-        }
-        break;
-      case kOptColourDepth:
-        if (!ParseColourDepth(value, &o->colourDepth)) return usage("--color-depth takes 16, 256 or truecolor");
-        break;
-      case kOptBackground:
-        if (value == "auto") {
-          o->background = BackgroundChoice::kAuto;
-        } else if (value == "dark") {
-          o->background = BackgroundChoice::kDark;
-        } else if (value == "light") {
-          o->background = BackgroundChoice::kLight;
-        } else {
-          return usage("--background takes auto, dark or light");
-        }
-        break;
-      case kOptFrame:
-        if (!ParseCount(optarg, INT32_MAX, &o->frame))
-          return usage("--frame takes a frame number from 1");
-        o->imageOptions.frame = o->frame;
-        break;
-      case kOptLoop:
-        if (value != "0" && !ParseCount(optarg, INT32_MAX, &o->loop)) {
-          return usage("--loop takes a number of times to play, or 0 for until stopped");
-        }
-        if (value == "0") o->loop = 0;
-        break;
-      case kOptHtml: o->html = true; break;
-      case 'q': o->quiet = true; break;
-      case 'h':
-        *error = UsageText();
-        return ParseOutcome::kDone;
-      case 'V':
-        *error = std::string("glyphweave ") + VersionText() + "\n";
-        return ParseOutcome::kDone;
-      case ':': return usage(OffendingOption(argv, optind - 1, optopt) + " needs a value");
-      default: {
-        std::string name = OffendingOption(argv, optind - 1, optopt);
-        // A long option given a value it does not take.
-        if (name.rfind("--", 0) == 0 && std::strchr(argv[optind - 1], '=') != nullptr) {
-          return usage(name + " takes no value");
-        }
-        return usage("unknown option " + name);
-      }
+    if (c == ':') return usage(OffendingOption(argv, optind - 1, optopt) + " needs a value");
+    const OptionSpec* spec = FindOption(c);
+    if (spec == nullptr) return usage(UnknownOption(argv, optind - 1, optopt));
+    if (spec->letter == 'h') {
+      *error = UsageText();
+      return ParseOutcome::kDone;
     }
+    if (spec->letter == 'V') {
+      *error = std::string("glyphweave ") + VersionText() + "\n";
+      return ParseOutcome::kDone;
+    }
+    if (!Keep(*spec, optarg, o)) return usage(Refusal(*spec, optarg));
   }
   for (int i = optind; i < argc; ++i) o->images.emplace_back(argv[i]);
 
   if (o->about) return ParseOutcome::kRun;
-  if (o->images.empty()) return usage("no image given");
-  if (o->haveOutput && !o->playFile.empty()) return usage("-o and --play both give the output path");
-  if (o->haveOutput && o->dialog) return usage("-o and --dialog both give the output path");
-  // The page is the host's to write; these choose or record the plug-in's file.
-  if (o->html && o->dialog) return usage("--html and --dialog cannot go together: -o names the page");
-  if (o->html && !o->playFile.empty()) return usage("--html and --play cannot go together: -o names the page");
-  if (o->html && !o->recordFile.empty()) {
-    return usage("--html and --record cannot go together: the plug-in's step has no page to record");
-  }
-  size_t fromStandardInput = 0;
-  for (const std::string& image : o->images) fromStandardInput += image == "-" ? 1 : 0;
-  if (fromStandardInput > 1) return usage("standard input ('-') can be read only once");
+  std::string conflict = Conflict(*o);
+  if (!conflict.empty()) return usage(conflict);
   return ParseOutcome::kRun;
 }

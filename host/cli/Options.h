@@ -56,6 +56,19 @@ ParseOutcome ParseOptions(int argc, char** argv, Options* options, std::string* 
 // case, an optional trailing B). False for anything else or above `most`.
 bool ParseSize(const std::string& text, uint64_t most, uint64_t* bytes);
 
+// Whether an option takes a value: never, always (the next argument when
+// not joined to it), or only joined to it with '=' (--color=never).
+enum class OptionValue : int8_t { kNone, kRequired, kOptional };
+
+struct OptionSpelling {
+  std::string spelling;  // "--output", "-o"
+  OptionValue value;
+};
+
+// Every spelling the parse knows, long and short, in its table's order: what
+// --help, the man page and the completion have to describe.
+std::vector<OptionSpelling> OptionSpellings();
+
 // The text of --help, the input formats included.
 std::string UsageText();
 

@@ -1,7 +1,9 @@
 """What a user gets from `cmake --install`: the staged program and module,
-the bash completion, and the man page and completion agreeing with --help.
-The environment names the pieces: GLYPHWEAVE (the build tree's program),
-BUILD_DIR, CMAKE, OBJDUMP, VERSION, WINDOWS_MODULE, SOURCE_DIR."""
+the bash completion, and --help, the man page and the completion agreeing
+with the option table the program parses with. The environment names the
+pieces: GLYPHWEAVE (the build tree's program), OPTION_TABLE (a program that
+prints that table), BUILD_DIR, CMAKE, OBJDUMP, VERSION, WINDOWS_MODULE,
+SOURCE_DIR."""
 import os
 import re
 import shutil
@@ -78,25 +80,46 @@ class Staged(unittest.TestCase):
             self.assertNotRegex(sections, r'\s\.comment\s', binary + ' keeps its .comment section')
 
 
-def complete(words, cwd):
-    """The completions bash offers for the last of `words`, through the
-    function the completion file registers for glyphweave."""
-    script = r'''
+def complete_many(cases, cwd):
+    """The completions bash offers for the last word of each case (a list of
+    words), through the function the completion file registers for
+    glyphweave, all in one bash. A word '=' is joined to its neighbours in
+    the command line, as bash splits --color=never into three words."""
+    script = r"""
         source "$1" && source "$2" || exit 3
-        shift 2
         func=$(complete -p glyphweave | sed -n 's/.* -F \([^ ]*\) .*/\1/p')
         [ -n "$func" ] || exit 4
-        COMP_WORDS=("$@")
-        COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-        COMP_LINE="${COMP_WORDS[*]}"
-        COMP_POINT=${#COMP_LINE}
-        "$func" glyphweave "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-        printf '%s\n' "${COMPREPLY[@]}"
-    '''
-    proc = run(['bash', '-c', script, 'bash', BASH_COMPLETION, COMPLETION, *words], cwd=cwd)
+        while IFS=$'\x1f' read -r -a fields; do
+            unset 'fields[-1]'  # the end mark, which keeps an empty last word
+            COMP_LINE=${fields[0]}
+            COMP_WORDS=("${fields[@]:1}")
+            COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+            COMP_POINT=${#COMP_LINE}
+            COMPREPLY=()
+            "$func" glyphweave "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+            printf '%s\x1e' "${COMPREPLY[@]}"
+            printf '\n'
+        done
+    """
+    def command_line(words):
+        line = words[0]
+        for before, word in zip(words, words[1:]):
+            line += word if '=' in (before, word) else ' ' + word
+        return line
+    lines = ''.join('\x1f'.join([command_line(words), *words, 'end']) + '\n' for words in cases)
+    proc = subprocess.run(['bash', '-c', script, 'bash', BASH_COMPLETION, COMPLETION], input=lines,
+                          capture_output=True, text=True, timeout=120, cwd=cwd)
     if proc.returncode != 0:
         raise AssertionError('completion failed (%d): %s' % (proc.returncode, proc.stderr))
-    return set(line for line in proc.stdout.split('\n') if line)
+    answers = proc.stdout.split('\n')[:-1]
+    if len(answers) != len(cases):
+        raise AssertionError('completion answered %d of %d: %s' % (len(answers), len(cases), proc.stderr))
+    return [set(word for word in answer.split('\x1e') if word) for answer in answers]
+
+
+def complete(words, cwd):
+    """The completions bash offers for the last of `words`."""
+    return complete_many([words], cwd)[0]
 
 
 MODES = {'gray', 'indexed', 'rgb', 'cmyk', 'lab', 'hsb', 'hsl', 'multichannel', 'duotone', 'bitmap'}
@@ -122,51 +145,89 @@ class Completion(unittest.TestCase):
             self.assertEqual(complete(['glyphweave', '--record', 's'], d), {'step.json', 'sub'})
 
 
+OPTION_ENTRY = re.compile(r'((?:--?[A-Za-z][\w-]*, )*)(--?[A-Za-z][\w-]*)(\[=[A-Z]+\]| [A-Z]+)?(?:\s|$)')
+
+
+def entry_options(entry):
+    """{spelling: 'none', 'required' or 'optional'} for an option entry as
+    --help and the man page write it: "-o, --output PATH", "--color[=WHEN]",
+    "-q, --quiet"."""
+    m = OPTION_ENTRY.match(entry)
+    if not m:
+        return {}
+    takes = 'none' if not m.group(3) else 'optional' if m.group(3).startswith('[') else 'required'
+    return {spelling: takes for spelling in m.group(1).split(', ')[:-1] + [m.group(2)]}
+
+
 def help_options(text):
-    """The options --help defines: the option names that open an indented line."""
-    found = set()
+    """The options --help describes: the entries that open a line indented as
+    the option column is (continuations are indented further)."""
+    found = {}
     for line in text.splitlines():
-        m = re.match(r'\s+((?:--?[A-Za-z][\w-]*(?:, |,)?)+)', line)
-        if m:
-            found.update(o.strip() for o in m.group(1).split(',') if o.strip())
+        if re.match(r' {2,6}-', line):
+            found.update(entry_options(line.strip()))
     return found
+
+
+def man_text(source):
+    """Man source as plain text: font changes and escapes gone."""
+    return re.sub(r'\\f[BIRP]|\\f\(..|\\&|\\\|', '', source).replace('\\-', '-')
 
 
 def man_options(source):
     """(documented, mentioned): the options that tag an entry of the OPTIONS
-    section, and every long option named anywhere on the page."""
-    text = re.sub(r'\\f[BIRP]|\\f\(..|\\&|\\\|', '', source).replace('\\-', '-')
-    options = re.compile(r'(?<![\w-])--?[A-Za-z][\w-]*')
-    documented = set()
+    section, as entry_options reads the tag once its font macro has joined
+    its arguments, and every long option named anywhere on the page."""
+    documented = {}
     section = None
-    lines = text.splitlines()
+    lines = source.splitlines()
     for i, line in enumerate(lines):
         if line.startswith('.SH'):
             section = line[3:].strip().strip('"')
         elif section == 'OPTIONS' and i > 0 and lines[i - 1].startswith('.TP'):
-            documented.update(options.findall(line))
-    mentioned = set(re.findall(r'(?<![\w-])--[A-Za-z][\w-]*', text))
+            macro, _, arguments = line.partition(' ')
+            if re.fullmatch(r'\.[BIR]{1,2}', macro):
+                # Alternating fonts join their arguments without blanks.
+                words = [a or b for a, b in re.findall(r'"([^"]*)"|(\S+)', arguments)]
+                documented.update(entry_options(man_text(''.join(words))))
+    mentioned = set(re.findall(r'(?<![\w-])--[A-Za-z][\w-]*', man_text(source)))
     return documented, mentioned
 
 
-class OptionsAgree(unittest.TestCase):
-    """--help, the man page and the completion name the same options."""
+def completion_options():
+    """{spelling: 'none', 'required' or 'optional'} as the completion treats
+    the options it offers: after one that takes the next word as its value,
+    a '-' is that value, and no option is offered; one that takes a value
+    only after '=' offers words there."""
+    with tempfile.TemporaryDirectory(prefix='gw-complete-') as empty:
+        offered = sorted(complete(['glyphweave', '-'], empty))
+        after = complete_many([['glyphweave', o, '-'] for o in offered], empty)
+        joined = complete_many([['glyphweave', o, '=', ''] for o in offered], empty)
+    return {o: 'required' if not next_word else 'optional' if o.startswith('--') and words else 'none'
+            for o, next_word, words in zip(offered, after, joined)}
 
-    def test_help_man_page_and_completion_agree(self):
+
+class OptionsAgree(unittest.TestCase):
+    """The option table the program parses with, --help, the man page and
+    the completion: the same options, and the same ones taking a value."""
+    maxDiff = None
+
+    def test_table_help_man_page_and_completion_agree(self):
+        table = {}
+        for line in run([os.environ['OPTION_TABLE']]).stdout.splitlines():
+            spelling, takes = line.split()
+            table[spelling] = takes
+        self.assertEqual((table.get('--output'), table.get('-o'), table.get('--fit')), ('required', 'required', 'none'))
         proc = run([GLYPHWEAVE, '--help'])
         self.assertEqual(proc.returncode, 0, proc.stderr)
-        listed = help_options(proc.stdout)
-        self.assertIn('--output', listed)
         with open(MAN_PAGE) as f:
             documented, mentioned = man_options(f.read())
+        self.assertEqual(help_options(proc.stdout), table, '--help against the option table')
+        self.assertEqual(documented, table, "the man page's entries against the option table")
+        self.assertEqual(completion_options(), table, 'the completion against the option table')
+        self.assertEqual(mentioned - set(table), set(), 'long options named in the man page unknown to the table')
         offered = complete(['glyphweave', '-'], '/')
         self.assertEqual(complete(['glyphweave', '--'], '/'), {o for o in offered if o.startswith('--')})
-
-        self.assertEqual(listed - documented, set(), 'options of --help without an entry in the man page')
-        self.assertEqual(listed - offered, set(), 'options of --help that the completion does not offer')
-        self.assertEqual(documented - listed, set(), 'man page entries unknown to --help')
-        self.assertEqual(mentioned - listed, set(), 'long options named in the man page unknown to --help')
-        self.assertEqual(offered - listed, set(), 'completions unknown to --help')
 
 
 class Versions(unittest.TestCase):
