@@ -224,7 +224,8 @@ bool KeepBackground(const Value& v, Options* o) {
 // 1024 T: more than any machine holds, and far from overflowing a shift.
 const double kMostBytes = static_cast<double>(uint64_t{1} << 50);
 
-// --help and --version answer at once and keep nothing.
+// Every option, in the order --help lists them. --help and --version answer
+// at once and keep nothing, so they have no keeper.
 const OptionSpec kOptionTable[] = {
     // Output
     {"output", 'o', Takes::kText, 0, 0, "-o needs a path", KeepOutput},
