@@ -89,6 +89,13 @@ void PaletteColour(int index, uint8_t rgb[3]) {
 
 struct ColourMapper::Table {
   int first = 0;  // the palette index of entry 0 of `palette`
+  // How much more a difference of hue and chroma counts than one of
+  // lightness. The basic colours are so saturated, and their greys so few,
+  // that by plain distance a grey between black and white lies nearer to
+  // red or cyan than to either: weighed 8 times (7 is the least that keeps
+  // every grey grey at 8 colours), greys and pale colours stay neutral while
+  // strong colours still find their own.
+  float chromaWeight = 1.0f;
   std::vector<Lab> palette;
   std::vector<uint8_t> cells = std::vector<uint8_t>(size_t{1} << 21);
   std::vector<uint64_t> filled = std::vector<uint64_t>((size_t{1} << 21) / 64);
@@ -99,7 +106,7 @@ struct ColourMapper::Table {
     float bestDistance = INFINITY;
     for (size_t i = 0; i < palette.size(); ++i) {
       float dl = palette[i].l - c.l, da = palette[i].a - c.a, db = palette[i].b - c.b;
-      float d = dl * dl + da * da + db * db;
+      float d = dl * dl + chromaWeight * (da * da + db * db);
       if (d < bestDistance) {
         bestDistance = d;
         best = i;
@@ -115,6 +122,7 @@ ColourMapper::ColourMapper(ColourDepth depth) : depth_(depth) {
   int first = depth == ColourDepth::k256 ? 16 : 0;
   int end = depth == ColourDepth::k256 ? 256 : depth == ColourDepth::k16 ? 16 : 8;
   table_->first = first;
+  if (depth != ColourDepth::k256) table_->chromaWeight = 8.0f;
   for (int i = first; i < end; ++i) {
     uint8_t rgb[3];
     PaletteColour(i, rgb);
