@@ -39,8 +39,8 @@ TEST(Colour, NearestAtEachDepth) {
            Row{ColourDepth::k16, 200, 10, 0, 1}, Row{ColourDepth::k16, 255, 30, 30, 9},
            Row{ColourDepth::k16, 128, 128, 128, 8}, Row{ColourDepth::k16, 0, 0, 230, 4},
            Row{ColourDepth::k8, 255, 30, 30, 1}, Row{ColourDepth::k8, 255, 255, 255, 7},
-           Row{ColourDepth::k8, 0, 0, 120, 4}, Row{ColourDepth::k16, 30, 120, 30, 2},
-           Row{ColourDepth::k8, 255, 200, 0, 3},
+           Row{ColourDepth::k8, 0, 0, 120, 4}, Row{ColourDepth::k8, 0, 100, 0, 2},
+           Row{ColourDepth::k8, 255, 200, 0, 3}, Row{ColourDepth::k16, 200, 60, 40, 1},
            Row{ColourDepth::kTrue, 1, 2, 3, 0x010203}, Row{ColourDepth::kNone, 1, 2, 3, -1}}) {
     ColourMapper mapper(row.depth);
     EXPECT_EQ(mapper.Code(static_cast<uint8_t>(row.r), static_cast<uint8_t>(row.g), static_cast<uint8_t>(row.b)),
