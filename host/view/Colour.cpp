@@ -37,6 +37,10 @@ Lab ToOkLab(float r8, float g8, float b8) {
              0.0259040371f * l + 0.7827717662f * m - 0.8086757660f * s};
 }
 
+// A tint barely seen, if at all: OKLab chroma under 0.04 (the palette's own
+// greys have none).
+bool IsGrey(const Lab& c) { return c.a * c.a + c.b * c.b < 0.04f * 0.04f; }
+
 const char* const kDecimal[256] = {
 #define GW_D10(n) #n "0", #n "1", #n "2", #n "3", #n "4", #n "5", #n "6", #n "7", #n "8", #n "9"
     "0", "1", "2", "3", "4", "5", "6", "7", "8", "9",
@@ -89,6 +93,11 @@ void PaletteColour(int index, uint8_t rgb[3]) {
 
 struct ColourMapper::Table {
   int first = 0;  // the palette index of entry 0 of `palette`
+  // With the basic colours, greys are matched among the palette's greys
+  // alone. Those are few (black and white at 8 colours) and the others so
+  // saturated that by plain distance a grey between black and white lies
+  // nearer to red or cyan than to either.
+  bool greysApart = false;
   std::vector<Lab> palette;
   std::vector<uint8_t> cells = std::vector<uint8_t>(size_t{1} << 21);
   std::vector<uint64_t> filled = std::vector<uint64_t>((size_t{1} << 21) / 64);
@@ -99,6 +108,7 @@ struct ColourMapper::Table {
     float bestDistance = INFINITY;
     for (size_t i = 0; i < palette.size(); ++i) {
       float dl = palette[i].l - c.l, da = palette[i].a - c.a, db = palette[i].b - c.b;
+      if (greysApart && IsGrey(c) && !IsGrey(palette[i])) continue;
       float d = dl * dl + da * da + db * db;
       if (d < bestDistance) {
         bestDistance = d;
@@ -115,6 +125,7 @@ ColourMapper::ColourMapper(ColourDepth depth) : depth_(depth) {
   int first = depth == ColourDepth::k256 ? 16 : 0;
   int end = depth == ColourDepth::k256 ? 256 : depth == ColourDepth::k16 ? 16 : 8;
   table_->first = first;
+  table_->greysApart = depth != ColourDepth::k256;
   for (int i = first; i < end; ++i) {
     uint8_t rgb[3];
     PaletteColour(i, rgb);

@@ -6,7 +6,8 @@
 // different: 256 colours use the 6 x 6 x 6 cube and the 24 greys of the
 // xterm palette (16-255), never the first 16, whose look each terminal
 // theme chooses; 16 and 8 colours use the basic colours as xterm shows them
-// by default, since nothing better is known of them.
+// by default, since nothing better is known of them; greys among their
+// greys alone, so that they stay grey.
 #pragma once
 
 #include <cstddef>

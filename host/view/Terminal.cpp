@@ -39,12 +39,18 @@ double Channel(const char** text) {
 
 bool OutputTerminalSize(int* columns, int* lines) { return TerminalSize(stdout, columns, lines); }
 
-ColourDepth ColourDepthFrom(const char* term, const char* colorterm, int (*terminfoColours)(const char* term)) {
+ColourDepth ColourDepthFrom(const char* term, const char* colorterm, const char* xtermVersion,
+                            int (*terminfoColours)(const char* term)) {
   if (!TerminalTakesSequences(term)) return ColourDepth::kNone;
   if (colorterm != nullptr && (std::strcmp(colorterm, "truecolor") == 0 || std::strcmp(colorterm, "24bit") == 0)) {
     return ColourDepth::kTrue;
   }
   int colours = terminfoColours(term);
+  // Only xterm itself sets XTERM_VERSION; a multiplexer started from it
+  // inherits the variable but has a TERM of its own.
+  if (colours == 8 && xtermVersion != nullptr && *xtermVersion != '\0' && std::strncmp(term, "xterm", 5) == 0) {
+    return ColourDepth::k256;
+  }
   if (colours >= 256) return ColourDepth::k256;
   if (colours >= 16) return ColourDepth::k16;
   if (colours >= 8) return ColourDepth::k8;
@@ -56,7 +62,60 @@ bool TerminalTakesSequences(const char* term) {
 }
 
 ColourDepth DetectColourDepth() {
-  return ColourDepthFrom(std::getenv("TERM"), std::getenv("COLORTERM"), TerminfoColours);
+  return ColourDepthFrom(std::getenv("TERM"), std::getenv("COLORTERM"), std::getenv("XTERM_VERSION"), TerminfoColours);
+}
+
+ReplyScanner::Step ReplyScanner::Finish(char c) {
+  if (c == 'c') ++attributes_;
+  if (c == 'n') ++statusReports_;
+  replies_ += current_;
+  current_.clear();
+  state_ = State::kBetween;
+  return Step::kEnd;
+}
+
+ReplyScanner::Step ReplyScanner::Take(char c) {
+  // Longer than any answer to these queries: typed text that happens to
+  // start like one.
+  const size_t kLongest = 64;
+  if (state_ == State::kDead) return Step::kNotReply;
+  current_.push_back(c);
+  bool fits = current_.size() <= kLongest;
+  switch (state_) {
+    case State::kBetween:
+      fits = fits && c == '\033';
+      state_ = State::kEscape;
+      break;
+    case State::kEscape:
+      fits = fits && (c == ']' || c == '[');
+      state_ = c == ']' ? State::kOsc : State::kCsi;
+      break;
+    case State::kOsc:
+      if (c == '\007') return Finish(c);
+      if (c == '\033') state_ = State::kOscEscape;
+      fits = fits && (c == '\033' || (c >= ' ' && c <= '~'));
+      break;
+    case State::kOscEscape:
+      if (fits && c == '\\') return Finish(c);
+      fits = false;
+      break;
+    case State::kCsi:
+      if (fits && (c == 'c' || c == 'n')) return Finish(c);
+      fits = fits && ((c >= '0' && c <= '9') || c == ';' || c == '?' || c == '>');
+      break;
+    case State::kDead:
+      break;
+  }
+  if (fits) return Step::kMore;
+  state_ = State::kDead;
+  return Step::kNotReply;
+}
+
+std::string BackgroundQuery(bool passthrough) {
+  std::string query = "\033]11;?\033\\\033[c";
+  // tmux hands on the body of DCS tmux; ... ST, each ESC in it doubled.
+  if (passthrough) query += "\033Ptmux;\033\033]11;?\033\033\\\033\\\033Ptmux;\033\033[5n\033\\";
+  return query;
 }
 
 Background BackgroundFromAnswer(const std::string& answer) {

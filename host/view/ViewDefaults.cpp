@@ -18,8 +18,11 @@ TextLook ChooseStreamLook(const Options& o, const ViewFacts& f) {
   look.fit = o.fit || (view && o.width == 0 && o.height == 0);
   look.mode = o.imageOptions.mode;
   if (view && look.mode == kImageModeOwn) look.mode = kImageModeGray;
+  // Colour forced into a pipe is for a terminal further on (less -R): its
+  // background is taken as a view's is, but never asked (ViewFacts).
+  const bool forced = !view && o.colour == ColourWhen::kAlways && !o.html;
   bool dark = o.background == BackgroundChoice::kDark ||
-              (o.background == BackgroundChoice::kAuto && view && f.background != Background::kLight);
+              (o.background == BackgroundChoice::kAuto && (view || forced) && f.background != Background::kLight);
   look.invert = Inverted(o, dark);
   look.dark = dark;
   bool colour = o.colour == ColourWhen::kAlways || (o.colour == ColourWhen::kAuto && view && !f.noColour);
@@ -51,6 +54,11 @@ ViewFacts GatherViewFacts(const Options& o, bool streams, const volatile std::si
   if (f.outputIsTerminal && o.background == BackgroundChoice::kAuto) {
     f.background = AskTerminalBackground(kBackgroundWaitMs, stop);
     if (f.background == Background::kUnknown) f.background = BackgroundFromColorFgBg(std::getenv("COLORFGBG"));
+  } else if (o.colour == ColourWhen::kAlways && o.background == BackgroundChoice::kAuto) {
+    // The terminal at the pipe's end is not asked: its reader (less) reads
+    // the terminal too, and could take the answer for keys, or keep it
+    // from this program.
+    f.background = BackgroundFromColorFgBg(std::getenv("COLORFGBG"));
   }
   return f;
 }

@@ -15,7 +15,7 @@ struct ViewFacts {
   bool outputIsTerminal = false;                 // standard output is one
   bool noColour = false;                         // NO_COLOR is set and not empty
   ColourDepth detected = ColourDepth::kNone;     // COLORTERM, terminfo
-  Background background = Background::kUnknown;  // asked, else COLORFGBG
+  Background background = Background::kUnknown;  // asked, else COLORFGBG (only that for forced colour)
 };
 
 // The look of one export's text.

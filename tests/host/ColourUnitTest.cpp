@@ -3,6 +3,7 @@
 // their rows however the text arrives, and what the terminal's answers say.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ TEST(Colour, NearestAtEachDepth) {
            Row{ColourDepth::k16, 200, 10, 0, 1}, Row{ColourDepth::k16, 255, 30, 30, 9},
            Row{ColourDepth::k16, 128, 128, 128, 8}, Row{ColourDepth::k16, 0, 0, 230, 4},
            Row{ColourDepth::k8, 255, 30, 30, 1}, Row{ColourDepth::k8, 255, 255, 255, 7},
+           Row{ColourDepth::k8, 0, 0, 120, 4}, Row{ColourDepth::k8, 0, 100, 0, 2},
+           Row{ColourDepth::k8, 255, 200, 0, 3}, Row{ColourDepth::k16, 200, 60, 40, 1},
            Row{ColourDepth::kTrue, 1, 2, 3, 0x010203}, Row{ColourDepth::kNone, 1, 2, 3, -1}}) {
     ColourMapper mapper(row.depth);
     EXPECT_EQ(mapper.Code(static_cast<uint8_t>(row.r), static_cast<uint8_t>(row.g), static_cast<uint8_t>(row.b)),
@@ -50,6 +53,23 @@ TEST(Colour, NearestAtEachDepth) {
     uint8_t rgb[3];
     PaletteColour(i, rgb);
     EXPECT_EQ(mapper.Code(rgb[0], rgb[1], rgb[2]), i);
+  }
+  // Greys, and greys with a tint, stay grey with few colours, from dark to
+  // light: black and white at 8; black, grey, light grey, white at 16.
+  for (ColourDepth depth : {ColourDepth::k8, ColourDepth::k16}) {
+    const std::vector<int> ramp =
+        depth == ColourDepth::k8 ? std::vector<int>{0, 7} : std::vector<int>{0, 8, 7, 15};
+    ColourMapper basic(depth);
+    for (int tint : {0, 6}) {
+      size_t step = 0;
+      for (int v = 0; v < 256; ++v) {
+        int code = basic.Code(static_cast<uint8_t>(std::min(255, v + tint)), static_cast<uint8_t>(v),
+                              static_cast<uint8_t>(std::max(0, v - tint)));
+        while (step < ramp.size() && ramp[step] != code) ++step;
+        ASSERT_LT(step, ramp.size()) << ColourDepthName(depth) << " grey " << v << " tint " << tint << " is " << code;
+      }
+      EXPECT_EQ(ramp[step], ramp.back()) << ColourDepthName(depth);
+    }
   }
 }
 
@@ -158,24 +178,68 @@ TEST(Terminal, AnswersAndEnvironment) {
 
   static int colours = 0;
   auto terminfo = [](const char*) { return colours; };
-  struct Depth { const char* term; const char* colorterm; int colours; ColourDepth expected; };
-  for (const Depth& d : {Depth{nullptr, "truecolor", 256, ColourDepth::kNone},
-                         Depth{"dumb", "truecolor", 256, ColourDepth::kNone},
-                         Depth{"xterm", "truecolor", 8, ColourDepth::kTrue},
-                         Depth{"xterm", "24bit", 8, ColourDepth::kTrue},
-                         Depth{"xterm", "yes", 256, ColourDepth::k256}, Depth{"xterm", nullptr, 255, ColourDepth::k16},
-                         Depth{"xterm", nullptr, 16, ColourDepth::k16}, Depth{"xterm", nullptr, 15, ColourDepth::k8},
-                         Depth{"xterm", nullptr, 8, ColourDepth::k8}, Depth{"xterm", nullptr, 7, ColourDepth::kNone},
-                         Depth{"xterm", nullptr, -1, ColourDepth::kNone}}) {
+  struct Depth { const char* term; const char* colorterm; int colours; ColourDepth expected; const char* xterm; };
+  for (const Depth& d : {Depth{nullptr, "truecolor", 256, ColourDepth::kNone, nullptr},
+                         Depth{"dumb", "truecolor", 256, ColourDepth::kNone, nullptr},
+                         Depth{"xterm", "truecolor", 8, ColourDepth::kTrue, nullptr},
+                         Depth{"xterm", "24bit", 8, ColourDepth::kTrue, nullptr},
+                         Depth{"xterm", "yes", 256, ColourDepth::k256, nullptr},
+                         Depth{"xterm", nullptr, 255, ColourDepth::k16, nullptr},
+                         Depth{"xterm", nullptr, 16, ColourDepth::k16, nullptr},
+                         Depth{"xterm", nullptr, 15, ColourDepth::k8, nullptr},
+                         Depth{"xterm", nullptr, 8, ColourDepth::k8, nullptr},
+                         Depth{"xterm", nullptr, 7, ColourDepth::kNone, nullptr},
+                         Depth{"xterm", nullptr, -1, ColourDepth::kNone, nullptr},
+                         // xterm itself says 8 and draws 256; what runs in it says for itself.
+                         Depth{"xterm", nullptr, 8, ColourDepth::k256, "XTerm(379)"},
+                         Depth{"xterm", nullptr, 8, ColourDepth::k8, ""},
+                         Depth{"xterm-16color", nullptr, 16, ColourDepth::k16, "XTerm(379)"},
+                         Depth{"screen", nullptr, 8, ColourDepth::k8, "XTerm(379)"},
+                         Depth{"xterm", nullptr, -1, ColourDepth::kNone, "XTerm(379)"}}) {
     colours = d.colours;
-    EXPECT_EQ(ColourDepthFrom(d.term, d.colorterm, terminfo), d.expected)
-        << (d.term ? d.term : "(unset)") << " " << (d.colorterm ? d.colorterm : "") << " " << d.colours;
+    EXPECT_EQ(ColourDepthFrom(d.term, d.colorterm, d.xterm, terminfo), d.expected)
+        << (d.term ? d.term : "(unset)") << " " << (d.colorterm ? d.colorterm : "") << " " << d.colours << " "
+        << (d.xterm ? d.xterm : "");
   }
   // terminfo as Debian's ncurses-base has it.
   EXPECT_EQ(TerminfoColours("xterm-256color"), 256);
   EXPECT_EQ(TerminfoColours("xterm"), 8);
   EXPECT_EQ(TerminfoColours("dumb"), -1);
   EXPECT_EQ(TerminfoColours("no-such-terminal"), -1);
+}
+
+TEST(Terminal, RepliesAreToldFromTypedText) {
+  // Each text taken a byte at a time: the replies found, the device
+  // attributes and status reports among them, and where a byte turned out
+  // to be no reply (-1: none did).
+  struct Case { std::string text, replies; int attributes, reports, notReplyAt; };
+  const std::string osc = "\033]11;rgb:ffff/ffff/ffff\033\\", da = "\033[?62;22c";
+  for (const Case& c : std::vector<Case>{
+           {osc + da, osc + da, 1, 0, -1},
+           {"\033]11;rgb:0/0/0\007\033[?1;2c\033[0n", "\033]11;rgb:0/0/0\007\033[?1;2c\033[0n", 1, 1, -1},
+           {da + "ls\n", da, 1, 0, 9},
+           {"l" + osc, "", 0, 0, 0},
+           {"\033[A", "", 0, 0, 2},           // an arrow key
+           {"\033x", "", 0, 0, 1},            // Alt-x
+           {"\033]11;a\033x", "", 0, 0, 7},  // ESC inside an OSC that does not end it
+           {"\033]11;\n", "", 0, 0, 5},       // a line feed is no part of one
+           {"\033[" + std::string(70, '1') + "c", "", 0, 0, 64},
+       }) {
+    ReplyScanner scanner;
+    int notReplyAt = -1;
+    for (size_t i = 0; i < c.text.size() && notReplyAt < 0; ++i) {
+      if (scanner.Take(c.text[i]) == ReplyScanner::Step::kNotReply) notReplyAt = static_cast<int>(i);
+    }
+    EXPECT_EQ(scanner.replies(), c.replies) << c.text.substr(1);
+    EXPECT_EQ(scanner.attributes(), c.attributes) << c.text.substr(1);
+    EXPECT_EQ(scanner.statusReports(), c.reports) << c.text.substr(1);
+    EXPECT_EQ(notReplyAt, c.notReplyAt) << c.text.substr(1);
+    // Past a byte that is no reply, nothing counts as one.
+    if (notReplyAt >= 0) {
+      EXPECT_EQ(scanner.Take('\033'), ReplyScanner::Step::kNotReply);
+    }
+    EXPECT_EQ(scanner.Between(), notReplyAt < 0) << c.text.substr(1);
+  }
 }
 
 }  // namespace

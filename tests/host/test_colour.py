@@ -88,6 +88,8 @@ class Colour(Folder):
                 (True, {'TERM': 'xterm', 'COLORTERM': '24bit'}, [], 'rgb'),
                 (True, {'TERM': 'rxvt-unicode'}, [], '16'),  # 88 colours
                 (True, {'TERM': 'xterm'}, [], '8'),
+                # Debian's xterm says TERM=xterm (8) and draws 256.
+                (True, {'TERM': 'xterm', 'XTERM_VERSION': 'XTerm(379)'}, [], '256'),
                 (True, {'TERM': 'dumb'}, [], None),
                 (True, {'TERM': 'dumb', 'COLORTERM': 'truecolor'}, [], None),
                 (True, {}, ['--color-depth', '16'], '16'),
@@ -118,7 +120,10 @@ class Colour(Folder):
                 self.assertEqual(depth(lines), expected)
 
     def exported(self, image, *options):
-        proc = run('-q', '--color=always', '--color-depth', 'truecolor', '-o', '-', *options, image)
+        # Forced colour into a pipe takes the background to be dark unless
+        # told: these compare with the plain text.
+        background = [] if '--background' in options else ['--background', 'light']
+        proc = run('-q', '--color=always', '--color-depth', 'truecolor', '-o', '-', *background, *options, image)
         self.assertExported(proc)
         return coloured(proc.stdout)[0]
 
@@ -195,7 +200,8 @@ class Colour(Folder):
 
         # Lab and the others: the text as it is, byte for byte.
         plain = run('-q', '--mode', 'lab', '-o', '-', self.path('c.ppm')).stdout
-        self.assertEqual(run('-q', '--color=always', '--mode', 'lab', '-o', '-', self.path('c.ppm')).stdout, plain)
+        self.assertEqual(run('-q', '--color=always', '--background', 'light', '--mode', 'lab', '-o', '-',
+                             self.path('c.ppm')).stdout, plain)
 
     def test_lines_end_uncoloured_when_interrupted(self):
         images.write_pnm(self.path('big.ppm'), 'P6', 1000, 800, images.pattern(1000 * 800 * 3, seed=13))

@@ -108,8 +108,10 @@ class Page(Folder):
                 with self.subTest(image=image, options=options, to_file=to_file):
                     source = self.path(image)
                     text = run('-q', '-o', '-', *options, source).stdout
+                    # A page is light unless told; coloured text into a pipe dark.
+                    light = [] if '--background' in options else ['--background', 'light']
                     view, _ = coloured(run('-q', '--color=always', '--color-depth', 'truecolor', '-o', '-',
-                                           *options, source).stdout)
+                                           *light, *options, source).stdout)
                     expected = [None if k is None else tuple(k[1:]) for line, kinds in view for k in kinds + [None]]
                     args = ['-q', '--html', '--color', *options]
                     if to_file:
