@@ -132,7 +132,7 @@ def merged_view(path, layers):
         for layer in layers:
             with tarfile.open(fileobj=outer.extractfile(layer)) as tar:
                 for info in tar:
-                    name = info.name.lstrip('./')
+                    name = info.name[2:] if info.name.startswith('./') else info.name
                     base = os.path.basename(name)
                     if base.startswith('.wh.'):
                         gone = os.path.join(os.path.dirname(name), base[4:])
