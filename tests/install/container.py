@@ -329,6 +329,8 @@ def make_images(folder):
 
 
 def check_shards(deb, image, work, glyphweave):
+    if not os.path.isfile(deb):
+        raise Skip('no package at %s (scripts/package makes it)' % deb)
     podman = Podman(os.path.join(work, 'podman'))
     podman.check_can_run()
     current_image(deb, image, work)
