@@ -6,7 +6,7 @@ namespace {
 
 // Runs as a terminal shows them: a sequence where the colour changes, and
 // the terminal's own colours given back where a run ends.
-class Sequences : public RunTarget {
+class Sequences final : public RunTarget {
  public:
   Sequences(ColourMapper* mapper, std::string* out) : mapper_(mapper), out_(out) {}
 
@@ -34,7 +34,7 @@ void AppendColouredLine(const char* text, size_t size, const Tint* tints, Colour
                         bool lineFeed, std::string* out) {
   const bool colours = mapper != nullptr && mapper->depth() != ColourDepth::kNone;
   Sequences sequences(mapper, out);
-  RunWalker(&sequences, false).Line(text, size, colours ? tints : nullptr, lineFeed);
+  RunWalker<Sequences>(&sequences, false).Line(text, size, colours ? tints : nullptr, lineFeed);
 }
 
 ColouredText::ColouredText(const RowLayout& layout, ColourMapper* mapper, Writer write)

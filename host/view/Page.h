@@ -23,7 +23,7 @@ struct PageLook {
   bool colour = false;      // characters in their samples' or pixels' colours
 };
 
-class Page : private RunTarget {
+class Page final : private RunTarget {
  public:
   // Takes the page's bytes in order; false stops the page.
   using Writer = std::function<bool(const void* data, size_t size)>;
@@ -41,6 +41,7 @@ class Page : private RunTarget {
   bool Finish();
 
  private:
+  friend class RunWalker<Page>;
   // A run of one colour is one element: 0xRRGGBB, whatever a terminal shows.
   RunColour ColourOf(const Tint& tint) override;
   void Text(const char* text, size_t size) override;
@@ -52,6 +53,6 @@ class Page : private RunTarget {
   bool coloured_;
   bool failed_ = false;
   std::string out_;
-  RunWalker runs_;
+  RunWalker<Page> runs_;
   TextRows rows_;
 };

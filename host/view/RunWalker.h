@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "host/view/Colour.h"
 
@@ -37,22 +38,46 @@ class RunTarget {
   virtual void End(const RunColour& open) = 0;
 };
 
+// `Target`: a RunTarget whose overrides are final, so that the walker
+// calls them directly, once for every character.
+template <class Target>
 class RunWalker {
  public:
   // `acrossLines`: a run goes on over line ends (one element of a page
   // across lines), else every line ends its run before its line feed (a
   // terminal left coloured would colour whatever comes next, a prompt too).
-  RunWalker(RunTarget* target, bool acrossLines) : target_(target), acrossLines_(acrossLines) {}
+  RunWalker(Target* target, bool acrossLines) : target_(target), acrossLines_(acrossLines) {}
 
   // One line of `size` characters without its line feed (`lineFeed` false
   // for a last line that has none), character i in the colour of tints[i];
   // null: the line has no colour at all.
-  void Line(const char* text, size_t size, const Tint* tints, bool lineFeed);
+  void Line(const char* text, size_t size, const Tint* tints, bool lineFeed) {
+    static_assert(std::is_base_of<RunTarget, Target>::value, "a run walker walks for a RunTarget");
+    size_t start = 0;  // the first character not yet given to the target
+    if (tints == nullptr) End();
+    for (size_t i = 0; tints != nullptr && i < size; ++i) {
+      // A blank shows no ink: it joins whatever run it is in.
+      if (text[i] == ' ') continue;
+      const RunColour colour = target_->ColourOf(tints[i]);
+      if (colour == open_) continue;
+      target_->Text(text + start, i - start);
+      start = i;
+      target_->Change(open_, colour);
+      open_ = colour;
+    }
+    target_->Text(text + start, size - start);
+    if (!acrossLines_) End();
+    if (lineFeed) target_->Text("\n", 1);
+  }
+
   // Ends the run open, if any.
-  void End();
+  void End() {
+    if (!open_.Plain()) target_->End(open_);
+    open_ = RunColour{};
+  }
 
  private:
-  RunTarget* target_;
+  Target* target_;
   bool acrossLines_;
   RunColour open_;
 };
