@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "host/cli/Batch.h"
-#include "host/hosting/Exporter.h"
 #include "host/cli/Jobs.h"
 #include "host/cli/Messages.h"
 #include "host/cli/Options.h"
-#include "host/hosting/PropertyList.h"
 #include "host/cli/StepFile.h"
+#include "host/hosting/Exporter.h"
+#include "host/hosting/PropertyList.h"
+#include "host/hosting/Streams.h"
 #include "host/platform/HostSystem.h"
 #include "host/view/Colour.h"
 #include "host/view/Terminal.h"
@@ -154,103 +155,135 @@ void Report(const Options& o, const PlannedExport& e, const ExportOutcome& outco
   if (!o.quiet) NoteFrames(o, e, outcome);
 }
 
-int RunBatch(const Options& o, PluginEntryProc entry) {
-  std::string error;
+// The batch the command line asks for, or why it must not start: the step
+// played, every refusal, and the notes said before the first export.
+bool PlanRun(const Options& o, BatchPlan* plan, std::string* error) {
   RecordedStep played;
   std::vector<std::string> warnings;
-  if (!o.playFile.empty() && !LoadStep(o.playFile, &played, &error, &warnings)) return Failure(error);
+  if (!o.playFile.empty() && !LoadStep(o.playFile, &played, error, &warnings)) return false;
   for (const std::string& warning : warnings) PrintMessage(o.playFile + ": " + warning);
-  BatchPlan plan;
-  if (!PlanBatch(o, o.playFile.empty() ? nullptr : &played, &plan, &error)) return Failure(error);
+  if (!PlanBatch(o, o.playFile.empty() ? nullptr : &played, plan, error)) return false;
   // Known before the first export, not after the last: a step file that
   // cannot be written, or that would replace something other than a step.
-  if (!o.recordFile.empty() && !MayRecordStep(o.recordFile, &error)) {
-    return Failure("--record " + error + "; nothing was exported");
+  if (!o.recordFile.empty() && !MayRecordStep(o.recordFile, error)) {
+    *error = "--record " + *error + "; nothing was exported";
+    return false;
   }
-  for (const std::string& note : plan.notes) PrintMessage(note);
+  for (const std::string& note : plan->notes) PrintMessage(note);
   if (o.dialog && !HaveTerminalToAsk()) {
-    return Failure("--dialog asks on the terminal, and there is none here; give the output with -o");
+    *error = "--dialog asks on the terminal, and there is none here; give the output with -o";
+    return false;
   }
+  return true;
+}
 
+// Where the batch's text goes, and how it looks there.
+struct Looks {
   bool toTerminal = false;  // some text goes to standard output, the view's place
   bool streams = false;     // some text is copied to a descriptor as it grows
-  Tally tally;
-  for (const PlannedExport& e : plan.exports) {
-    toTerminal = toTerminal || e.toStandardOutput;
-    streams = streams || e.streamDescriptor >= 0;
-  }
-  tally.reportOnError = toTerminal;
-  const ViewFacts facts = GatherViewFacts(o, toTerminal, &gInterrupted);
-  const TextLook fileLook = ChooseFileLook(o);
-  const TextLook streamLook = ChooseStreamLook(o, facts);
-  ColourMapper colour(streamLook.colour);
+  ViewFacts facts;
+  TextLook file;    // the text the plug-in writes to files and other descriptors
+  TextLook stream;  // the text on standard output
+};
 
-  JobSettings settings;
-  settings.entry = entry;
-  settings.imageOptions = o.imageOptions;
-  settings.imageOptions.mode = fileLook.mode;
-  settings.imageOptions.invert = fileLook.invert;
-  settings.size = ChooseSize(o, fileLook.fit);
-  settings.streamImageOptions = o.imageOptions;
-  settings.streamImageOptions.mode = streamLook.mode;
-  settings.streamImageOptions.invert = streamLook.invert;
-  // Colour rows beside the grey ones: the decoder keeps the colour.
-  settings.streamImageOptions.colour = streamLook.colour != ColourDepth::kNone;
-  settings.streamSize = ChooseSize(o, streamLook.fit);
-  settings.streamColour = streamLook.colour != ColourDepth::kNone ? &colour : nullptr;
-  // A view plays animations, unless a frame is chosen or a page is asked
-  // for; with several images, each once unless told otherwise.
+Looks ChooseLooks(const Options& o, const BatchPlan& plan) {
+  Looks looks;
+  for (const PlannedExport& e : plan.exports) {
+    looks.toTerminal = looks.toTerminal || e.toStandardOutput;
+    looks.streams = looks.streams || e.streamDescriptor >= 0;
+  }
+  looks.facts = GatherViewFacts(o, looks.toTerminal, &gInterrupted);
+  looks.file = ChooseFileLook(o);
+  looks.stream = ChooseStreamLook(o, looks.facts);
+  return looks;
+}
+
+// A terminal view plays animations; with several images, each once unless
+// told otherwise, fitted again to a terminal resized meanwhile.
+PlaySettings ChoosePlay(const Options& o, const BatchPlan& plan, const TextLook& streamLook) {
   PlaySettings play;
   play.plays = o.loop >= 0 ? o.loop : plan.exports.size() > 1 ? 1 : -1;
   play.bounds = [&o, &streamLook] { return ChooseSize(o, streamLook.fit); };
-  if (facts.outputIsTerminal && o.frame == 0 && !o.html) {
-    settings.streamImageOptions.animation = true;
-    settings.streamPlay = &play;
+  return play;
+}
+
+ExportLook ImageLook(const Options& o, const TextLook& look) {
+  ExportLook made;
+  made.imageOptions = o.imageOptions;
+  made.imageOptions.mode = look.mode;
+  made.imageOptions.invert = look.invert;
+  made.size = ChooseSize(o, look.fit);
+  made.dark = look.dark;
+  return made;
+}
+
+JobSettings SetUpJobs(const Options& o, PluginEntryProc entry, const Looks& looks) {
+  JobSettings settings;
+  settings.entry = entry;
+  settings.fileLook = ImageLook(o, looks.file);
+  settings.streamLook = ImageLook(o, looks.stream);
+  settings.maxData = o.maxData;
+  settings.showDialog = o.dialog;
+  // The dialog asks on the terminal and the text streams in order: one at a time.
+  settings.jobs = o.dialog || looks.streams ? 1 : o.jobs > 0 ? o.jobs : UsableProcessors();
+  // A bar on the terminal the picture is drawn on would cut through it.
+  settings.progress = !o.quiet && IsTerminal(stderr) && !(looks.toTerminal && looks.facts.outputIsTerminal);
+  return settings;
+}
+
+// What the sinks need: the terminal view's colour and animations, pages,
+// and the private folder streamed text passes through.
+bool SetUpSinks(const Options& o, const Looks& looks, ColourMapper* colour, const PlaySettings* play,
+                JobSettings* settings, std::string* error) {
+  ExportLook& stream = settings->streamLook;
+  stream.colour = looks.stream.colour != ColourDepth::kNone ? colour : nullptr;
+  // Colour rows beside the grey ones: the decoder keeps the colour.
+  stream.imageOptions.colour = looks.stream.colour != ColourDepth::kNone;
+  // A view plays animations, unless a frame is chosen or a page is asked for.
+  if (looks.facts.outputIsTerminal && o.frame == 0 && !o.html) {
+    stream.imageOptions.animation = true;
+    stream.play = play;
   }
   if (o.html) {
     // A page is not a terminal: coloured only when asked outright, the same
     // wherever it is written, whatever NO_COLOR says; always 24-bit.
-    settings.pages = true;
-    settings.pageColour = o.colour == ColourWhen::kAlways;
-    settings.imageOptions.colour = settings.pageColour;
-    settings.streamImageOptions.colour = settings.pageColour;
-    settings.dark = fileLook.dark;
-    settings.streamDark = streamLook.dark;
+    settings->pages = true;
+    settings->pageColour = o.colour == ColourWhen::kAlways;
+    settings->fileLook.imageOptions.colour = settings->pageColour;
+    stream.imageOptions.colour = settings->pageColour;
   }
-  settings.maxData = o.maxData;
-  settings.showDialog = o.dialog;
-  // The dialog asks on the terminal and the text streams in order: one at a time.
-  settings.jobs = o.dialog || streams ? 1 : o.jobs > 0 ? o.jobs : UsableProcessors();
-  // A bar on the terminal the picture is drawn on would cut through it.
-  settings.progress = !o.quiet && IsTerminal(stderr) && !(toTerminal && facts.outputIsTerminal);
-  if (streams && !o.html && !MakePrivateFolder(&settings.streamFolder, &error)) return Failure(error);
+  return !looks.streams || o.html || MakePrivateFolder(&settings->streamFolder, error);
+}
 
+// The step of the last export that succeeded.
+struct Recorded {
+  RecordedStep step;
+  bool have = false;
+};
+
+void RunAndReport(const Options& o, const BatchPlan& plan, JobSettings settings, Tally* tally,
+                  Recorded* recorded) {
   // --max-memory bounds the whole run: the jobs share one budget.
   MemoryBudget* budget = NewMemoryBudget(o.imageOptions.memoryLimit);
-  settings.imageOptions.sharedBudget = budget;
-  settings.streamImageOptions.sharedBudget = budget;
-  RecordedStep recorded;
-  bool haveRecorded = false;
+  settings.fileLook.imageOptions.sharedBudget = budget;
+  settings.streamLook.imageOptions.sharedBudget = budget;
   RunJobs(plan, settings, [&](size_t i, const ExportOutcome& outcome, bool skipped) {
     if (skipped) {
-      ++tally.skipped;
+      ++tally->skipped;
       return;
     }
-    Report(o, plan.exports[i], outcome, &tally);
-    // The step of the last export that succeeded is the one kept.
+    Report(o, plan.exports[i], outcome, tally);
     if (outcome.recorded && outcome.result == kResultOk && !outcome.imageError) {
-      recorded = outcome.step;
-      haveRecorded = true;
+      recorded->step = outcome.step;
+      recorded->have = true;
     }
   });
   RemovePrivateFolder(settings.streamFolder);
   RestoreTerminalOutput();
   FreeMemoryBudget(budget);
+}
 
-  if (!o.recordFile.empty() && haveRecorded && !SaveStep(o.recordFile, recorded, &error)) {
-    PrintMessage("the step was not recorded: " + error);
-    tally.exportFailed = true;
-  }
+int ExitStatus(const Tally& tally) {
   // Only a reader that went away ends the run quietly, as SIGPIPE would.
   if (gOutputClosed != 0) return 141;
   std::string notExported = tally.skipped == 0 ? std::string()
@@ -265,6 +298,27 @@ int RunBatch(const Options& o, PluginEntryProc entry) {
   }
   if (tally.imageUnreadable) return 2;
   return tally.exportFailed || outputFailed ? 1 : 0;
+}
+
+int RunBatch(const Options& o, PluginEntryProc entry) {
+  std::string error;
+  BatchPlan plan;
+  if (!PlanRun(o, &plan, &error)) return Failure(error);
+  const Looks looks = ChooseLooks(o, plan);
+  ColourMapper colour(looks.stream.colour);
+  const PlaySettings play = ChoosePlay(o, plan, looks.stream);
+  JobSettings settings = SetUpJobs(o, entry, looks);
+  if (!SetUpSinks(o, looks, &colour, &play, &settings, &error)) return Failure(error);
+
+  Tally tally;
+  tally.reportOnError = looks.toTerminal;
+  Recorded recorded;
+  RunAndReport(o, plan, settings, &tally, &recorded);
+  if (!o.recordFile.empty() && recorded.have && !SaveStep(o.recordFile, recorded.step, &error)) {
+    PrintMessage("the step was not recorded: " + error);
+    tally.exportFailed = true;
+  }
+  return ExitStatus(tally);
 }
 
 }  // namespace

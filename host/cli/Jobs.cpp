@@ -7,8 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "host/hosting/BandReader.h"
 #include "host/cli/Progress.h"
+#include "host/hosting/BandReader.h"
+#include "host/hosting/Streams.h"
 #include "host/platform/HostSystem.h"
 
 namespace {
@@ -17,33 +18,27 @@ bool Stopped() { return ExportsStopped(); }
 
 ExportRequest RequestFor(const BatchPlan& plan, const JobSettings& s, size_t index) {
   const PlannedExport& e = plan.exports[index];
+  // The view's look is for standard output alone.
+  const ExportLook& look = e.toStandardOutput ? s.streamLook : s.fileLook;
   ExportRequest request;
   request.imagePath = e.image;
   request.documentName = e.documentName;
-  request.imageOptions = s.imageOptions;
-  request.size = s.size;
+  request.imageOptions = look.imageOptions;
+  request.size = look.size;
   request.maxData = s.maxData;
   request.showDialog = s.showDialog;
   request.step = plan.haveStep ? &plan.step : nullptr;
-  if (e.streamDescriptor >= 0) {
-    request.streamFolder = s.streamFolder;
-    request.streamDescriptor = e.streamDescriptor;
-  }
-  // The view's look is for standard output alone.
-  if (e.toStandardOutput) {
-    request.imageOptions = s.streamImageOptions;
-    request.size = s.streamSize;
-    request.colour = s.streamColour;
-    request.play = s.streamPlay;
-  }
+  if (e.streamDescriptor >= 0) request.streamDescriptor = e.streamDescriptor;
   if (s.pages) {
     // The page gets its text through a folder of its own, also from standard output.
-    request.streamFolder.clear();
-    request.colour = nullptr;
     request.page.wanted = true;
     request.page.path = e.streamDescriptor >= 0 ? "" : e.output;
-    request.page.dark = e.toStandardOutput ? s.streamDark : s.dark;
+    request.page.dark = look.dark;
     request.page.colour = s.pageColour;
+  } else if (e.streamDescriptor >= 0) {
+    request.streamFolder = s.streamFolder;
+    request.colour = look.colour;
+    request.play = look.play;
   }
   return request;
 }

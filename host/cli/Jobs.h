@@ -11,26 +11,30 @@
 #include "host/cli/Batch.h"
 #include "host/hosting/Exporter.h"
 
+// How the exports of one kind look: the image as the plug-in is given it,
+// its size, and how the text is shown where it goes.
+struct ExportLook {
+  ImageOptions imageOptions;
+  SizeBounds size;
+  ColourMapper* colour = nullptr;      // the text coloured at the mapper's depth; null: as written
+  const PlaySettings* play = nullptr;  // animations played (a terminal view)
+  bool dark = false;                   // a page's background
+};
+
 struct JobSettings {
   PluginEntryProc entry = nullptr;
   int jobs = 1;
-  ImageOptions imageOptions;
-  SizeBounds size;
   int32_t maxData = 0;
   bool showDialog = false;
   bool progress = false;       // a progress bar on standard error
-  std::string streamFolder;    // for exports to standard output
-  // Exports to standard output look as these say (a terminal view).
-  ImageOptions streamImageOptions;
-  SizeBounds streamSize;
-  ColourMapper* streamColour = nullptr;
-  const PlaySettings* streamPlay = nullptr;  // animations played (a terminal view)
-  // Every export a web page (--html), coloured or not; the background of
-  // the pages written to files and of those on standard output.
+  // Exports to standard output look as `streamLook` says (a terminal
+  // view), every other as `fileLook` says.
+  ExportLook fileLook;
+  ExportLook streamLook;
+  std::string streamFolder;    // the private folder the streams' text passes through
+  // Every export a web page (--html), coloured or not.
   bool pages = false;
   bool pageColour = false;
-  bool dark = false;
-  bool streamDark = false;
 };
 
 // The outcome of export `index`, or skipped = true when a stop came first.

@@ -174,28 +174,3 @@ void ColourMapper::AppendSequence(int32_t code, std::string* out) const {
     out->append(table_->sequences[static_cast<size_t>(code)]);
   }
 }
-
-void AppendColouredLine(const char* text, size_t size, const Tint* tints, ColourMapper* mapper,
-                        bool lineFeed, std::string* out) {
-  int32_t current = -1;
-  size_t run = 0;  // the first character not yet appended
-  if (tints != nullptr && mapper != nullptr && mapper->depth() != ColourDepth::kNone) {
-    for (size_t i = 0; i < size; ++i) {
-      if (text[i] == ' ') continue;
-      const Tint& t = tints[i];
-      int32_t code = t.set ? mapper->Code(t.r, t.g, t.b) : -1;
-      if (code == current) continue;
-      out->append(text + run, i - run);
-      run = i;
-      if (code < 0) {
-        out->append(kDefaultForegroundSequence);
-      } else {
-        mapper->AppendSequence(code, out);
-      }
-      current = code;
-    }
-  }
-  out->append(text + run, size - run);
-  if (current >= 0) out->append(kResetSequence);
-  if (lineFeed) out->push_back('\n');
-}

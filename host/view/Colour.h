@@ -63,11 +63,3 @@ class ColourMapper {
 extern const char kResetSequence[];
 // The sequence that gives the foreground back to the terminal.
 extern const char kDefaultForegroundSequence[];
-
-// Appends one line of `size` characters (without its line feed), character
-// i in tints[i] (null: no colour at all), and the line feed. A sequence is
-// written only where the colour changes, and not for spaces, of which no
-// colour shows; a line that ends coloured is reset before its line feed, so
-// the terminal never stays coloured between lines.
-void AppendColouredLine(const char* text, size_t size, const Tint* tints, ColourMapper* mapper,
-                        bool lineFeed, std::string* out);

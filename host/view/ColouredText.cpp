@@ -1,5 +1,42 @@
 #include "host/view/ColouredText.h"
 
+#include "host/view/RunWalker.h"
+
+namespace {
+
+// Runs as a terminal shows them: a sequence where the colour changes, and
+// the terminal's own colours given back where a run ends.
+class Sequences final : public RunTarget {
+ public:
+  Sequences(ColourMapper* mapper, std::string* out) : mapper_(mapper), out_(out) {}
+
+  RunColour ColourOf(const Tint& t) override {
+    return RunColour{t.set ? mapper_->Code(t.r, t.g, t.b) : -1};
+  }
+  void Text(const char* text, size_t size) override { out_->append(text, size); }
+  void Change(const RunColour&, const RunColour& to) override {
+    if (to.Plain()) {
+      out_->append(kDefaultForegroundSequence);
+    } else {
+      mapper_->AppendSequence(to.ink, out_);
+    }
+  }
+  void End(const RunColour&) override { out_->append(kResetSequence); }
+
+ private:
+  ColourMapper* mapper_;
+  std::string* out_;
+};
+
+}  // namespace
+
+void AppendColouredLine(const char* text, size_t size, const Tint* tints, ColourMapper* mapper,
+                        bool lineFeed, std::string* out) {
+  const bool colours = mapper != nullptr && mapper->depth() != ColourDepth::kNone;
+  Sequences sequences(mapper, out);
+  RunWalker<Sequences>(&sequences, false).Line(text, size, colours ? tints : nullptr, lineFeed);
+}
+
 ColouredText::ColouredText(const RowLayout& layout, ColourMapper* mapper, Writer write)
     : mapper_(mapper),
       write_(write),

@@ -83,34 +83,24 @@ Page::Page(const RowLayout& layout, const PageLook& look, Writer write)
     : write_(std::move(write)),
       coloured_(look.colour && TintSourceFor(layout) != TintSource::kNone),
       out_(Head(look)),
+      runs_(this, true),
       rows_(layout, [this](const char* text, size_t size, const Tint* tints, bool lineFeed) {
-        AppendLine(text, size, coloured_ ? tints : nullptr, lineFeed);
+        runs_.Line(text, size, coloured_ ? tints : nullptr, lineFeed);
         return Flush();
       }) {}
 
-void Page::AppendLine(const char* text, size_t size, const Tint* tints, bool lineFeed) {
-  size_t start = 0;  // the first character not yet appended
-  if (tints == nullptr && run_ >= 0) {
-    out_.append("</b>");
-    run_ = -1;
-  }
-  if (tints != nullptr) {
-    for (size_t i = 0; i < size; ++i) {
-      // A blank shows no colour: it joins whatever run it is in.
-      if (text[i] == ' ') continue;
-      const Tint& t = tints[i];
-      int32_t colour = t.set ? (int32_t{t.r} << 16 | int32_t{t.g} << 8 | t.b) : -1;
-      if (colour == run_) continue;
-      AppendEscaped(text + start, i - start, &out_);
-      start = i;
-      if (run_ >= 0) out_.append("</b>");
-      if (colour >= 0) AppendColour(colour, &out_);
-      run_ = colour;
-    }
-  }
-  AppendEscaped(text + start, size - start, &out_);
-  if (lineFeed) out_.push_back('\n');
+RunColour Page::ColourOf(const Tint& t) {
+  return RunColour{t.set ? (int32_t{t.r} << 16 | int32_t{t.g} << 8 | t.b) : -1};
 }
+
+void Page::Text(const char* text, size_t size) { AppendEscaped(text, size, &out_); }
+
+void Page::Change(const RunColour& from, const RunColour& to) {
+  if (!from.Plain()) out_.append("</b>");
+  if (!to.Plain()) AppendColour(to.ink, &out_);
+}
+
+void Page::End(const RunColour&) { out_.append("</b>"); }
 
 bool Page::Flush() {
   if (failed_) return false;
@@ -130,8 +120,7 @@ bool Page::Add(const char* data, size_t size) {
 
 bool Page::Finish() {
   if (failed_ || !rows_.Finish()) return false;
-  if (run_ >= 0) out_.append("</b>");
-  run_ = -1;
+  runs_.End();
   out_.append("</pre>\n</body>\n</html>\n");
   if (!write_(out_.data(), out_.size())) failed_ = true;
   out_.clear();

@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "host/view/RunWalker.h"
 #include "host/view/TextRows.h"
 
 struct PageLook {
@@ -22,7 +23,7 @@ struct PageLook {
   bool colour = false;      // characters in their samples' or pixels' colours
 };
 
-class Page {
+class Page final : private RunTarget {
  public:
   // Takes the page's bytes in order; false stops the page.
   using Writer = std::function<bool(const void* data, size_t size)>;
@@ -40,13 +41,18 @@ class Page {
   bool Finish();
 
  private:
-  void AppendLine(const char* text, size_t size, const Tint* tints, bool lineFeed);
+  friend class RunWalker<Page>;
+  // A run of one colour is one element: 0xRRGGBB, whatever a terminal shows.
+  RunColour ColourOf(const Tint& tint) override;
+  void Text(const char* text, size_t size) override;
+  void Change(const RunColour& from, const RunColour& to) override;
+  void End(const RunColour& open) override;
   bool Flush();
 
   Writer write_;
   bool coloured_;
   bool failed_ = false;
-  int32_t run_ = -1;  // 0xRRGGBB of the element open in the <pre>, -1 for none
   std::string out_;
+  RunWalker<Page> runs_;
   TextRows rows_;
 };

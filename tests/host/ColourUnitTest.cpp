@@ -9,6 +9,7 @@
 
 #include "host/image/ImageInput.h"
 #include "host/view/Colour.h"
+#include "host/view/ColouredText.h"
 #include "host/view/Terminal.h"
 #include "host/view/TextRows.h"
 
