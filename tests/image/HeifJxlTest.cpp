@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "ImageTestSupport.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 namespace {
 

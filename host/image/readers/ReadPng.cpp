@@ -26,8 +26,10 @@
 
 #include <png.h>
 
+#include "host/image/budget/MemoryBudget.h"
+#include "host/image/input/SizeArithmetic.h"
 #include "host/image/readers/Exif.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 #include "host/image/readers/WholeInflate.h"
 
 namespace {

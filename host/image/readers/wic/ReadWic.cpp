@@ -20,10 +20,11 @@
 #include <cstring>
 #include <string>
 
-#include "host/image/input/ImageInternal.h"
-#include "host/image/input/MemoryBudget.h"
-#include "host/image/win32/DeclaredImage.h"
-#include "host/image/win32/FileStream.h"
+#include "host/image/budget/MemoryBudget.h"
+#include "host/image/input/SizeArithmetic.h"
+#include "host/image/readers/ImageReader.h"
+#include "host/image/readers/wic/DeclaredImage.h"
+#include "host/image/readers/wic/FileStream.h"
 
 const char* const kSystemDecoders = "the Windows Imaging Component";
 
