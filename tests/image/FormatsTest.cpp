@@ -517,6 +517,7 @@ TEST(TiffFiles, YcbcrThroughLibjpegOrTheRgbaInterface) {
   const std::string compressed = EncodeTiff(16, 16, 3, flat, jpeg);
   ExpectNear(Decode(compressed, &info), flat, 4);
   EXPECT_EQ(info.decodedWhole, nullptr);
+  ExpectStreamsLikeWhole(EncodeTiff(16, 32, 3, Pattern(16, 32), jpeg));  // two strips
   // Uncompressed YCbCr, grey 128 and a pure Y of 255.
   TiffOptions raw;
   raw.photometric = PHOTOMETRIC_YCBCR;
