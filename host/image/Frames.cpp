@@ -1,22 +1,11 @@
-// The frames of an animation shown one after another: each made again from
-// what the reader holds, or from the start of the file.
-#include <cstdlib>
+// The frames of an animation shown one after another: each made on from
+// what the reader holds, or again from the first frame.
 #include <string>
 
 #include "host/image/ImageFile.h"
-#include "host/image/input/MemoryBudget.h"
+#include "host/image/ImageInput.h"
+#include "host/image/budget/MemoryBudget.h"
 #include "host/image/stages/Resize.h"
-
-std::string NoSuchFrame(const StoredLayout& l, int32_t frame) {
-  const std::string none = "has no frame " + std::to_string(frame) + ": ";
-  if (l.declaredFrames > 1) {
-    return none + "an animated PNG of " + std::to_string(l.declaredFrames) +
-           " frames, of which only the default image can be read (this build's libpng reads no "
-           "animation)";
-  }
-  if (l.frames == 1) return none + "it is a still image, one frame";
-  return none + "it has " + std::to_string(l.frames) + " frames";
-}
 
 bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::string* error) {
   if (image->failed) {
@@ -32,10 +21,7 @@ bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::strin
     return false;
   }
   // Rows from the top again: nothing held of the frame before is kept.
-  std::free(image->whole);
-  image->whole = nullptr;
-  ReleaseMemory(image->source, image->wholeBytes);
-  image->wholeBytes = 0;
+  DropWholeImage(image);
   image->sourceRow = 0;
   std::string message;
   const bool onward =
@@ -54,17 +40,12 @@ bool ShowImageFrame(ImageFile* image, int32_t frame, ImageInfo* info, std::strin
     ok = GiveBackMemory(image, &message) && WaitForMemory(image->source, &message) &&
          RestartImage(image, &message);
   }
+  // The resize stage starts afresh at the size it had.
+  if (ok && image->resize != nullptr) ok = ResetResizeStage(image->resize, &message);
   if (!ok) return FailImage(image, message, error);
   image->info.frame = frame;
   image->info.frameDelay = image->layout.frameDelay;
   image->readStarted = false;
-  // The resize stage starts afresh at the size it had.
-  if (image->resize != nullptr) {
-    FreeResizeStage(image->resize);
-    image->resize = nullptr;
-    if (!ResizeImage(image, image->info.width, image->info.height, &image->info, error))
-      return false;
-  }
   *info = image->info;
   return true;
 }

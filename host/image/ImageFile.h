@@ -1,14 +1,15 @@
 // The state of an open image, shared by the files that serve it:
-// ImageInput.cpp (opening, rows, sizing) and Frames.cpp (the frames of an
-// animation shown one after another).
+// ImageInput.cpp (opening, rows, sizing), Frames.cpp (the frames of an
+// animation shown one after another) and ImageFile.cpp (the reader's place
+// in the file: closing it, going back to the top, giving memory back).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "host/image/ImageTypes.h"
+#include "host/image/readers/ImageReader.h"
 #include "host/image/stages/Convert.h"
-#include "host/image/ImageInput.h"
-#include "host/image/input/ImageInternal.h"
 #include "host/image/stages/Stages.h"
 
 struct ResizeStage;
@@ -48,11 +49,19 @@ struct ImageFile {
 // Records the failure: every later call on the image gives it again.
 bool FailImage(ImageFile* image, const std::string& message, std::string* error);
 
+// Closes the reader; what it took from the budget is given back.
+void CloseReader(ImageFile* image);
+
+// Frees the oriented image held whole, and its charge.
+void DropWholeImage(ImageFile* image);
+
 // Lets go of everything decoded, so that the image holds none of its
 // budget while it waits for more: the next read starts from the top.
 bool GiveBackMemory(ImageFile* image, std::string* error);
 
-// Starts decoding again from the top of the file.
+// Back to the first row of frame source.frame: a reader that keeps what it
+// has read goes back itself (ImageReader::rewind); any other is opened
+// again on the file from its start.
 bool RestartImage(ImageFile* image, std::string* error);
 
 // "has no frame 20: it has 12 frames", and the like.

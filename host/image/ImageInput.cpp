@@ -1,8 +1,9 @@
 // Opening images and serving requests: the reader's position in the file,
 // images held whole, and each row turned into the requested mode and
 // planes. Formats.h recognises the file, Orientation.h places its pixels,
-// MemoryBudget.h keeps the memory taken within bounds, and Stages.h holds
-// what comes after the stored rows (resizing, colour rows, inversion).
+// MemoryBudget.h keeps the memory taken within bounds, ImageFile.cpp keeps
+// the reader's place in the file, and Stages.h and Resize.h hold what comes
+// after the stored rows (resizing, colour rows, inversion).
 // Frames.cpp shows an animation's frames one after another.
 #include "host/image/ImageInput.h"
 
@@ -11,15 +12,16 @@
 #include <cstring>
 #include <string>
 
-#include "host/image/stages/Convert.h"
-#include "host/image/readers/Formats.h"
 #include "host/image/ImageFile.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/budget/MemoryBudget.h"
 #include "host/image/input/InputFile.h"
+#include "host/image/input/SizeArithmetic.h"
+#include "host/image/readers/Formats.h"
+#include "host/image/readers/ImageReader.h"
+#include "host/image/stages/Convert.h"
 #include "host/image/stages/Orientation.h"
 #include "host/image/stages/Resize.h"
 #include "host/image/stages/Stages.h"
-
 
 namespace {
 
@@ -39,16 +41,6 @@ int16_t DefaultMode(const StoredLayout& l) {
 
 size_t StoredRowBytes(const ImageFile* image) {
   return static_cast<size_t>(image->layout.width) * static_cast<size_t>(image->layout.channels);
-}
-
-bool Rewind(ImageSource* source) { return fseeko(source->file, 0, SEEK_SET) == 0; }
-
-// Closes the reader; what it took from the budget is given back.
-void CloseReader(ImageFile* image) {
-  if (image->state != nullptr) image->reader->close(image->state);
-  image->state = nullptr;
-  const uint64_t charged = MemoryCharged(image->source);
-  if (charged > image->wholeBytes) ReleaseMemory(image->source, charged - image->wholeBytes);
 }
 
 // Reads the next `count` stored rows into rows[0..count-1].
@@ -178,78 +170,92 @@ bool ServeRows(ImageFile* image, const RowRequest& q, std::string* error) {
   return true;
 }
 
-bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFile** out,
-                    ImageInfo* info, std::string* error) {
-  ImageFile* image = new ImageFile;
-  image->source = std::move(*sourceIn);
-  image->options = options;
-  ImageSource& source = image->source;
-  source.memory.shared = options.sharedBudget;
-  source.memoryLimit = options.sharedBudget != nullptr ? MemoryBudgetLimit(options.sharedBudget) : options.memoryLimit;
-  source.cancel = options.cancel;
-  source.wantsGray = !options.colour && (options.mode == kImageModeGray || options.mode == kImageModeDuotone ||
-                                         options.mode == kImageModeBitmap);
-  source.frame = options.frame;
-  source.animation = options.animation || options.frame != 1;
-  auto fail = [&]() {
-    CloseImage(image);
-    return false;
-  };
+// What the options make of the source: its budget, its cancel flag, and
+// what the reader is to deliver.
+void TakeOptions(ImageSource* source, const ImageOptions& options) {
+  source->memory.shared = options.sharedBudget;
+  source->memoryLimit =
+      options.sharedBudget != nullptr ? MemoryBudgetLimit(options.sharedBudget) : options.memoryLimit;
+  source->cancel = options.cancel;
+  source->wantsGray = !options.colour && (options.mode == kImageModeGray ||
+                                          options.mode == kImageModeDuotone ||
+                                          options.mode == kImageModeBitmap);
+  source->frame = options.frame;
+  source->animation = options.animation || options.frame != 1;
+}
 
+bool CheckOptions(const ImageSource& source, const ImageOptions& options, std::string* error) {
   if (options.mode < kImageModeOwn || options.mode > kImageModeLab) {
     SetImageError(error, source, "unknown image mode " + std::to_string(options.mode));
-    return fail();
+    return false;
   }
   if (options.frame < 1) {
     SetImageError(error, source,
                   "has no frame " + std::to_string(options.frame) + ": frames are counted from 1");
-    return fail();
+    return false;
   }
-  if (fseeko(source.file, 0, SEEK_END) != 0) {
-    SetImageError(error, source, "cannot be read (not a seekable file)");
-    return fail();
+  return true;
+}
+
+// The file's size and the reader for its first bytes, the file left at its
+// start; null with the users' message.
+const ImageReader* Recognise(ImageSource* source, std::string* error) {
+  if (fseeko(source->file, 0, SEEK_END) != 0) {
+    SetImageError(error, *source, "cannot be read (not a seekable file)");
+    return nullptr;
   }
-  off_t end = ftello(source.file);
-  if (end < 0 || !Rewind(&source)) {
-    SetImageError(error, source, "cannot be read (not a seekable file)");
-    return fail();
+  off_t end = ftello(source->file);
+  if (end < 0 || !RewindSource(source)) {
+    SetImageError(error, *source, "cannot be read (not a seekable file)");
+    return nullptr;
   }
-  source.size = static_cast<uint64_t>(end);
-  if (source.size == 0) {
-    SetImageError(error, source, "empty file");
-    return fail();
+  source->size = static_cast<uint64_t>(end);
+  if (source->size == 0) {
+    SetImageError(error, *source, "empty file");
+    return nullptr;
   }
   uint8_t head[kFormatHeadBytes] = {};
-  size_t got = std::fread(head, 1, sizeof head, source.file);
-  if (got == 0 || !Rewind(&source)) {
-    SetImageError(error, source, std::string("cannot be read (") + std::strerror(errno) + ")");
-    return fail();
+  size_t got = std::fread(head, 1, sizeof head, source->file);
+  if (got == 0 || !RewindSource(source)) {
+    SetImageError(error, *source, std::string("cannot be read (") + std::strerror(errno) + ")");
+    return nullptr;
   }
-  image->reader = RecogniseFormat(head, got, source, error);
-  if (image->reader == nullptr) return fail();
+  return RecogniseFormat(head, got, *source, error);
+}
 
+// Opens the reader on the file and checks the layout it reads.
+bool OpenReader(ImageFile* image, std::string* error) {
+  ImageSource& source = image->source;
   // A reader that takes memory as it reads the header may have to give it
   // back and wait for more (MemoryBudget.h).
   while (!image->reader->open(&source, &image->state, &image->layout, error)) {
-    if (!MemoryWanted(source)) return fail();
+    if (!MemoryWanted(source)) return false;
     CloseReader(image);
-    if (!WaitForMemory(source, error)) return fail();
-    if (!Rewind(&source)) {
+    if (!WaitForMemory(source, error)) return false;
+    if (!RewindSource(&source)) {
       SetImageError(error, source, "cannot go back to the start of the file");
-      return fail();
+      return false;
     }
   }
-  StoredLayout& l = image->layout;
-  if (!CheckImageSize(source, l.width, l.height, error)) return fail();
+  const ImageOptions& options = image->options;
+  const StoredLayout& l = image->layout;
+  if (!CheckImageSize(source, l.width, l.height, error)) return false;
   if (l.channels < 1 || l.channels > 255 || l.orientation < 1 || l.orientation > 8) {
     SetImageError(error, source, "unsupported layout");
-    return fail();
+    return false;
   }
   if (options.frame > l.frames) {
     SetImageError(error, source, NoSuchFrame(l, options.frame));
-    return fail();
+    return false;
   }
+  return true;
+}
 
+// What the image delivers, from its layout and the options: the info, the
+// conversion to the mode and the inversion.
+bool DescribeImage(ImageFile* image, std::string* error) {
+  const ImageOptions& options = image->options;
+  const StoredLayout& l = image->layout;
   ImageInfo& i = image->info;
   i = ImageInfo();
   i.format = l.format;
@@ -263,9 +269,9 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   i.mode = options.mode == kImageModeOwn ? i.ownMode : options.mode;
   std::string why;
   if (!PrepareConversion(l, i.mode, options.keepAlpha, i.width, &image->conversion, &why)) {
-    SetImageError(error, source, std::string("cannot be delivered in ") + ImageModeName(i.mode) +
-                                     " mode: " + why);
-    return fail();
+    SetImageError(error, image->source, std::string("cannot be delivered in ") +
+                                            ImageModeName(i.mode) + " mode: " + why);
+    return false;
   }
   i.planes = static_cast<int16_t>(image->conversion.planes);
   i.depth = i.mode == kImageModeBitmap ? 1 : 8;
@@ -281,56 +287,38 @@ bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFil
   if (options.invert) InvertPalette(&i);
   image->fullWidth = l.width;
   image->fullHeight = l.height;
+  return true;
+}
 
+bool OpenFromSource(ImageSource* sourceIn, const ImageOptions& options, ImageFile** out,
+                    ImageInfo* info, std::string* error) {
+  ImageFile* image = new ImageFile;
+  image->source = std::move(*sourceIn);
+  image->options = options;
+  ImageSource& source = image->source;
+  TakeOptions(&source, options);
+  auto fail = [&]() {
+    CloseImage(image);
+    return false;
+  };
+  if (!CheckOptions(source, options, error)) return fail();
+  image->reader = Recognise(&source, error);
+  if (image->reader == nullptr || !OpenReader(image, error) || !DescribeImage(image, error)) {
+    return fail();
+  }
   image->row = static_cast<uint8_t*>(std::malloc(StoredRowBytes(image)));
-  image->selected = static_cast<uint8_t*>(
-      std::malloc(static_cast<size_t>(i.width) * static_cast<size_t>(image->conversion.planes)));
+  image->selected = static_cast<uint8_t*>(std::malloc(
+      static_cast<size_t>(image->info.width) * static_cast<size_t>(image->conversion.planes)));
   if (image->row == nullptr || image->selected == nullptr) {
     SetImageError(error, source, "out of memory");
     return fail();
   }
-  *info = i;
+  *info = image->info;
   *out = image;
   return true;
 }
 
 }  // namespace
-
-bool FailImage(ImageFile* image, const std::string& message, std::string* error) {
-  image->failed = true;
-  image->failure = message;
-  *error = message;
-  return false;
-}
-
-bool GiveBackMemory(ImageFile* image, std::string* error) {
-  CloseReader(image);
-  image->nextRow = 0;
-  image->sourceRow = 0;
-  std::free(image->whole);
-  image->whole = nullptr;
-  ReleaseMemory(image->source, image->wholeBytes);
-  image->wholeBytes = 0;
-  return image->resize == nullptr || ResetResizeStage(image->resize, error);
-}
-
-bool RestartImage(ImageFile* image, std::string* error) {
-  CloseReader(image);
-  image->nextRow = 0;
-  if (!Rewind(&image->source)) {
-    SetImageError(error, image->source, "cannot go back to the start of the file");
-    return false;
-  }
-  StoredLayout again;
-  if (!image->reader->open(&image->source, &image->state, &again, error)) return false;
-  if (again.width != image->layout.width || again.height != image->layout.height ||
-      again.channels != image->layout.channels || again.space != image->layout.space) {
-    SetImageError(error, image->source, "the file changed while it was being read");
-    return false;
-  }
-  image->layout.frameDelay = again.frameDelay;
-  return true;
-}
 
 // ---- the interface ---------------------------------------------------------------
 

@@ -11,7 +11,7 @@
 #include "host/cli/Progress.h"
 #include "host/hosting/PropertyList.h"
 #include "host/cli/StepFile.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/input/ImageSource.h"
 #include "host/view/Player.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "ImageTestSupport.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 namespace {
 

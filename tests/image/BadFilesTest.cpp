@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/image/ImageInput.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 namespace {
 

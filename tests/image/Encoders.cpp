@@ -270,6 +270,32 @@ std::string EncodeGif(int width, int height, const std::vector<uint8_t>& palette
   return out;
 }
 
+std::string EncodeGifFrames(int width, int height, const std::vector<uint8_t>& paletteRgb,
+                            const std::vector<std::vector<uint8_t>>& frames) {
+  std::string out;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&out, GifAppend, &error);
+  int mapSize = 2;
+  while (mapSize < static_cast<int>(paletteRgb.size() / 3)) mapSize *= 2;
+  std::vector<GifColorType> entries(mapSize, GifColorType{0, 0, 0});
+  for (size_t i = 0; i < paletteRgb.size() / 3; ++i) {
+    entries[i] = GifColorType{paletteRgb[3 * i], paletteRgb[3 * i + 1], paletteRgb[3 * i + 2]};
+  }
+  ColorMapObject* map = GifMakeMapObject(mapSize, entries.data());
+  EGifSetGifVersion(gif, true);
+  EGifPutScreenDesc(gif, width, height, 8, 0, map);
+  for (const std::vector<uint8_t>& indices : frames) {
+    EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
+    for (int y = 0; y < height; ++y) {
+      std::vector<GifPixelType> line(indices.begin() + y * width, indices.begin() + (y + 1) * width);
+      EGifPutLine(gif, line.data(), width);
+    }
+  }
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+  return out;
+}
+
 // ---- WebP --------------------------------------------------------------------------
 
 namespace {
@@ -316,6 +342,31 @@ std::string EncodeWebp(int width, int height, int channels, const std::vector<ui
   Put24(&vp8x, static_cast<uint32_t>(width - 1));
   Put24(&vp8x, static_cast<uint32_t>(height - 1));
   std::string body = "WEBP" + Chunk("VP8X", vp8x) + image + Chunk("EXIF", exif);
+  std::string out = "RIFF";
+  Put32(&out, static_cast<uint32_t>(body.size()));
+  return out + body;
+}
+
+std::string EncodeWebpFrames(int width, int height, const std::vector<std::vector<uint8_t>>& frames) {
+  std::string vp8x, anim, body = "WEBP";
+  Put32(&vp8x, 0x02 | 0x10);  // animation, alpha
+  Put24(&vp8x, static_cast<uint32_t>(width - 1));
+  Put24(&vp8x, static_cast<uint32_t>(height - 1));
+  body += Chunk("VP8X", vp8x);
+  Put32(&anim, 0);  // background
+  anim += std::string(2, '\0');  // loop forever
+  body += Chunk("ANIM", anim);
+  for (const std::vector<uint8_t>& rgb : frames) {
+    std::string frame;
+    Put24(&frame, 0);  // at (0, 0)
+    Put24(&frame, 0);
+    Put24(&frame, static_cast<uint32_t>(width - 1));
+    Put24(&frame, static_cast<uint32_t>(height - 1));
+    Put24(&frame, 100);                  // ms
+    frame.push_back(static_cast<char>(2));  // no blending, no disposal
+    frame += EncodeWebp(width, height, 3, rgb).substr(12);  // its VP8L chunk
+    body += Chunk("ANMF", frame);
+  }
   std::string out = "RIFF";
   Put32(&out, static_cast<uint32_t>(body.size()));
   return out + body;

@@ -58,6 +58,15 @@ struct GifOptions {
 std::string EncodeGif(int width, int height, const std::vector<uint8_t>& paletteRgb,
                       const std::vector<uint8_t>& indices, const GifOptions& options = GifOptions());
 
+// An animation of frames covering the whole screen, one `frames` entry of
+// indices each.
+std::string EncodeGifFrames(int width, int height, const std::vector<uint8_t>& paletteRgb,
+                            const std::vector<std::vector<uint8_t>>& frames);
+
 // Lossless WebP of RGB or RGBA pixels; with `exif`, in the extended format.
 std::string EncodeWebp(int width, int height, int channels, const std::vector<uint8_t>& pixels,
                        const std::string& exif = std::string(), bool lossy = false);
+
+// A lossless WebP animation of frames of RGB pixels covering the whole
+// canvas, 100 ms each.
+std::string EncodeWebpFrames(int width, int height, const std::vector<std::vector<uint8_t>>& frames);

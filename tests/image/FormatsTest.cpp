@@ -48,7 +48,9 @@ void ExpectNear(const std::vector<uint8_t>& actual, const std::vector<uint8_t>& 
   EXPECT_LE(worst, tolerance);
 }
 
-// Whole, in bands of 1 and 5 rows, going back in between: the same bytes.
+// Whole, in bands of 1 and 5 rows, going back in between: the same bytes;
+// of an animation shown frame after frame, also after its last frame and
+// back at the first.
 void ExpectStreamsLikeWhole(const std::string& bytes, ImageOptions options = ImageOptions()) {
   ImageInfo info;
   std::string error;
@@ -58,7 +60,21 @@ void ExpectStreamsLikeWhole(const std::string& bytes, ImageOptions options = Ima
   ASSERT_FALSE(whole.empty()) << error;
   EXPECT_EQ(ReadAllRows(image, info, &error, 1), whole) << error;
   EXPECT_EQ(ReadAllRows(image, info, &error, 5), whole) << error;
+  if (options.animation) {
+    for (int32_t frame = 2; frame <= info.frames; ++frame) {
+      ASSERT_TRUE(ShowImageFrame(image, frame, &info, &error)) << error;
+      EXPECT_NE(ReadAllRows(image, info, &error, 5), whole) << "frame " << frame << " is the first";
+    }
+    ASSERT_TRUE(ShowImageFrame(image, 1, &info, &error)) << error;
+    EXPECT_EQ(ReadAllRows(image, info, &error, 5), whole) << error;
+  }
   CloseImage(image);
+}
+
+ImageOptions Frames(int16_t mode) {
+  ImageOptions options = Mode(mode);
+  options.animation = true;
+  return options;
 }
 
 // What orientation `o` shows at (x, y), from the stored w x h image.
@@ -501,6 +517,7 @@ TEST(TiffFiles, YcbcrThroughLibjpegOrTheRgbaInterface) {
   const std::string compressed = EncodeTiff(16, 16, 3, flat, jpeg);
   ExpectNear(Decode(compressed, &info), flat, 4);
   EXPECT_EQ(info.decodedWhole, nullptr);
+  ExpectStreamsLikeWhole(EncodeTiff(16, 32, 3, Pattern(16, 32), jpeg));  // two strips
   // Uncompressed YCbCr, grey 128 and a pure Y of 255.
   TiffOptions raw;
   raw.photometric = PHOTOMETRIC_YCBCR;
@@ -580,6 +597,9 @@ TEST(GifFiles, InterlacedIsDecodedWholeWithTheSameIndices) {
   EXPECT_STREQ(info.decodedWhole, "interlaced GIF");
   ExpectStreamsLikeWhole(gif, Mode(kImageModeIndexed));
   ExpectStreamsLikeWhole(EncodeGif(7, 13, palette, indices), Mode(kImageModeLab));
+  std::vector<uint8_t> shifted(indices.size());
+  for (size_t i = 0; i < indices.size(); ++i) shifted[i] = static_cast<uint8_t>((i + 5) % 16);
+  ExpectStreamsLikeWhole(EncodeGifFrames(7, 13, palette, {indices, shifted}), Frames(kImageModeRGB));
 }
 
 // ---- WebP --------------------------------------------------------------------------
@@ -594,6 +614,8 @@ TEST(WebpFiles, LosslessLossyAndAlpha) {
   std::vector<uint8_t> flat(16 * 16 * 3, 90);
   ExpectNear(Decode(EncodeWebp(16, 16, 3, flat, std::string(), true), &info), flat, 4);
   ExpectStreamsLikeWhole(EncodeWebp(9, 7, 3, rgb));
+  const std::vector<uint8_t> reversed(rgb.rbegin(), rgb.rend());
+  ExpectStreamsLikeWhole(EncodeWebpFrames(9, 7, {rgb, reversed}), Frames(kImageModeRGB));
 }
 
 }  // namespace

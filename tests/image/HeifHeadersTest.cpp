@@ -49,15 +49,51 @@ bool Load(const std::string& path, File* file) {
   return ReadHeifItems(file->Meta(), file->meta.size(), &file->items, &why);
 }
 
-// The coded pictures of the file's `nth` coded item.
-CodedPictures Scan(const File& file, int nth) {
+// The data with its first codec header (an HEVC sequence parameter set,
+// each NAL unit after a 4-byte length; an AV1 sequence header, each OBU
+// with its size) given a second time right after it.
+std::vector<uint8_t> HeaderTwice(const std::vector<uint8_t>& data, bool hevc) {
+  for (size_t at = 0; at < data.size();) {
+    size_t end = 0;
+    bool header = false;
+    if (hevc) {
+      if (data.size() - at < 5) break;
+      end = at + 4 + (size_t{data[at]} << 24 | size_t{data[at + 1]} << 16 |
+                      size_t{data[at + 2]} << 8 | data[at + 3]);
+      header = (data[at + 4] >> 1 & 63) == 33;
+    } else {
+      size_t size = 0, start = at + 1 + ((data[at] & 4) != 0 ? 1 : 0);
+      for (int shift = 0; start < data.size(); shift += 7) {
+        size |= size_t{data[start] & 0x7Fu} << shift;
+        if ((data[start++] & 0x80) == 0) break;
+      }
+      end = start + size;
+      header = (data[at] >> 3 & 15) == 1;
+    }
+    if (end > data.size()) break;
+    if (header) {
+      std::vector<uint8_t> twice(data.begin(), data.begin() + static_cast<long>(end));
+      twice.insert(twice.end(), data.begin() + static_cast<long>(at), data.end());
+      return twice;
+    }
+    at = end;
+  }
+  ADD_FAILURE() << "no codec header";
+  return data;
+}
+
+// The coded pictures of the file's `nth` coded item, with its first codec
+// header given twice when `twice`.
+CodedPictures Scan(const File& file, int nth, bool twice = false) {
   CodedPictures pictures;
   for (const HeifItems::Item& item : file.items.items) {
     if ((item.type != FourCC("hvc1") && item.type != FourCC("av01")) || nth-- > 0) continue;
     std::vector<uint8_t> data;
     std::string why;
     EXPECT_TRUE(HeifCodedData(file.items, file.Meta(), item, file.read, &data, &why)) << why;
-    if (item.type == FourCC("hvc1")) {
+    const bool hevc = item.type == FourCC("hvc1");
+    if (twice) data = HeaderTwice(data, hevc);
+    if (hevc) {
       ScanHevcPictures(data.data(), data.size(), &pictures);
     } else {
       ScanAv1Pictures(data.data(), data.size(), &pictures);
@@ -71,7 +107,8 @@ CodedPictures Scan(const File& file, int nth) {
 // Sizes as the files were made: x265 codes 101 x 75 as 104 x 80 and crops
 // it to 102 x 76 (whole chroma samples); an image sequence's header lets
 // frames of 100 x 60 give their own size, up to its 7- and 6-bit fields'
-// 128 x 64.
+// 128 x 64. The same header given twice (as a configuration box and the
+// item's data may both hold it) says the same.
 TEST(HeifHeaders, CodedPicturesOfEncoderOutput) {
   struct Row {
     const char* file;
@@ -91,14 +128,17 @@ TEST(HeifHeaders, CodedPicturesOfEncoderOutput) {
     SCOPED_TRACE(row.file);
     File file;
     ASSERT_TRUE(Load(row.file, &file));
-    const CodedPictures p = Scan(file, row.nth);
-    EXPECT_EQ(p.pictures, 1u);
-    EXPECT_EQ(p.width, row.width);
-    EXPECT_EQ(p.height, row.height);
-    EXPECT_EQ(p.largestWidth, row.largestWidth);
-    EXPECT_EQ(p.largestHeight, row.largestHeight);
-    EXPECT_EQ(p.chroma, row.chroma);
-    EXPECT_EQ(p.bitDepth, row.bitDepth);
+    for (bool twice : {false, true}) {
+      SCOPED_TRACE(twice ? "header twice" : "header once");
+      const CodedPictures p = Scan(file, row.nth, twice);
+      EXPECT_EQ(p.pictures, 1u);
+      EXPECT_EQ(p.width, row.width);
+      EXPECT_EQ(p.height, row.height);
+      EXPECT_EQ(p.largestWidth, row.largestWidth);
+      EXPECT_EQ(p.largestHeight, row.largestHeight);
+      EXPECT_EQ(p.chroma, row.chroma);
+      EXPECT_EQ(p.bitDepth, row.bitDepth);
+    }
   }
 }
 

@@ -16,14 +16,16 @@
 #include <vector>
 
 #include "ImageTestSupport.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 namespace {
 
 const std::string kData = GW_IMAGE_TEST_DATA;
 
 // Every delivered byte of the file, read whole and again in bands of 5 rows
-// (which decodes it again from the top): both must agree.
+// (which goes back to the top): both must agree; an animation shown frame
+// after frame must give them again after its last frame and back at the
+// first.
 std::vector<uint8_t> Read(const std::string& path, const ImageOptions& options, ImageInfo* info) {
   ImageFile* image = nullptr;
   std::string error;
@@ -34,6 +36,13 @@ std::vector<uint8_t> Read(const std::string& path, const ImageOptions& options, 
   std::vector<uint8_t> whole = ReadAllRows(image, *info, &error);
   EXPECT_FALSE(whole.empty()) << error;
   EXPECT_EQ(ReadAllRows(image, *info, &error, 5), whole) << path << ": " << error;
+  if (options.animation) {
+    ImageInfo last;
+    EXPECT_TRUE(ShowImageFrame(image, info->frames, &last, &error)) << error;
+    EXPECT_NE(ReadAllRows(image, last, &error, 5), whole) << path << ": the last frame is the first";
+    EXPECT_TRUE(ShowImageFrame(image, 1, &last, &error)) << error;
+    EXPECT_EQ(ReadAllRows(image, last, &error, 5), whole) << path << ": " << error;
+  }
   CloseImage(image);
   return whole;
 }
@@ -145,7 +154,9 @@ TEST(Jxl, TurnedByTheOrientationInItsHeader) {
   EXPECT_EQ(info.orientation, 6);
   ASSERT_NE(info.decodedWhole, nullptr);
   EXPECT_STREQ(info.decodedWhole, "JPEG XL");
-  Read(kData + "/jxl/animated.jxl", ImageOptions(), &info);
+  ImageOptions frames;
+  frames.animation = true;
+  Read(kData + "/jxl/animated.jxl", frames, &info);
   ASSERT_NE(info.decodedWhole, nullptr);
   EXPECT_STREQ(info.decodedWhole, "animated JPEG XL");
 }

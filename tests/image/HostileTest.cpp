@@ -20,8 +20,8 @@
 
 #include "Encoders.h"
 #include "ImageTestSupport.h"
-#include "host/image/input/ImageInternal.h"
-#include "host/image/input/MemoryBudget.h"
+#include "host/image/readers/ImageReader.h"
+#include "host/image/budget/MemoryBudget.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 // How many of a file's first bytes recognition looks at.
 constexpr size_t kFormatHeadBytes = 16;

@@ -19,6 +19,11 @@
 // The canvas holds grey and alpha when every colour that can show is grey,
 // else RGB and alpha; frames are decoded in order, a line at a time straight
 // onto the canvas, and giflib keeps no image of its own.
+//
+// Going back to the top keeps what was learnt at open: giflib reads the
+// file again from its start, to the first image, or, for composited frames
+// before the one on the canvas, from the first frame on a cleared canvas.
+// An interlaced image gathered whole is served again.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +31,8 @@
 
 #include <gif_lib.h>
 
-#include "host/image/input/ImageInternal.h"
+#include "host/image/budget/MemoryBudget.h"
+#include "host/image/readers/ImageReader.h"
 
 namespace {
 
@@ -298,6 +304,22 @@ bool DescribeCanvas(GifState* s, const GifScan& scan, StoredLayout* layout, std:
   return true;
 }
 
+// giflib on the file from its start, through the screen descriptor.
+bool StartGif(GifState* s, std::string* error) {
+  if (s->gif != nullptr) {
+    int ignored = 0;
+    DGifCloseFile(s->gif, &ignored);
+    s->gif = nullptr;
+  }
+  if (fseeko(s->source->file, 0, SEEK_SET) != 0) {
+    SetImageError(error, *s->source, "cannot go back to the start of the file");
+    return false;
+  }
+  int code = 0;
+  s->gif = DGifOpen(s, ReadFunc, &code);
+  return s->gif != nullptr || Failure(*s->source, code, error);
+}
+
 bool GifOpen(ImageSource* source, void** state, StoredLayout* layout, std::string* error) {
   *state = nullptr;
   *layout = StoredLayout();
@@ -309,10 +331,7 @@ bool GifOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
   }
   GifState* s = new GifState;
   s->source = source;
-  int code = 0;
-  s->gif = DGifOpen(s, ReadFunc, &code);
-  if (s->gif == nullptr) {
-    Failure(*source, code, error);
+  if (!StartGif(s, error)) {
     GifClose(s);
     return false;
   }
@@ -526,7 +545,27 @@ bool GifNextFrame(void* state, int32_t* delay, std::string* error) {
   return CatchUp(static_cast<GifState*>(state), delay, error);
 }
 
-const ImageReader reader = {"GIF", GifOpen, GifReadRows, GifClose, GifNextFrame};
+bool GifRewind(void* state, int32_t* delay, std::string* error) {
+  GifState* s = static_cast<GifState*>(state);
+  s->next = 0;
+  if (!s->composite) {
+    if (s->interlaced && s->whole != nullptr) return true;
+    FrameControl control;
+    return StartGif(s, error) && FindImage(s, &control, error);
+  }
+  if (s->shown > s->source->frame) {
+    if (!StartGif(s, error)) return false;
+    const size_t bytes = static_cast<size_t>(s->width) * static_cast<size_t>(s->height) *
+                         static_cast<size_t>(s->channels);
+    if (s->canvas != nullptr) std::memset(s->canvas, 0, bytes);
+    s->shown = 0;
+    s->disposal = 0;
+    s->placedLeft = s->placedTop = s->placedWidth = s->placedHeight = 0;
+  }
+  return CatchUp(s, delay, error);
+}
+
+const ImageReader reader = {"GIF", GifOpen, GifReadRows, GifClose, GifNextFrame, GifRewind};
 
 }  // namespace
 

@@ -18,8 +18,9 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "host/image/budget/MemoryBudget.h"
 #include "host/image/readers/Exif.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 namespace {
 

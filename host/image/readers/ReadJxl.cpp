@@ -11,7 +11,9 @@
 // decoding it). A frame after the first is reached by libjxl's frame
 // skipping, and frames composited one after another (ImageSource::
 // animation) come from the same decoder, which blends them itself and keeps
-// the frames later ones refer to; the file stays in memory meanwhile.
+// the frames later ones refer to; the file stays in memory meanwhile. Going
+// back to the top serves the decoded frame again; an earlier frame is made
+// by a new decoder on the file in memory, from the first.
 //
 // libjxl runs its work in tasks (a group of 256 x 256 pixels, a pass of a
 // stage) through a runner we give it: ours runs them on this thread and
@@ -30,7 +32,8 @@
 #include <jxl/encode.h>
 #include <jxl/version.h>
 
-#include "host/image/input/ImageInternal.h"
+#include "host/image/budget/MemoryBudget.h"
+#include "host/image/readers/ImageReader.h"
 #include "host/image/readers/LibraryOutput.h"
 #include "host/image/readers/SharedLibrary.h"
 
@@ -248,6 +251,69 @@ void CountFrames(JxlState* s, StoredLayout* layout) {
   layout->frames = frames > 0 ? frames : 1;
 }
 
+// A decoder on the file held in memory, through the basic information;
+// false with the users' message.
+bool StartDecoder(JxlState* s, std::string* error) {
+  s->decoder = gJxl->JxlDecoderCreate(&s->memory);
+  if (s->decoder == nullptr) {
+    SetImageError(error, *s->source, s->memoryRefused ? MemoryLimitMessage(*s->source, 0, "JPEG XL")
+                                                      : OutOfMemoryMessage(0, "JPEG XL"));
+    return false;
+  }
+  if (gJxl->JxlDecoderSetParallelRunner(s->decoder, JxlRun, s) != JXL_DEC_SUCCESS ||
+      gJxl->JxlDecoderSetUnpremultiplyAlpha(s->decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
+      gJxl->JxlDecoderSubscribeEvents(s->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
+                                                      JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE) !=
+          JXL_DEC_SUCCESS ||
+      gJxl->JxlDecoderSetInput(s->decoder, s->data, s->size) != JXL_DEC_SUCCESS) {
+    SetImageError(error, *s->source, "cannot set up the JPEG XL decoder");
+    return false;
+  }
+  // The input is left open: a file that ends early then asks for more
+  // (truncated) rather than failing as an error of use.
+  const JxlDecoderStatus status = gJxl->JxlDecoderProcessInput(s->decoder);
+  if (status != JXL_DEC_BASIC_INFO) return JxlFailed(s, status, "the header", error);
+  if (gJxl->JxlDecoderGetBasicInfo(s->decoder, &s->info) != JXL_DEC_SUCCESS) {
+    return JxlFailed(s, JXL_DEC_ERROR, "the header", error);
+  }
+  return true;
+}
+
+// The layout of the image the basic information describes (turned as
+// libjxl turns it); false for sizes the interface cannot carry and for
+// CMYK.
+bool DescribeLayout(JxlState* s, StoredLayout* layout, std::string* error) {
+  const JxlBasicInfo& info = s->info;
+  // The sizes are those of the turned image.
+  const int64_t width = info.xsize;
+  const int64_t height = info.ysize;
+  const int32_t orientation = HeaderOrientation(s);
+  if (!CheckImageSize(*s->source, width, height, error)) return false;
+  for (uint32_t i = 0; i < info.num_extra_channels; ++i) {
+    JxlExtraChannelInfo extra;
+    if (gJxl->JxlDecoderGetExtraChannelInfo(s->decoder, i, &extra) == JXL_DEC_SUCCESS &&
+        extra.type == JXL_CHANNEL_BLACK) {
+      SetImageError(error, *s->source, "a CMYK JPEG XL file (with a black channel), which is not supported");
+      return false;
+    }
+  }
+  const bool gray = info.num_color_channels == 1;
+  const bool alpha = info.alpha_bits > 0;
+  s->width = static_cast<int32_t>(width);
+  s->height = static_cast<int32_t>(height);
+  s->channels = (gray ? 1 : 3) + (alpha ? 1 : 0);
+  s->wide = info.bits_per_sample > 8;
+  s->reason = info.have_animation ? "animated JPEG XL" : "JPEG XL";
+  layout->width = s->width;
+  layout->height = s->height;
+  layout->channels = s->channels;
+  layout->space = gray ? StoredSpace::Gray : StoredSpace::RGB;
+  layout->alphaChannel = alpha ? s->channels - 1 : -1;
+  layout->decodedOrientation = orientation;
+  layout->wholeReason = s->reason;
+  return true;
+}
+
 bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::string* error) {
   const QuietLibraryOutput quiet;
   *state = nullptr;
@@ -272,63 +338,10 @@ bool JxlOpen(ImageSource* source, void** state, StoredLayout* layout, std::strin
     return fail();
   }
   s->memory = {s, JxlAllocate, JxlFree};
-  s->decoder = gJxl->JxlDecoderCreate(&s->memory);
-  if (s->decoder == nullptr) {
-    SetImageError(error, *source, s->memoryRefused ? MemoryLimitMessage(*source, 0, "JPEG XL")
-                                                   : OutOfMemoryMessage(0, "JPEG XL"));
-    return fail();
-  }
-  if (gJxl->JxlDecoderSetParallelRunner(s->decoder, JxlRun, s) != JXL_DEC_SUCCESS ||
-      gJxl->JxlDecoderSetUnpremultiplyAlpha(s->decoder, JXL_TRUE) != JXL_DEC_SUCCESS ||
-      gJxl->JxlDecoderSubscribeEvents(s->decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
-                                                      JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE) !=
-          JXL_DEC_SUCCESS ||
-      gJxl->JxlDecoderSetInput(s->decoder, s->data, s->size) != JXL_DEC_SUCCESS) {
-    SetImageError(error, *source, "cannot set up the JPEG XL decoder");
-    return fail();
-  }
-  // The input is left open: a file that ends early then asks for more
-  // (truncated) rather than failing as an error of use.
-  const JxlDecoderStatus status = gJxl->JxlDecoderProcessInput(s->decoder);
-  if (status != JXL_DEC_BASIC_INFO) {
-    JxlFailed(s, status, "the header", error);
-    return fail();
-  }
-  JxlBasicInfo& info = s->info;
-  if (gJxl->JxlDecoderGetBasicInfo(s->decoder, &info) != JXL_DEC_SUCCESS) {
-    JxlFailed(s, JXL_DEC_ERROR, "the header", error);
-    return fail();
-  }
-  // The sizes are those of the turned image.
-  const int64_t width = info.xsize;
-  const int64_t height = info.ysize;
-  const int32_t orientation = HeaderOrientation(s);
-  if (!CheckImageSize(*source, width, height, error)) return fail();
-  for (uint32_t i = 0; i < info.num_extra_channels; ++i) {
-    JxlExtraChannelInfo extra;
-    if (gJxl->JxlDecoderGetExtraChannelInfo(s->decoder, i, &extra) == JXL_DEC_SUCCESS &&
-        extra.type == JXL_CHANNEL_BLACK) {
-      SetImageError(error, *source, "a CMYK JPEG XL file (with a black channel), which is not supported");
-      return fail();
-    }
-  }
-  const bool gray = info.num_color_channels == 1;
-  const bool alpha = info.alpha_bits > 0;
-  s->width = static_cast<int32_t>(width);
-  s->height = static_cast<int32_t>(height);
-  s->channels = (gray ? 1 : 3) + (alpha ? 1 : 0);
-  s->wide = info.bits_per_sample > 8;
-  s->reason = info.have_animation ? "animated JPEG XL" : "JPEG XL";
-  layout->width = s->width;
-  layout->height = s->height;
-  layout->channels = s->channels;
-  layout->space = gray ? StoredSpace::Gray : StoredSpace::RGB;
-  layout->alphaChannel = alpha ? s->channels - 1 : -1;
-  layout->decodedOrientation = orientation;
-  layout->wholeReason = s->reason;
-  if (info.have_animation) {
+  if (!StartDecoder(s, error) || !DescribeLayout(s, layout, error)) return fail();
+  if (s->info.have_animation) {
     CountFrames(s, layout);
-    layout->loopCount = static_cast<int32_t>(info.animation.num_loops & 0x7FFFFFFF);
+    layout->loopCount = static_cast<int32_t>(s->info.animation.num_loops & 0x7FFFFFFF);
     s->composite = source->animation;
   }
   *state = s;
@@ -446,11 +459,9 @@ bool JxlReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
   return true;
 }
 
-bool JxlNextFrame(void* state, int32_t* delay, std::string* error) {
-  JxlState* s = static_cast<JxlState*>(state);
-  s->next = 0;
-  if (!s->composite) return true;  // a still image: it is its only frame
-  if (s->ready && s->shown == s->source->frame) return true;
+// Decodes on to frame source->frame, after the frames out so far; `delay`
+// gets its delay.
+bool DecodeOnward(JxlState* s, int32_t* delay, std::string* error) {
   if (s->attempted && !s->ready) {
     SetImageError(error, *s->source, "corrupt JPEG XL data: the image could not be decoded");
     return false;
@@ -461,7 +472,32 @@ bool JxlNextFrame(void* state, int32_t* delay, std::string* error) {
   return true;
 }
 
-const ImageReader reader = {"JPEG XL", JxlOpen, JxlReadRows, JxlClose, JxlNextFrame};
+bool JxlNextFrame(void* state, int32_t* delay, std::string* error) {
+  JxlState* s = static_cast<JxlState*>(state);
+  s->next = 0;
+  if (!s->composite) return true;  // a still image: it is its only frame
+  if (s->ready && s->shown == s->source->frame) return true;
+  return DecodeOnward(s, delay, error);
+}
+
+bool JxlRewind(void* state, int32_t* delay, std::string* error) {
+  JxlState* s = static_cast<JxlState*>(state);
+  s->next = 0;
+  if (!s->composite || (s->ready && s->shown == s->source->frame)) return true;
+  if (s->shown > s->source->frame) {
+    // A frame before the one decoded: a new decoder, from the first.
+    const QuietLibraryOutput quiet;
+    gJxl->JxlDecoderDestroy(s->decoder);
+    s->decoder = nullptr;
+    s->shown = 0;
+    s->ready = false;
+    s->attempted = false;
+    if (!StartDecoder(s, error)) return false;
+  }
+  return DecodeOnward(s, delay, error);
+}
+
+const ImageReader reader = {"JPEG XL", JxlOpen, JxlReadRows, JxlClose, JxlNextFrame, JxlRewind};
 
 }  // namespace
 

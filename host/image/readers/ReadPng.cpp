@@ -26,8 +26,10 @@
 
 #include <png.h>
 
+#include "host/image/budget/MemoryBudget.h"
+#include "host/image/input/SizeArithmetic.h"
 #include "host/image/readers/Exif.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 #include "host/image/readers/WholeInflate.h"
 
 namespace {
@@ -207,12 +209,10 @@ void ReportError(const PngState* s, std::string* error) {
   }
 }
 
-// Reads the header and sets up the transformations to 8 bits a sample;
-// false with the error in the state.
-bool ReadHeader(PngState* s, StoredLayout* layout) {
-  if (setjmp(png_jmpbuf(s->png)) != 0) return false;
+// What libpng is told before it reads a byte: where it reads, the limits,
+// and the chunks it is to keep.
+void SetUpReading(PngState* s) {
   png_structp png = s->png;
-  png_infop info = s->info;
   png_set_read_fn(png, s, PngRead);
   png_set_read_status_fn(png, PngRowDone);
   // Ancillary chunks (profiles, text) within the budget as well.
@@ -234,7 +234,10 @@ bool ReadHeader(PngState* s, StoredLayout* layout) {
   // kept, so that its frame count can be told.
   static const png_byte kAnimationControl[] = {'a', 'c', 'T', 'L', '\0'};
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kAnimationControl, 1);
-  png_read_info(png, info);
+}
+
+// The frames an animated PNG declares in its acTL chunk.
+void ReadDeclaredFrames(png_structp png, png_infop info, StoredLayout* layout) {
   png_unknown_chunkp unknown = nullptr;
   const int unknownCount = png_get_unknown_chunks(png, info, &unknown);
   for (int i = 0; i < unknownCount; ++i) {
@@ -243,6 +246,40 @@ bool ReadHeader(PngState* s, StoredLayout* layout) {
       layout->declaredFrames = frames > INT32_MAX ? INT32_MAX : static_cast<int32_t>(frames);
     }
   }
+}
+
+// A palette image's table, with the transparency of its tRNS chunk; its
+// indices stay one a byte.
+void ReadPalette(png_structp png, png_infop info, StoredLayout* layout) {
+  png_set_packing(png);
+  png_colorp entries = nullptr;
+  int count = 0;
+  if (png_get_PLTE(png, info, &entries, &count) != 0 && entries != nullptr) {
+    for (int i = 0; i < count && i < 256; ++i) {
+      layout->palette[i][0] = entries[i].red;
+      layout->palette[i][1] = entries[i].green;
+      layout->palette[i][2] = entries[i].blue;
+    }
+    layout->paletteCount = count;
+  }
+  for (int i = 0; i < 256; ++i) layout->palette[i][3] = 255;
+  png_bytep alpha = nullptr;
+  int alphaCount = 0;
+  if (png_get_tRNS(png, info, &alpha, &alphaCount, nullptr) != 0 && alpha != nullptr) {
+    for (int i = 0; i < alphaCount && i < 256; ++i) layout->palette[i][3] = alpha[i];
+  }
+  layout->space = StoredSpace::Indexed;
+}
+
+// Reads the header and sets up the transformations to 8 bits a sample;
+// false with the error in the state.
+bool ReadHeader(PngState* s, StoredLayout* layout) {
+  if (setjmp(png_jmpbuf(s->png)) != 0) return false;
+  png_structp png = s->png;
+  png_infop info = s->info;
+  SetUpReading(s);
+  png_read_info(png, info);
+  ReadDeclaredFrames(png, info, layout);
   png_uint_32 width = 0, height = 0;
   int depth = 0, colour = 0, interlace = 0;
   png_get_IHDR(png, info, &width, &height, &depth, &colour, &interlace, nullptr, nullptr);
@@ -252,24 +289,7 @@ bool ReadHeader(PngState* s, StoredLayout* layout) {
   s->storedRowBytes = png_get_rowbytes(png, info);
   if (depth == 16) png_set_scale_16(png);
   if (colour == PNG_COLOR_TYPE_PALETTE) {
-    png_set_packing(png);
-    png_colorp entries = nullptr;
-    int count = 0;
-    if (png_get_PLTE(png, info, &entries, &count) != 0 && entries != nullptr) {
-      for (int i = 0; i < count && i < 256; ++i) {
-        layout->palette[i][0] = entries[i].red;
-        layout->palette[i][1] = entries[i].green;
-        layout->palette[i][2] = entries[i].blue;
-      }
-      layout->paletteCount = count;
-    }
-    for (int i = 0; i < 256; ++i) layout->palette[i][3] = 255;
-    png_bytep alpha = nullptr;
-    int alphaCount = 0;
-    if (png_get_tRNS(png, info, &alpha, &alphaCount, nullptr) != 0 && alpha != nullptr) {
-      for (int i = 0; i < alphaCount && i < 256; ++i) layout->palette[i][3] = alpha[i];
-    }
-    layout->space = StoredSpace::Indexed;
+    ReadPalette(png, info, layout);
   } else {
     if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
     if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) png_set_tRNS_to_alpha(png);

@@ -1,11 +1,12 @@
 // Netpbm images: PBM, PGM and PPM, plain (ASCII) and raw, and PAM. Our own
 // reader, the one every build has. Rows are read as they are asked for; the
 // raw formats are checked against the file's size before any row is read.
+// Going back to the top goes back to where the samples start.
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ struct PnmState {
   int32_t height = 0;
   int32_t depth = 0;         // samples a pixel
   uint32_t maxval = 0;
+  off_t samplesAt = 0;       // where the samples start, after the header
   size_t rawBytes = 0;       // bytes of one row in the file (raw formats)
   uint8_t* raw = nullptr;    // a row as the file holds it, when it needs unpacking
   uint8_t table[256] = {};   // 8-bit samples scaled to 0..255
@@ -101,10 +103,15 @@ bool ReadClassicHeader(PnmState* s, std::string* error) {
   return true;
 }
 
-bool ReadPamHeader(PnmState* s, StoredLayout* layout, std::string* error) {
-  FILE* f = s->source->file;
+// The fields of a PAM header, as given; -1 for those it lacks.
+struct PamFields {
   int64_t width = -1, height = -1, depth = -1, maxval = -1;
-  std::string tupleType;
+  std::string tupleType;  // every TUPLTYPE line's, joined by blanks
+};
+
+// Reads the header's lines up to ENDHDR.
+bool ReadPamFields(PnmState* s, PamFields* fields, std::string* error) {
+  FILE* f = s->source->file;
   size_t headerBytes = 0;
   for (;;) {
     std::string line;
@@ -127,30 +134,26 @@ bool ReadPamHeader(PnmState* s, StoredLayout* layout, std::string* error) {
       size_t e = line.find_last_not_of(" \t\r");
       if (v != std::string::npos) value = line.substr(v, e - v + 1);
     }
-    if (key == "ENDHDR") break;
+    if (key == "ENDHDR") return true;
     if (key == "TUPLTYPE") {
-      if (!tupleType.empty()) tupleType += ' ';
-      tupleType += value;
+      if (!fields->tupleType.empty()) fields->tupleType += ' ';
+      fields->tupleType += value;
       continue;
     }
-    int64_t* field = key == "WIDTH" ? &width : key == "HEIGHT" ? &height
-                   : key == "DEPTH" ? &depth : key == "MAXVAL" ? &maxval : nullptr;
+    int64_t* field = key == "WIDTH" ? &fields->width : key == "HEIGHT" ? &fields->height
+                   : key == "DEPTH" ? &fields->depth : key == "MAXVAL" ? &fields->maxval : nullptr;
     if (field == nullptr) return HeaderError(s, "unknown field \"" + key + "\"", error);
     if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos) {
       return HeaderError(s, key + " is not a number", error);
     }
     *field = std::atol(value.c_str());
   }
-  if (width < 0 || height < 0 || depth < 0 || maxval < 0) {
-    return HeaderError(s, "WIDTH, HEIGHT, DEPTH and MAXVAL are required", error);
-  }
-  s->width = static_cast<int32_t>(width);
-  s->height = static_cast<int32_t>(height);
-  s->depth = static_cast<int32_t>(depth);
-  s->maxval = static_cast<uint32_t>(maxval);
-  if (depth < 1 || depth > 255) return HeaderError(s, "DEPTH " + std::to_string(depth) + " outside 1..255", error);
+}
 
-  // The colour meaning: from the tuple type, or by the number of channels.
+// The colour meaning of `depth` channels: from the tuple type, or by their
+// number.
+bool ChooseSpace(PnmState* s, const std::string& tupleType, int64_t depth, StoredLayout* layout,
+                 std::string* error) {
   struct Tuple {
     const char* name;
     StoredSpace space;
@@ -186,6 +189,23 @@ bool ReadPamHeader(PnmState* s, StoredLayout* layout, std::string* error) {
     layout->space = depth <= 4 ? byDepth[depth - 1] : StoredSpace::Unknown;
     layout->alphaChannel = depth == 2 ? 1 : depth == 4 ? 3 : -1;
   }
+  return true;
+}
+
+bool ReadPamHeader(PnmState* s, StoredLayout* layout, std::string* error) {
+  PamFields p;
+  if (!ReadPamFields(s, &p, error)) return false;
+  if (p.width < 0 || p.height < 0 || p.depth < 0 || p.maxval < 0) {
+    return HeaderError(s, "WIDTH, HEIGHT, DEPTH and MAXVAL are required", error);
+  }
+  s->width = static_cast<int32_t>(p.width);
+  s->height = static_cast<int32_t>(p.height);
+  s->depth = static_cast<int32_t>(p.depth);
+  s->maxval = static_cast<uint32_t>(p.maxval);
+  if (p.depth < 1 || p.depth > 255) {
+    return HeaderError(s, "DEPTH " + std::to_string(p.depth) + " outside 1..255", error);
+  }
+  if (!ChooseSpace(s, p.tupleType, p.depth, layout, error)) return false;
   s->invert = layout->space == StoredSpace::CMYK;
   return true;
 }
@@ -299,6 +319,7 @@ bool PnmOpenState(PnmState* s, StoredLayout* layout, std::string* error) {
   const uint64_t pixels = static_cast<uint64_t>(s->width) * static_cast<uint64_t>(s->height);
   const uint64_t samples = pixels * static_cast<uint64_t>(s->depth);
   off_t here = ftello(f);
+  s->samplesAt = here;
   const uint64_t left = here >= 0 && static_cast<uint64_t>(here) <= s->source->size
                             ? s->source->size - static_cast<uint64_t>(here) : 0;
   uint64_t needed = samples;  // plain: a character a sample at least
@@ -358,6 +379,15 @@ bool PnmReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* 
   return true;
 }
 
+bool PnmRewind(void* state, int32_t*, std::string* error) {
+  PnmState* s = static_cast<PnmState*>(state);
+  if (fseeko(s->source->file, s->samplesAt, SEEK_SET) != 0) {
+    SetImageError(error, *s->source, "cannot go back to the start of the file");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-const ImageReader kPnmReader = {"PNM", PnmOpen, PnmReadRows, PnmClose};
+const ImageReader kPnmReader = {"PNM", PnmOpen, PnmReadRows, PnmClose, nullptr, PnmRewind};

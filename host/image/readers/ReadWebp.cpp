@@ -8,6 +8,10 @@
 // libwebp's animation decoder, which blends and disposes them as browsers
 // do on a canvas that starts transparent, holding two canvases of its own;
 // rows are served from its canvas.
+//
+// Going back to the top serves the decoded image or the canvas again; a
+// frame before the one on the canvas is made again by the animation
+// decoder from the first.
 #include <webp/decode.h>
 #include <webp/demux.h>
 
@@ -16,8 +20,9 @@
 #include <cstring>
 #include <string>
 
+#include "host/image/budget/MemoryBudget.h"
 #include "host/image/readers/Exif.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 namespace {
 
@@ -308,7 +313,19 @@ bool WebpNextFrame(void* state, int32_t* delay, std::string* error) {
   return CatchUp(s, delay, error);
 }
 
-const ImageReader reader = {"WebP", WebpOpen, WebpReadRows, WebpClose, WebpNextFrame};
+bool WebpRewind(void* state, int32_t* delay, std::string* error) {
+  WebpState* s = static_cast<WebpState*>(state);
+  s->next = 0;
+  if (!s->animated || !s->source->animation) return true;
+  if (s->anim != nullptr && s->shown > s->source->frame) {
+    WebPAnimDecoderReset(s->anim);
+    s->canvas = nullptr;
+    s->shown = 0;
+  }
+  return CatchUp(s, delay, error);
+}
+
+const ImageReader reader = {"WebP", WebpOpen, WebpReadRows, WebpClose, WebpNextFrame, WebpRewind};
 
 }  // namespace
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "host/image/ImageTypes.h"
+#include "host/image/readers/ImageReader.h"
 #include "host/image/stages/ColourTransform.h"
-#include "host/image/ImageInput.h"
-#include "host/image/input/ImageInternal.h"
 
 // The per-pixel arithmetic of the conversions, in versions for processors
 // with wider vector units; every version gives the same bytes.

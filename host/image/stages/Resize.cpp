@@ -151,10 +151,9 @@ bool ResetResizeStage(ResizeStage* s, std::string* error) {
   return s->resampler != nullptr;
 }
 
-int32_t ResizeStageFirstRow(const ResizeStage* s) { return ResamplerFirstRow(s->resampler); }
-int32_t ResizeStageEndRow(const ResizeStage* s) { return ResamplerEndRow(s->resampler); }
-void ResizeStageDrop(ResizeStage* s, int32_t y) { ResamplerDrop(s->resampler, y); }
+namespace {
 
+// Takes the next oriented stored row (srcWidth pixels of the layout).
 bool ResizeStagePush(ResizeStage* s, const uint8_t* stored, std::string* error) {
   uint8_t* work = s->work.data();
   ConvertPixels(&s->toWork, stored, s->srcW, work);
@@ -174,8 +173,6 @@ bool ResizeStagePush(ResizeStage* s, const uint8_t* stored, std::string* error) 
   }
   return ResamplerPush(s->resampler, work, error);
 }
-
-namespace {
 
 // Row y from `left` on, with premultiplied alpha divided out again.
 const uint8_t* StraightRow(ResizeStage* s, int32_t y, int32_t left, int32_t count) {
@@ -201,8 +198,8 @@ const uint8_t* StraightRow(ResizeStage* s, int32_t y, int32_t left, int32_t coun
   return straight;
 }
 
-}  // namespace
-
+// Output row y, columns left..left + count - 1, every plane of the mode
+// (alpha last), or packed bits in bitmap mode, into `out`.
 void ResizeStageDeliver(ResizeStage* s, int32_t y, int32_t left, int32_t count, uint8_t* out) {
   const size_t n = static_cast<size_t>(s->channels);
   const uint8_t* row = StraightRow(s, y, left, count);
@@ -220,6 +217,39 @@ void ResizeStageDeliver(ResizeStage* s, int32_t y, int32_t left, int32_t count, 
   }
 }
 
+// The same pixels as sRGB, 3 bytes each, alpha composited over white: the
+// averaged colour before it becomes the mode's planes.
 void ResizeStageColour(ResizeStage* s, int32_t y, int32_t left, int32_t count, uint8_t* rgb) {
   DeliverColour(&s->colourRows, s->averaged, s->dstW, StraightRow(s, y, left, count), count, rgb);
+}
+
+}  // namespace
+
+bool ServeResizedRows(ResizeStage* stage, const RowSource& source, const RowRequest& q,
+                      const ImageInfo& info, const Inversion& inversion, uint8_t* scratch,
+                      std::string* error) {
+  if (q.top < ResamplerFirstRow(stage->resampler)) {
+    if (!ResetResizeStage(stage, error) || !source.rewind(source.context, error)) return false;
+  }
+  // Rows from `top` on stay, so that a band asked for again needs no restart.
+  ResamplerDrop(stage->resampler, q.top);
+  const int32_t count = q.right - q.left;
+  const bool all = info.mode == kImageModeBitmap || (q.loPlane == 0 && q.hiPlane == info.planes - 1);
+  for (int32_t r = q.top; r < q.bottom; ++r) {
+    while (ResamplerEndRow(stage->resampler) <= r) {
+      const uint8_t* row = nullptr;
+      if (!source.next(source.context, &row, error) || !ResizeStagePush(stage, row, error)) return false;
+      ResamplerDrop(stage->resampler, q.top);
+    }
+    uint8_t* out = q.dest + static_cast<size_t>(r - q.top) * q.stride;
+    uint8_t* pixels = all ? out : scratch;
+    ResizeStageDeliver(stage, r, q.left, count, pixels);
+    if (q.colour != nullptr) {
+      ResizeStageColour(stage, r, q.left, count,
+                        q.colour->dest + static_cast<size_t>(r - q.top) * static_cast<size_t>(q.colour->rowBytes));
+    }
+    Invert(inversion, pixels, count);
+    if (!all) SelectPlanes(pixels, count, info.planes, q.loPlane, q.hiPlane, out);
+  }
+  return true;
 }

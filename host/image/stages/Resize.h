@@ -1,6 +1,6 @@
 // The stage between the decoder and the delivered rows of a resized image:
 // stored rows (oriented) become colour that can be averaged, are resampled,
-// and come out in the delivered mode.
+// and come out in the delivered mode, as a request asks for them.
 //
 // The colour that is averaged is the stored one after palette expansion:
 // grey, RGB, CMYK or Lab (a palette image: RGB), with alpha composited over
@@ -16,8 +16,9 @@
 #include <cstdint>
 #include <string>
 
-#include "host/image/ImageInput.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/ImageTypes.h"
+#include "host/image/readers/ImageReader.h"
+#include "host/image/stages/Stages.h"
 
 struct ResizeStage;
 
@@ -32,18 +33,10 @@ void FreeResizeStage(ResizeStage* stage);
 // Starts again from the first source row.
 bool ResetResizeStage(ResizeStage* stage, std::string* error);
 
-// Output rows first..end - 1 are ready; rows above first have been let go.
-int32_t ResizeStageFirstRow(const ResizeStage* stage);
-int32_t ResizeStageEndRow(const ResizeStage* stage);
-void ResizeStageDrop(ResizeStage* stage, int32_t y);
-
-// Takes the next oriented stored row (srcWidth pixels of the layout).
-bool ResizeStagePush(ResizeStage* stage, const uint8_t* stored, std::string* error);
-
-// Output row y, columns left..left + count - 1, every plane of the mode
-// (alpha last), or packed bits in bitmap mode, into `out`.
-void ResizeStageDeliver(ResizeStage* stage, int32_t y, int32_t left, int32_t count, uint8_t* out);
-
-// The same pixels as sRGB, 3 bytes each, alpha composited over white: the
-// averaged colour before it becomes the mode's planes.
-void ResizeStageColour(ResizeStage* stage, int32_t y, int32_t left, int32_t count, uint8_t* rgb);
+// Serves `request` from the resampled rows of `stage`, taking source rows
+// as they are needed (a request above the rows held starts again from the
+// top). `info` is what the image delivers; `scratch` holds one output run
+// of all planes.
+bool ServeResizedRows(ResizeStage* stage, const RowSource& source, const RowRequest& request,
+                      const ImageInfo& info, const Inversion& inversion, uint8_t* scratch,
+                      std::string* error);

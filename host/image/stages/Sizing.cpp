@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "host/image/input/ImageInternal.h"
-
 namespace {
 
 int32_t Nearest(double v) {

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/image/ImageInput.h"
+#include "host/image/ImageTypes.h"
 
 struct SizeRequest {
   int32_t maxColumns = 0;  // characters per line, every plane's counted; 0: no bound

@@ -75,32 +75,3 @@ void FreeColourStage(ColourStage* c) {
   FreeConversion(&c->conversion);
   c->prepared = false;
 }
-
-bool ServeResizedRows(ResizeStage* stage, const RowSource& source, const RowRequest& q,
-                      const ImageInfo& info, const Inversion& inversion, uint8_t* scratch,
-                      std::string* error) {
-  if (q.top < ResizeStageFirstRow(stage)) {
-    if (!ResetResizeStage(stage, error) || !source.rewind(source.context, error)) return false;
-  }
-  // Rows from `top` on stay, so that a band asked for again needs no restart.
-  ResizeStageDrop(stage, q.top);
-  const int32_t count = q.right - q.left;
-  const bool all = info.mode == kImageModeBitmap || (q.loPlane == 0 && q.hiPlane == info.planes - 1);
-  for (int32_t r = q.top; r < q.bottom; ++r) {
-    while (ResizeStageEndRow(stage) <= r) {
-      const uint8_t* row = nullptr;
-      if (!source.next(source.context, &row, error) || !ResizeStagePush(stage, row, error)) return false;
-      ResizeStageDrop(stage, q.top);
-    }
-    uint8_t* out = q.dest + static_cast<size_t>(r - q.top) * q.stride;
-    uint8_t* pixels = all ? out : scratch;
-    ResizeStageDeliver(stage, r, q.left, count, pixels);
-    if (q.colour != nullptr) {
-      ResizeStageColour(stage, r, q.left, count,
-                        q.colour->dest + static_cast<size_t>(r - q.top) * static_cast<size_t>(q.colour->rowBytes));
-    }
-    Invert(inversion, pixels, count);
-    if (!all) SelectPlanes(pixels, count, info.planes, q.loPlane, q.hiPlane, out);
-  }
-  return true;
-}

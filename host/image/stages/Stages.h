@@ -1,17 +1,16 @@
 // The stages between an image's oriented stored rows and the rows it
-// delivers, each serving rows of the one below it: resizing (Resize.h
-// resamples; here a request is served from it), colour rows beside the
-// delivered ones, and inversion; and the picking of the planes asked for.
+// delivers, besides resizing (Resize.h): inversion, colour rows beside the
+// delivered ones and the picking of the planes asked for; and the request
+// and the rows below a stage, as the stages pass them on.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "host/image/ImageTypes.h"
+#include "host/image/readers/ImageReader.h"
 #include "host/image/stages/Convert.h"
-#include "host/image/ImageInput.h"
-#include "host/image/input/ImageInternal.h"
-#include "host/image/stages/Resize.h"
 
 // ---- inversion ----------------------------------------------------------------
 
@@ -60,7 +59,7 @@ void DeliverColour(ColourStage* stage, const StoredLayout& layout, int32_t maxPi
                    const uint8_t* stored, int32_t count, uint8_t* rgb);
 void FreeColourStage(ColourStage* stage);
 
-// ---- serving a resized image ---------------------------------------------------
+// ---- requests and the rows below them ------------------------------------------
 
 // The image below a stage: its oriented stored rows, top to bottom.
 struct RowSource {
@@ -78,11 +77,3 @@ struct RowRequest {
   size_t stride = 0;
   ColourRows* colour = nullptr;  // null: no colour rows
 };
-
-// Serves `request` from the resampled rows of `stage`, taking source rows
-// as they are needed (a request above the rows held starts again from the
-// top). `info` is what the image delivers; `scratch` holds one output run
-// of all planes.
-bool ServeResizedRows(ResizeStage* stage, const RowSource& source, const RowRequest& request,
-                      const ImageInfo& info, const Inversion& inversion, uint8_t* scratch,
-                      std::string* error);

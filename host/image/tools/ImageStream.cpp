@@ -84,94 +84,112 @@ bool StreamRows(ImageFile* image, const ImageInfo& info, long bandBytes, bool du
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct Arguments {
   ImageOptions options;
-  options.memoryLimit = kDefaultMemoryLimit;
-  options.cancel = &gInterrupted;
-  std::signal(SIGINT, OnInterrupt);
   long bandBytes = 524288;
   const char* path = nullptr;
   bool dump = false;
   bool checksum = true;
   SizeRequest request;
-  bool sized = false;
+  bool sized = false;  // fitted to the request
   int32_t sizeW = 0, sizeH = 0;
   bool frames = false;
   int plays = 1;
+};
+
+// False for anything it does not know.
+bool ParseArguments(int argc, char** argv, Arguments* r) {
+  ImageOptions& options = r->options;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--mode" && i + 1 < argc) {
-      if (!ParseImageMode(argv[++i], &options.mode)) return Usage();
+      if (!ParseImageMode(argv[++i], &options.mode)) return false;
     } else if (a == "--no-checksum") {
-      checksum = false;
+      r->checksum = false;
     } else if (a == "--dump") {
-      dump = true;
+      r->dump = true;
     } else if (a == "--invert") {
       options.invert = true;
     } else if (a == "--width" && i + 1 < argc) {
-      request.maxColumns = std::atoi(argv[++i]);
-      sized = true;
+      r->request.maxColumns = std::atoi(argv[++i]);
+      r->sized = true;
     } else if (a == "--height" && i + 1 < argc) {
-      request.maxLines = std::atoi(argv[++i]);
-      sized = true;
+      r->request.maxLines = std::atoi(argv[++i]);
+      r->sized = true;
     } else if (a == "--cell-aspect" && i + 1 < argc) {
-      request.cellAspect = std::atof(argv[++i]);
-      sized = true;
+      r->request.cellAspect = std::atof(argv[++i]);
+      r->sized = true;
     } else if (a == "--enlarge") {
-      request.enlarge = true;
-      sized = true;
+      r->request.enlarge = true;
+      r->sized = true;
     } else if (a == "--size" && i + 1 < argc) {
-      if (std::sscanf(argv[++i], "%dx%d", &sizeW, &sizeH) != 2) return Usage();
+      if (std::sscanf(argv[++i], "%dx%d", &r->sizeW, &r->sizeH) != 2) return false;
     } else if (a == "--frame" && i + 1 < argc) {
       options.frame = std::atoi(argv[++i]);
     } else if (a == "--frames") {
-      frames = true;
+      r->frames = true;
       options.animation = true;
     } else if (a == "--plays" && i + 1 < argc) {
-      plays = std::atoi(argv[++i]);
+      r->plays = std::atoi(argv[++i]);
     } else if (a == "--keep-alpha") {
       options.keepAlpha = true;
     } else if (a == "--band-bytes" && i + 1 < argc) {
-      bandBytes = std::atol(argv[++i]);
+      r->bandBytes = std::atol(argv[++i]);
     } else if (a == "--max-memory" && i + 1 < argc) {
-      if (!ParseSize(argv[++i], &options.memoryLimit)) return Usage();
-    } else if (path == nullptr && (a == "-" || (a.size() > 0 && a[0] != '-'))) {
-      path = argv[i];
+      if (!ParseSize(argv[++i], &options.memoryLimit)) return false;
+    } else if (r->path == nullptr && (a == "-" || (a.size() > 0 && a[0] != '-'))) {
+      r->path = argv[i];
     } else {
-      return Usage();
+      return false;
     }
   }
-  if (path == nullptr || bandBytes <= 0) return Usage();
+  return r->path != nullptr && r->bandBytes > 0;
+}
+
+// Every frame in turn, `plays` times over (the first frame again after the
+// last, as a player does), a line a frame with its delay and checksum.
+bool StreamFrames(ImageFile* image, ImageInfo* info, const Arguments& a, uint64_t* hash,
+                  std::string* error) {
+  std::printf("%d frames, played %d times\n", info->frames, info->loopCount);
+  for (int play = 0; play < a.plays; ++play) {
+    for (int32_t frame = 1; frame <= info->frames; ++frame) {
+      if ((play > 0 || frame > 1) && !ShowImageFrame(image, frame, info, error)) return false;
+      if (!StreamRows(image, *info, a.bandBytes, a.dump, a.checksum, hash, error)) return false;
+      std::printf("frame %d, %d ms, fnv1a %016llx\n", frame, info->frameDelay,
+                  static_cast<unsigned long long>(*hash));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments a;
+  a.options.memoryLimit = kDefaultMemoryLimit;
+  a.options.cancel = &gInterrupted;
+  std::signal(SIGINT, OnInterrupt);
+  if (!ParseArguments(argc, argv, &a)) return Usage();
 
   ImageFile* image = nullptr;
   ImageInfo info;
   std::string error;
-  if (!OpenImage(path, options, &image, &info, &error)) {
+  if (!OpenImage(a.path, a.options, &image, &info, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 2;
   }
-  if (sized && sizeW == 0) FitImageSize(info.width, info.height, info.planes, request, &sizeW, &sizeH);
+  int32_t sizeW = a.sizeW, sizeH = a.sizeH;
+  if (a.sized && sizeW == 0) FitImageSize(info.width, info.height, info.planes, a.request, &sizeW, &sizeH);
   if (sizeW > 0 && !ResizeImage(image, sizeW, sizeH, &info, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     CloseImage(image);
     return 2;
   }
   uint64_t hash = 0;
-  if (frames) {
-    std::printf("%d frames, played %d times\n", info.frames, info.loopCount);
-    for (int play = 0; play < plays && error.empty(); ++play) {
-      for (int32_t frame = 1; frame <= info.frames; ++frame) {
-        if ((play > 0 || frame > 1) && !ShowImageFrame(image, frame, &info, &error)) break;
-        if (!StreamRows(image, info, bandBytes, dump, checksum, &hash, &error)) break;
-        std::printf("frame %d, %d ms, fnv1a %016llx\n", frame, info.frameDelay,
-                    static_cast<unsigned long long>(hash));
-      }
-    }
-  }
-  if (!error.empty() ||
-      (!frames && !StreamRows(image, info, bandBytes, dump, checksum, &hash, &error))) {
+  const bool ok = a.frames ? StreamFrames(image, &info, a, &hash, &error)
+                           : StreamRows(image, info, a.bandBytes, a.dump, a.checksum, &hash, &error);
+  if (!ok) {
     std::fprintf(stderr, "%s\n", error.c_str());
     CloseImage(image);
     return 2;

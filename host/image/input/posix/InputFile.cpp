@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "host/image/input/ImageInternal.h"
+#include "host/image/input/ImageSource.h"
 
 namespace {
 

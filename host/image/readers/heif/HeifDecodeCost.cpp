@@ -5,6 +5,7 @@
 #include <map>
 #include <thread>
 
+#include "host/image/input/SizeArithmetic.h"
 #include "host/image/readers/heif/Av1Headers.h"
 #include "host/image/readers/heif/CodedPictures.h"
 #include "host/image/readers/heif/HevcHeaders.h"
@@ -15,9 +16,6 @@ namespace {
 constexpr int kDeepest = 16;
 // libheif refuses item data larger than this.
 constexpr uint64_t kLargestItemData = uint64_t{512} << 20;
-
-uint64_t Add(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
-uint64_t Times(uint64_t a, uint64_t b) { return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b; }
 
 // What a decoder holds beside its pictures' samples (block information,
 // loop-filter rows, frame-threading copies), measured on this machine's
@@ -142,20 +140,24 @@ bool Estimator::Coded(const HeifItems::Item& item, Role role, Planar* out) {
   // then, unless it is an alpha image, converted to planar RGB (possibly
   // through a 4:4:4 step), the compressed data held throughout, and given
   // to the decoder as a copy.
-  const uint64_t samples = Times(Times(pictures.samples, perLuma) / 4, sample);
+  const uint64_t samples =
+      SaturatingMultiply(SaturatingMultiply(pictures.samples, perLuma) / 4, sample);
   const DecoderMemory& memory = hevc ? kLibde265 : kDav1d;
-  uint64_t decoder = Add(Add(samples, Times(pictures.samples, memory.perLumaSample) / 16),
-                         Add(Times(samples, memory.perSampleByte) / 16, memory.once));
-  if (!hevc) decoder = Add(decoder, Times(decoderThreads_, kDav1dPerThread));
-  const uint64_t area = Times(pictures.largestWidth, pictures.largestHeight);
-  const uint64_t copied = Times(Times(area, perLuma) / 4, sample);
-  const uint64_t rgb = Times(Times(area, 3), sample);
+  const uint64_t forLuma = SaturatingMultiply(pictures.samples, memory.perLumaSample) / 16;
+  const uint64_t forBytes = SaturatingMultiply(samples, memory.perSampleByte) / 16;
+  uint64_t decoder =
+      SaturatingAdd(SaturatingAdd(samples, forLuma), SaturatingAdd(forBytes, memory.once));
+  if (!hevc) decoder = SaturatingAdd(decoder, SaturatingMultiply(decoderThreads_, kDav1dPerThread));
+  const uint64_t area = SaturatingMultiply(pictures.largestWidth, pictures.largestHeight);
+  const uint64_t copied = SaturatingMultiply(SaturatingMultiply(area, perLuma) / 4, sample);
+  const uint64_t rgb = SaturatingMultiply(SaturatingMultiply(area, 3), sample);
   const uint64_t data = stream.size();
-  out->peak = Add(Add(decoder, Times(data, 2)), copied);
+  out->peak = SaturatingAdd(SaturatingAdd(decoder, SaturatingMultiply(data, 2)), copied);
   if (role == Role::kAlpha) {
     out->result = copied;
   } else {
-    out->peak = std::max(out->peak, Add(Add(data, copied), Times(rgb, 2)));
+    out->peak = std::max(out->peak,
+                         SaturatingAdd(SaturatingAdd(data, copied), SaturatingMultiply(rgb, 2)));
     out->result = rgb;
   }
   out->pixels = area;
@@ -190,7 +192,7 @@ bool Estimator::Grid(const HeifItems::Item& item, Role role, int depth, Planar* 
     Planar t;
     if (!Image(tile, Role::kTile, depth + 1, &t)) return false;
     tilePeak = std::max(tilePeak, t.peak);
-    if (t.result > Times(t.pixels, 3)) sample = 2;
+    if (t.result > SaturatingMultiply(t.pixels, 3)) sample = 2;
     alphaPlane = alphaPlane || alphas_.count(tile) != 0;
   }
   const HeifItems::Property* pixi = items_.FindProperty(item, FourCC("pixi"));
@@ -199,9 +201,9 @@ bool Estimator::Grid(const HeifItems::Item& item, Role role, int depth, Planar* 
       if (Payload(*pixi)[i] > 8) sample = 2;
     }
   }
-  const uint64_t pixels = Times(width, height);
-  out->result = Times(Times(pixels, alphaPlane ? 4 : 3), sample);
-  out->peak = Add(out->result, tilePeak);
+  const uint64_t pixels = SaturatingMultiply(width, height);
+  out->result = SaturatingMultiply(SaturatingMultiply(pixels, alphaPlane ? 4 : 3), sample);
+  out->peak = SaturatingAdd(out->result, tilePeak);
   out->pixels = pixels;
   return true;
 }
@@ -219,15 +221,15 @@ bool Estimator::Overlay(const HeifItems::Item& item, Role role, int depth, Plana
   }
   if (!SizeAsDeclared(item, width, height, role, "is an overlay of")) return false;
   // An 8-bit RGB canvas; each image decoded, converted to 4:4:4 RGB and laid on it.
-  const uint64_t pixels = Times(width, height);
+  const uint64_t pixels = SaturatingMultiply(width, height);
   uint64_t layer = 0;
   for (uint32_t id : items_.References(item.id, FourCC("dimg"))) {
     Planar p;
     if (!Image(id, Role::kSource, depth + 1, &p)) return false;
-    layer = std::max(layer, Add(p.peak, p.result));
+    layer = std::max(layer, SaturatingAdd(p.peak, p.result));
   }
-  out->result = Times(pixels, 3);
-  out->peak = Add(out->result, layer);
+  out->result = SaturatingMultiply(pixels, 3);
+  out->peak = SaturatingAdd(out->result, layer);
   out->pixels = pixels;
   return true;
 }
@@ -279,7 +281,7 @@ bool Estimator::Image(uint32_t id, Role role, int depth, Planar* out) {
   // Turned or cropped into a new image.
   if (items_.FindProperty(*item, FourCC("irot")) != nullptr ||
       items_.FindProperty(*item, FourCC("clap")) != nullptr) {
-    out->peak = std::max(out->peak, Times(out->result, 2));
+    out->peak = std::max(out->peak, SaturatingMultiply(out->result, 2));
   }
   // An alpha image is decoded beside the image once made, its plane then
   // taken over.
@@ -291,8 +293,8 @@ bool Estimator::Image(uint32_t id, Role role, int depth, Planar* out) {
     alphaPeak = std::max(alphaPeak, a.peak);
     alphaResult = std::max(alphaResult, a.result);
   }
-  out->peak = std::max(out->peak, Add(out->result, alphaPeak));
-  out->result = Add(out->result, alphaResult);
+  out->peak = std::max(out->peak, SaturatingAdd(out->result, alphaPeak));
+  out->result = SaturatingAdd(out->result, alphaResult);
   chain_.pop_back();
   done_[{id, role == Role::kAlpha}] = *out;
   return true;
@@ -308,8 +310,8 @@ bool HeifItemData(const HeifItems& items, const uint8_t* meta, const HeifItems::
     return false;
   }
   for (const HeifItems::Extent& extent : item.extents) {
-    const uint64_t start = Add(item.baseOffset, extent.offset);
-    if (Add(out->size(), extent.length) > kLargestItemData) {
+    const uint64_t start = SaturatingAdd(item.baseOffset, extent.offset);
+    if (SaturatingAdd(out->size(), extent.length) > kLargestItemData) {
       *why = name + " holds more than 512 MB";
       return false;
     }
@@ -386,9 +388,10 @@ bool EstimateHeifDecode(const HeifItems& items, const uint8_t* meta, const HeifF
 uint64_t HeifDecodePeak(const HeifDecodeCost& cost, int sampleBytes, int channels,
                         uint64_t* delivered) {
   // Converted to the interleaved layout asked for, in up to three steps.
-  *delivered = Times(Times(cost.pixels, static_cast<uint64_t>(channels)),
-                     static_cast<uint64_t>(sampleBytes));
-  const uint64_t peak = std::max(cost.peak, Add(cost.result, Times(*delivered, 3)));
+  *delivered = SaturatingMultiply(SaturatingMultiply(cost.pixels, static_cast<uint64_t>(channels)),
+                                  static_cast<uint64_t>(sampleBytes));
+  const uint64_t peak =
+      std::max(cost.peak, SaturatingAdd(cost.result, SaturatingMultiply(*delivered, 3)));
   // The allocator keeps some of what the decoder threads freed: an eighth more.
-  return Add(peak, peak / 8);
+  return SaturatingAdd(peak, peak / 8);
 }

@@ -21,17 +21,8 @@ bool ReadUe(BitReader* r, uint32_t* value) {
   return !r->overrun;
 }
 
-struct ParameterSet {
-  uint32_t width = 0;  // as coded
-  uint32_t height = 0;
-  uint32_t croppedWidth = 0;  // after the conformance window, as delivered
-  uint32_t croppedHeight = 0;
-  int chroma = 3;
-  int bitDepth = 16;
-};
-
 // False when libde265 would refuse the set before its picture size.
-bool ReadParameterSet(const std::vector<uint8_t>& rbsp, ParameterSet* p) {
+bool ReadParameterSet(const std::vector<uint8_t>& rbsp, PictureHeader* p) {
   BitReader r(rbsp.data(), rbsp.size());
   r.Skip(16);  // the NAL unit header
   r.Bits(4);   // sps_video_parameter_set_id
@@ -58,8 +49,10 @@ bool ReadParameterSet(const std::vector<uint8_t>& rbsp, ParameterSet* p) {
   }
   p->width = width;
   p->height = height;
-  p->croppedWidth = width;
-  p->croppedHeight = height;
+  p->allocated = uint64_t{width} * height;
+  p->exact = true;
+  p->shownWidth = width;
+  p->shownHeight = height;
   uint32_t window[4] = {};
   if (r.Bit()) {
     for (uint32_t& offset : window) {
@@ -71,8 +64,8 @@ bool ReadParameterSet(const std::vector<uint8_t>& rbsp, ParameterSet* p) {
   const uint64_t cutX = (uint64_t{window[0]} + window[1]) * unitX;
   const uint64_t cutY = (uint64_t{window[2]} + window[3]) * unitY;
   // A window wider than the picture leaves nothing, which libheif refuses.
-  p->croppedWidth = cutX < width ? width - static_cast<uint32_t>(cutX) : 0;
-  p->croppedHeight = cutY < height ? height - static_cast<uint32_t>(cutY) : 0;
+  p->shownWidth = cutX < width ? width - static_cast<uint32_t>(cutX) : 0;
+  p->shownHeight = cutY < height ? height - static_cast<uint32_t>(cutY) : 0;
   uint32_t lumaDepth = 0, chromaDepth = 0;
   if (!ReadUe(&r, &lumaDepth) || !ReadUe(&r, &chromaDepth)) return true;
   p->chroma = static_cast<int>(chroma);
@@ -100,9 +93,7 @@ std::vector<uint8_t> Unescaped(const uint8_t* nal, size_t size) {
 }  // namespace
 
 void ScanHevcPictures(const uint8_t* data, size_t size, CodedPictures* pictures) {
-  *pictures = CodedPictures();
-  ParameterSet largest;
-  bool any = false, sameSize = true;
+  PictureBounds bounds;
   uint64_t count = 0;
   size_t at = 0;
   while (size - at >= 4) {
@@ -116,21 +107,8 @@ void ScanHevcPictures(const uint8_t* data, size_t size, CodedPictures* pictures)
     if (length < 2) continue;
     const int type = nal[0] >> 1 & 63;
     if (type == kSequenceParameterSet) {
-      ParameterSet p;
-      if (!ReadParameterSet(Unescaped(nal, length), &p)) continue;
-      if (any &&
-          (p.croppedWidth != largest.croppedWidth || p.croppedHeight != largest.croppedHeight)) {
-        sameSize = false;
-      }
-      if (!any || uint64_t{p.width} * p.height > uint64_t{largest.width} * largest.height) {
-        largest.width = p.width;
-        largest.height = p.height;
-        largest.croppedWidth = p.croppedWidth;
-        largest.croppedHeight = p.croppedHeight;
-      }
-      largest.chroma = !any || p.chroma > largest.chroma ? p.chroma : largest.chroma;
-      largest.bitDepth = !any || p.bitDepth > largest.bitDepth ? p.bitDepth : largest.bitDepth;
-      any = true;
+      PictureHeader header;
+      if (ReadParameterSet(Unescaped(nal, length), &header)) bounds.Add(header);
     } else if (type < 32 && length > 2 && (nal[2] & 0x80) != 0) {
       // The first slice segment of a picture. One that may refer to
       // pictures the data lacks (not an intra random access point) has
@@ -138,15 +116,5 @@ void ScanHevcPictures(const uint8_t* data, size_t size, CodedPictures* pictures)
       count += type >= 16 && type <= 23 ? 1 : 17;
     }
   }
-  if (!any || count == 0) return;
-  pictures->pictures = count > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(count);
-  pictures->samples = count * largest.width * largest.height;
-  pictures->largestWidth = largest.width;
-  pictures->largestHeight = largest.height;
-  pictures->chroma = largest.chroma;
-  pictures->bitDepth = largest.bitDepth;
-  if (sameSize) {
-    pictures->width = largest.croppedWidth;
-    pictures->height = largest.croppedHeight;
-  }
+  bounds.Fill(count, bounds.largest().allocated, pictures);
 }

@@ -1,6 +1,7 @@
 // HEIF/HEIC and AVIF through libheif, decoded whole: the primary image is
 // decoded at the first request and kept in libheif's own image, from which
-// rows are served. libheif applies the file's transformations (rotation,
+// rows are served, again from the top when asked, without reading the
+// boxes or decoding again. libheif applies the file's transformations (rotation,
 // mirroring, clean aperture) itself, and those carry a HEIF file's
 // orientation: its EXIF block is not consulted, or a turned photo would be
 // turned twice.
@@ -23,11 +24,12 @@
 
 #include <libheif/heif.h>
 
-#include "host/image/readers/heif/HeifDecodeCost.h"
-#include "host/image/readers/heif/HeifItems.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/budget/MemoryBudget.h"
+#include "host/image/readers/ImageReader.h"
 #include "host/image/readers/LibraryOutput.h"
 #include "host/image/readers/SharedLibrary.h"
+#include "host/image/readers/heif/HeifDecodeCost.h"
+#include "host/image/readers/heif/HeifItems.h"
 
 namespace {
 
@@ -585,7 +587,12 @@ bool HeifReadRows(void* state, uint8_t* const* rows, int32_t count, std::string*
   return true;
 }
 
-const ImageReader reader = {"HEIF", HeifOpen, HeifReadRows, HeifClose};
+bool HeifRewind(void* state, int32_t*, std::string*) {
+  static_cast<HeifState*>(state)->next = 0;
+  return true;
+}
+
+const ImageReader reader = {"HEIF", HeifOpen, HeifReadRows, HeifClose, nullptr, HeifRewind};
 
 }  // namespace
 

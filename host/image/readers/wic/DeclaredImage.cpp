@@ -1,9 +1,10 @@
-#include "host/image/win32/DeclaredImage.h"
+#include "host/image/readers/wic/DeclaredImage.h"
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "host/image/input/SizeArithmetic.h"
 #include "host/image/readers/Exif.h"
 
 namespace {

@@ -1,12 +1,13 @@
-#include "host/image/input/MemoryBudget.h"
+#include "host/image/budget/MemoryBudget.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 
-#include "host/image/ImageInput.h"
-#include "host/image/input/ImageInternal.h"
+#include "host/image/ImageTypes.h"
+#include "host/image/input/ImageSource.h"
+#include "host/image/input/SizeArithmetic.h"
 
 struct MemoryBudget {
   uint64_t limit = 0;
@@ -20,11 +21,6 @@ namespace {
 // How often a waiting image looks at its cancel flag: a signal handler
 // cannot wake a condition variable.
 constexpr std::chrono::milliseconds kCancelPoll{50};
-
-uint64_t SaturatingAdd(uint64_t a, uint64_t b) {
-  uint64_t sum = 0;
-  return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
-}
 
 // Whether `extra` more fits beside what the images hold; under the lock.
 bool Fits(const MemoryBudget& budget, uint64_t extra) {

@@ -1,43 +1,13 @@
-// What the format readers share with the request machinery: the byte
-// source, the stored layout a reader delivers, and the reader interface.
+// The format readers as the request machinery drives them: the stored
+// layout a reader delivers, the reader interface, the readers of this
+// build, and the checks every reader makes of what its header declares.
 #pragma once
 
-#include <csignal>
-#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
-#include "host/image/input/MemoryBudget.h"
-
-// The most pixels in either direction: the plug-in interface's sizes are
-// signed 16-bit.
-constexpr int64_t kMaxImageSide = 32767;
-
-// The open file and what is known about it.
-struct ImageSource {
-  FILE* file = nullptr;
-  std::string name;        // for messages: the path as given
-  uint64_t size = 0;       // bytes in the file
-  uint64_t memoryLimit = 0;  // the budget's limit (0: none)
-  // What is charged against the limit now: the image held whole and the
-  // open reader's buffers. Reader charges end when the reader is closed.
-  mutable MemoryAccount memory;
-  const volatile std::sig_atomic_t* cancel = nullptr;  // ImageOptions.cancel
-  // The image is wanted as one plane of grey: a reader whose decoder can
-  // deliver grey directly (a YCbCr JPEG's luma) may store it so.
-  bool wantsGray = false;
-  // The image is wanted at 1/scaleDenominator of its size (2, 4 or 8), set
-  // for the JPEG reader alone, which then decodes it that small straight
-  // from the DCT and stores ceil(size / scaleDenominator) pixels.
-  int32_t scaleDenominator = 1;
-  // Animations: the frame a reader delivers (1 = the first), and whether
-  // frames are to be composited as a viewer shows them, every one alike
-  // (set for any frame but the first, and for frames shown one after
-  // another). Without it a reader delivers its first image as it always did.
-  int32_t frame = 1;
-  bool animation = false;
-};
+#include "host/image/ImageTypes.h"
+#include "host/image/input/ImageSource.h"
 
 // The colour meaning of the channels a reader delivers.
 enum class StoredSpace {
@@ -92,6 +62,11 @@ struct StoredLayout {
 // ImageSource::animation, they deliver source->frame and, at each call,
 // the frame after it, composited on the canvas, its rows again from the
 // top; `delay` gets its delay. Null where a format has one image.
+// Readers that keep what they have read (the frames they counted, the boxes
+// they parsed, an image decoded whole) also have `rewind`: back to the first
+// row of frame source->frame, which may come before the frame last
+// delivered, without reading the header again; `delay` gets the frame's
+// delay. Null where only opening the file again goes back to the top.
 struct ImageReader {
   const char* format;  // "JPEG", ...
   bool (*open)(ImageSource* source, void** state, StoredLayout* layout,
@@ -99,6 +74,7 @@ struct ImageReader {
   bool (*readRows)(void* state, uint8_t* const* rows, int32_t count, std::string* error);
   void (*close)(void* state);
   bool (*nextFrame)(void* state, int32_t* delay, std::string* error) = nullptr;
+  bool (*rewind)(void* state, int32_t* delay, std::string* error) = nullptr;
 };
 
 // The readers of this build (null where the library is missing).
@@ -114,16 +90,10 @@ extern const ImageReader kPnmReader;
 // decoders (the Windows Imaging Component on Windows): their name, for help.
 extern const char* const kSystemDecoders;
 
-// "name: message".
-void SetImageError(std::string* error, const ImageSource& source, const std::string& message);
-
 // Refuses sizes the plug-in interface cannot carry, and empty images, with
 // the users' message; true when width and height are both 1..32767.
 bool CheckImageSize(const ImageSource& source, int64_t width, int64_t height,
                     std::string* error);
-
-// count * size * more, or false when it overflows 64 bits.
-bool CheckedProduct(uint64_t a, uint64_t b, uint64_t* out);
 
 // For formats whose compression has a highest ratio (deflate about 1032:1,
 // GIF's LZW about 2730:1): false, with the users' message, when the file is
@@ -131,19 +101,3 @@ bool CheckedProduct(uint64_t a, uint64_t b, uint64_t* out);
 // file declaring a huge image is refused before memory is taken for it.
 bool CheckDeclaredSize(const ImageSource& source, uint64_t decodedBytes, uint64_t maxRatio,
                        const char* format, std::string* error);
-
-// True, with "NAME: interrupted" in `error`, once the caller's cancel flag
-// is set.
-bool Interrupted(const ImageSource& source, std::string* error);
-inline bool CancelRequested(const ImageSource& source) {
-  return source.cancel != nullptr && *source.cancel != 0;
-}
-
-// "297 bytes", "40 KB", "1200 MB", for messages.
-std::string DescribeBytes(uint64_t bytes);
-
-// Reads exactly `size` bytes; false at the end of the file or on an error.
-bool ReadSourceBytes(ImageSource* source, void* buffer, size_t size);
-
-// The message for a stream that ended early.
-std::string TruncatedMessage(const char* format);

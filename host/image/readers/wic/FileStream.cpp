@@ -1,4 +1,4 @@
-#include "host/image/win32/FileStream.h"
+#include "host/image/readers/wic/FileStream.h"
 
 #include <cstring>
 

@@ -16,6 +16,8 @@
 // again from the top, drawing on the reservation. An image that waits
 // thus never holds memory while it waits, and each image holding memory is
 // decoding, so it finishes or fails and gives its memory back.
+// What an image has of its budget is its source's MemoryAccount
+// (input/ImageSource.h), which only these functions change.
 #pragma once
 
 #include <cstdint>
@@ -26,19 +28,6 @@ struct MemoryBudget;
 
 // The limit of a shared budget (0: none).
 uint64_t MemoryBudgetLimit(const MemoryBudget* budget);
-
-// What one image has of its budget.
-struct MemoryAccount {
-  MemoryBudget* shared = nullptr;  // null: a budget of the image's own
-  uint64_t charged = 0;   // what its allocations account for now
-  // From a shared budget: what the image has taken from it (the larger of
-  // `charged` and `reserved`), and the reservation made after waiting.
-  uint64_t held = 0;
-  uint64_t reserved = 0;
-  // Not 0: a charge did not fit while the image held memory; it gives
-  // everything back and waits for this much (WaitForMemory).
-  uint64_t wanted = 0;
-};
 
 // Takes `bytes` from the source's memory budget for `what` ("progressive
 // JPEG"...); false with the users' message when the image alone would need

@@ -20,10 +20,11 @@
 #include <cstring>
 #include <string>
 
-#include "host/image/input/ImageInternal.h"
-#include "host/image/input/MemoryBudget.h"
-#include "host/image/win32/DeclaredImage.h"
-#include "host/image/win32/FileStream.h"
+#include "host/image/budget/MemoryBudget.h"
+#include "host/image/input/SizeArithmetic.h"
+#include "host/image/readers/ImageReader.h"
+#include "host/image/readers/wic/DeclaredImage.h"
+#include "host/image/readers/wic/FileStream.h"
 
 const char* const kSystemDecoders = "the Windows Imaging Component";
 
@@ -293,84 +294,66 @@ int32_t Orientation(WicState* s, const wchar_t* name) {
   return value >= 1 && value <= 8 ? static_cast<int32_t>(value) : 1;
 }
 
-bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* format,
-             const GUID& container, std::string* error) {
-  *state = nullptr;
-  *l = StoredLayout();
-  l->format = format;
-  if (source->scaleDenominator != 1) {
-    SetImageError(error, *source, "this build cannot resize images");
-    return false;
-  }
-  EnterCom();
-  WicState* s = new WicState;
-  s->source = source;
-  s->format = format;
-  auto refuse = [&](HRESULT hr) {
-    Refuse(s, hr, error);
-    WicClose(s);
-    return false;
-  };
-  auto fail = [&]() {
-    WicClose(s);
-    return false;
-  };
-  const bool jpeg = IsEqualGUID(container, GUID_ContainerFormatJpeg);
-  const bool png = IsEqualGUID(container, GUID_ContainerFormatPng);
-  const bool gif = IsEqualGUID(container, GUID_ContainerFormatGif);
-  const std::string what = std::string(format) + ", by " + kSystemDecoders;
-  // What the header declares is judged, and charged, before WIC may decode.
-  DeclaredImage declared;
-  if (jpeg || png || gif) {
-    const DeclaringFormat kind = jpeg ? DeclaringFormat::Jpeg : png ? DeclaringFormat::Png : DeclaringFormat::Gif;
-    if (!ReadDeclaredImage(source, kind, &declared, error)) return fail();
-    if (!ChargeMemory(*source, declared.bytes, what.c_str(), error)) return fail();
-  }
-  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(&s->factory));
-  if (hr < 0) return refuse(hr);
-  s->stream = NewFileStream(source);
+// WIC's decoder on the file, and its first frame, whose size the plug-in
+// interface must be able to carry.
+bool StartDecoder(WicState* s, const GUID& container, std::string* error) {
+  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(&s->factory));
+  if (hr < 0) return Refuse(s, hr, error);
+  s->stream = NewFileStream(s->source);
   hr = s->factory->CreateDecoderFromStream(s->stream, nullptr, WICDecodeMetadataCacheOnDemand, &s->decoder);
-  if (hr < 0) return refuse(hr);
+  if (hr < 0) return Refuse(s, hr, error);
   GUID found = GUID_NULL;
   if (s->decoder->GetContainerFormat(&found) < 0 || !IsEqualGUID(found, container)) {
-    SetImageError(error, *source, std::string("not read as ") + format + " by " + kSystemDecoders);
-    return fail();
+    SetImageError(error, *s->source, std::string("not read as ") + s->format + " by " + kSystemDecoders);
+    return false;
   }
   UINT frames = 0;
-  if ((hr = s->decoder->GetFrameCount(&frames)) < 0) return refuse(hr);
+  if ((hr = s->decoder->GetFrameCount(&frames)) < 0) return Refuse(s, hr, error);
   if (frames == 0) {
-    SetImageError(error, *source, std::string("no image in this ") + format + " file");
-    return fail();
+    SetImageError(error, *s->source, std::string("no image in this ") + s->format + " file");
+    return false;
   }
-  if ((hr = s->decoder->GetFrame(0, &s->frame)) < 0) return refuse(hr);
+  if ((hr = s->decoder->GetFrame(0, &s->frame)) < 0) return Refuse(s, hr, error);
   UINT w = 0, h = 0;
-  if ((hr = s->frame->GetSize(&w, &h)) < 0) return refuse(hr);
-  if (!CheckImageSize(*source, w, h, error)) return fail();
+  if ((hr = s->frame->GetSize(&w, &h)) < 0) return Refuse(s, hr, error);
+  if (!CheckImageSize(*s->source, w, h, error)) return false;
   s->frameWidth = s->width = static_cast<int32_t>(w);
   s->frameHeight = s->height = static_cast<int32_t>(h);
   s->visibleWidth = s->frameWidth;
   s->visibleHeight = s->frameHeight;
+  return true;
+}
 
+// The pixels as WIC gives them: the frame's own format where it is one of
+// ours, else converted into one; a grey PNG with alpha as grey and alpha.
+bool ChoosePixels(WicState* s, bool greyPng, std::string* error) {
   WICPixelFormatGUID pixelFormat = GUID_WICPixelFormatUndefined;
-  if ((hr = s->frame->GetPixelFormat(&pixelFormat)) < 0) return refuse(hr);
+  HRESULT hr = s->frame->GetPixelFormat(&pixelFormat);
+  if (hr < 0) return Refuse(s, hr, error);
   s->layout = FindLayout(pixelFormat);
   s->pixels = s->frame;
   s->frame->AddRef();
   if (s->layout == nullptr) {
-    if ((hr = s->factory->CreateFormatConverter(&s->converter)) < 0) return refuse(hr);
+    if ((hr = s->factory->CreateFormatConverter(&s->converter)) < 0) return Refuse(s, hr, error);
     hr = s->converter->Initialize(s->frame, *kConverted.format, WICBitmapDitherTypeNone, nullptr, 0.0,
                                   WICBitmapPaletteTypeCustom);
-    if (hr < 0) return refuse(hr);
+    if (hr < 0) return Refuse(s, hr, error);
     Drop(&s->pixels);
     s->pixels = s->converter;
     s->converter->AddRef();
     s->layout = &kConverted;
   }
-  if (png && (declared.pngColourType == 0 || declared.pngColourType == 4)) {
+  if (greyPng) {
     if (s->layout == &kConverted) s->layout = &kGreyAlpha8;
     if (IsEqualGUID(*s->layout->format, GUID_WICPixelFormat64bppRGBA)) s->layout = &kGreyAlpha16;
   }
+  return true;
+}
+
+// The stored layout the pixels make, as the Linux readers store it.
+bool DescribeStored(WicState* s, const DeclaredImage& declared, bool png, bool gif, bool tiff,
+                    StoredLayout* l, std::string* error) {
   const PixelLayout& p = *s->layout;
   l->channels = p.channels;
   l->space = p.space;
@@ -385,29 +368,68 @@ bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* for
   s->channels = l->channels;
   l->alphaPremultiplied = p.premultiplied;
   l->bilevel = p.bits == 1 && l->space == StoredSpace::Gray;
-  if (l->space == StoredSpace::Indexed && !ReadPalette(s, l, error)) return fail();
-  if (gif && !PlaceGifFrame(s, l, error)) return fail();
+  if (l->space == StoredSpace::Indexed && !ReadPalette(s, l, error)) return false;
+  if (gif && !PlaceGifFrame(s, l, error)) return false;
   l->orientation = declared.orientation;
-  if (IsEqualGUID(container, GUID_ContainerFormatTiff)) l->orientation = Orientation(s, L"/ifd/{ushort=274}");
+  if (tiff) l->orientation = Orientation(s, L"/ifd/{ushort=274}");
   l->width = s->width;
   l->height = s->height;
+  return true;
+}
 
-  // What WIC holds: the frame decoded whole, in its own format, and the
-  // rows fetched at once.
-  const uint64_t rowBits = static_cast<uint64_t>(s->frameWidth) * static_cast<uint64_t>(p.bits);
+// What WIC holds: the frame decoded whole, in its own format (charged here
+// unless its header's size was), and the rows fetched at once.
+bool PrepareChunk(WicState* s, const DeclaredImage& declared, const std::string& what,
+                  std::string* error) {
+  const uint64_t rowBits = static_cast<uint64_t>(s->frameWidth) * static_cast<uint64_t>(s->layout->bits);
   s->stride = static_cast<uint32_t>((rowBits + 7) / 8);
   uint64_t decoded = 0;
   if (!CheckedProduct(s->stride, static_cast<uint64_t>(s->frameHeight), &decoded)) decoded = UINT64_MAX;
   s->chunkRows = static_cast<int32_t>(std::max<uint64_t>(1, std::min<uint64_t>(s->frameHeight, (1u << 20) / s->stride)));
   const uint64_t chunkBytes = static_cast<uint64_t>(s->stride) * static_cast<uint64_t>(s->chunkRows);
+  ImageSource* source = s->source;
   // A TIFF's frame is charged once WIC has said its size (Wine's decoder
   // holds one strip or tile at a time, Windows' may hold more).
-  if (declared.bytes == 0 && !ChargeMemory(*source, decoded, what.c_str(), error)) return fail();
-  if (!ChargeMemory(*source, chunkBytes, what.c_str(), error)) return fail();
+  if (declared.bytes == 0 && !ChargeMemory(*source, decoded, what.c_str(), error)) return false;
+  if (!ChargeMemory(*source, chunkBytes, what.c_str(), error)) return false;
   s->chunk = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(chunkBytes)));
   if (s->chunk == nullptr) {
     SetImageError(error, *source, OutOfMemoryMessage(chunkBytes, what.c_str()));
-    return fail();
+    return false;
+  }
+  return true;
+}
+
+bool WicOpen(ImageSource* source, void** state, StoredLayout* l, const char* format,
+             const GUID& container, std::string* error) {
+  *state = nullptr;
+  *l = StoredLayout();
+  l->format = format;
+  if (source->scaleDenominator != 1) {
+    SetImageError(error, *source, "this build cannot resize images");
+    return false;
+  }
+  EnterCom();
+  const bool jpeg = IsEqualGUID(container, GUID_ContainerFormatJpeg);
+  const bool png = IsEqualGUID(container, GUID_ContainerFormatPng);
+  const bool gif = IsEqualGUID(container, GUID_ContainerFormatGif);
+  const bool tiff = IsEqualGUID(container, GUID_ContainerFormatTiff);
+  const std::string what = std::string(format) + ", by " + kSystemDecoders;
+  // What the header declares is judged, and charged, before WIC may decode.
+  DeclaredImage declared;
+  if (jpeg || png || gif) {
+    const DeclaringFormat kind = jpeg ? DeclaringFormat::Jpeg : png ? DeclaringFormat::Png : DeclaringFormat::Gif;
+    if (!ReadDeclaredImage(source, kind, &declared, error)) return false;
+    if (!ChargeMemory(*source, declared.bytes, what.c_str(), error)) return false;
+  }
+  WicState* s = new WicState;
+  s->source = source;
+  s->format = format;
+  const bool greyPng = png && (declared.pngColourType == 0 || declared.pngColourType == 4);
+  if (!StartDecoder(s, container, error) || !ChoosePixels(s, greyPng, error) ||
+      !DescribeStored(s, declared, png, gif, tiff, l, error) || !PrepareChunk(s, declared, what, error)) {
+    WicClose(s);
+    return false;
   }
   l->wholeReason = "decoded by the Windows Imaging Component, which may hold it whole";
   *state = s;

@@ -5,7 +5,7 @@
 
 #include <objidl.h>
 
-#include "host/image/input/ImageInternal.h"
+#include "host/image/input/ImageSource.h"
 
 // A new stream over `source`'s file (from its start), with one reference.
 // Reads fail (E_ABORT) once the source's cancel flag is set, so that a

@@ -2,79 +2,23 @@
 // time (strips, through TIFFReadScanline) or a row of tiles at a time;
 // files with separate planes are gathered whole, plane by plane; encodings
 // only libtiff's RGBA interface reads (subsampled YCbCr, old-style JPEG,
-// LogLuv...) are decoded whole through it. libtiff's messages go to the
-// handlers of this file's handle, never to the terminal.
-#include <cstdarg>
+// LogLuv...) are decoded whole through it (TiffTags.cpp chooses). libtiff's
+// messages go to the handlers of this file's handle (TiffState.h), never to
+// the terminal. Going back to the top keeps the handle: libtiff goes back
+// to the first strip itself, and an image gathered whole is kept.
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <tiffio.h>
 
-#include "host/image/input/ImageInternal.h"
+#include "host/image/budget/MemoryBudget.h"
+#include "host/image/input/SizeArithmetic.h"
+#include "host/image/readers/ImageReader.h"
+#include "host/image/readers/tiff/TiffState.h"
+#include "host/image/readers/tiff/TiffTags.h"
 
 namespace {
-
-enum class Path { Scanlines, Tiles, Planes, Rgba };
-
-struct TiffState {
-  TIFF* tif = nullptr;
-  ImageSource* source = nullptr;
-  char message[512] = {};
-  Path path = Path::Scanlines;
-  uint32_t width = 0;
-  uint32_t height = 0;
-  uint16_t bits = 8;
-  uint16_t samples = 1;      // samples a pixel in the file (and delivered)
-  int32_t channels = 0;      // delivered
-  StoredSpace space = StoredSpace::Gray;
-  bool minIsWhite = false;
-  bool invertInks = false;   // CMYK: 0 = no ink in the file
-  bool labSigned = false;    // CIELab: a and b signed
-  bool scaleLow = false;     // samples of 1, 2 or 4 bits stand for 0..255
-  uint8_t low[16] = {};      // their scale
-  uint32_t next = 0;         // the next row
-  uint8_t* raw = nullptr;    // one scanline or one tile as libtiff delivers it
-  size_t rawBytes = 0;
-  // Tiles: one row of tiles, as one band of packed rows.
-  uint32_t tileWidth = 0;
-  uint32_t tileHeight = 0;
-  uint8_t* tileRows = nullptr;
-  size_t tileRowBytes = 0;   // bytes of one row across all tiles
-  uint32_t tileTop = UINT32_MAX;  // image row at the top of the loaded tiles
-  // Planes and RGBA: the whole image in the delivered layout.
-  uint8_t* whole = nullptr;
-};
-
-// Keeps libtiff's first message, without the function name and the file
-// name it puts in front, which tell users nothing.
-int OnError(TIFF*, void* user, const char*, const char* format, va_list args) {
-  TiffState* s = static_cast<TiffState*>(user);
-  if (s->message[0] != '\0') return 1;
-  std::vsnprintf(s->message, sizeof s->message, format, args);
-  const std::string name = s->source->name + ": ";
-  if (std::strncmp(s->message, name.c_str(), name.size()) == 0) {
-    std::memmove(s->message, s->message + name.size(), std::strlen(s->message + name.size()) + 1);
-  }
-  return 1;
-}
-
-// libjpeg calls damaged data a warning and goes on with grey; inside a
-// TIFF as in a JPEG file, that is damage, and reading stops there.
-int OnWarning(TIFF* tif, void* user, const char* module, const char* format, va_list args) {
-  if (module == nullptr || std::strcmp(module, "JPEGLib") != 0) return 1;
-  char text[512];
-  va_list copy;
-  va_copy(copy, args);
-  std::vsnprintf(text, sizeof text, format, copy);
-  va_end(copy);
-  const bool damage = (std::strncmp(text, "Corrupt JPEG data", 17) == 0 &&
-                       std::strstr(text, "extraneous bytes") == nullptr) ||
-                      std::strncmp(text, "Premature end of JPEG", 21) == 0 ||
-                      std::strncmp(text, "Invalid SOS parameters", 22) == 0 ||
-                      std::strncmp(text, "Inconsistent progression", 24) == 0;
-  return damage ? OnError(tif, user, module, format, args) : 1;
-}
 
 // --- the source as libtiff sees it ---------------------------------------------
 
@@ -101,25 +45,6 @@ toff_t SizeProc(thandle_t handle) { return static_cast<TiffState*>(handle)->sour
 int MapProc(thandle_t, void**, toff_t*) { return 0; }
 
 void UnmapProc(thandle_t, void*, toff_t) {}
-
-// --- messages -------------------------------------------------------------------
-
-bool Failure(TiffState* s, const char* fallback, std::string* error) {
-  const char* m = s->message[0] != '\0' ? s->message : fallback;
-  if (std::strstr(m, "Read error") != nullptr || std::strstr(m, "Seek error") != nullptr ||
-      std::strstr(m, "end of file") != nullptr || std::strstr(m, "past end") != nullptr ||
-      std::strstr(m, "Can not read TIFF directory") != nullptr) {
-    SetImageError(error, *s->source, TruncatedMessage("TIFF") + " (" + m + ")");
-  } else {
-    SetImageError(error, *s->source, std::string("corrupt TIFF data: ") + m);
-  }
-  return false;
-}
-
-bool Unsupported(TiffState* s, const std::string& what, std::string* error) {
-  SetImageError(error, *s->source, "unsupported TIFF file: " + what);
-  return false;
-}
 
 // --- samples --------------------------------------------------------------------
 
@@ -176,173 +101,12 @@ void FinishRow(const TiffState* s, uint8_t* row) {
 
 // --- opening ---------------------------------------------------------------------
 
-bool ReadPalette(TiffState* s, StoredLayout* layout, std::string* error) {
-  uint16_t* red = nullptr;
-  uint16_t* green = nullptr;
-  uint16_t* blue = nullptr;
-  if (s->bits > 8) return Unsupported(s, "a colour table of " + std::to_string(s->bits) + "-bit indices", error);
-  if (TIFFGetField(s->tif, TIFFTAG_COLORMAP, &red, &green, &blue) == 0 || red == nullptr) {
-    SetImageError(error, *s->source, "corrupt TIFF file: a palette image without a colour table");
-    return false;
-  }
-  const int count = 1 << s->bits;
-  // Some writers put 8-bit values in the 16-bit table.
-  bool eightBit = true;
-  for (int i = 0; i < count; ++i) {
-    if (red[i] > 255 || green[i] > 255 || blue[i] > 255) eightBit = false;
-  }
-  for (int i = 0; i < count; ++i) {
-    const uint16_t v[3] = {red[i], green[i], blue[i]};
-    for (int k = 0; k < 3; ++k) {
-      layout->palette[i][k] = static_cast<uint8_t>(eightBit ? v[k] : (v[k] * 255u + 32767u) / 65535u);
-    }
-  }
-  for (int i = 0; i < 256; ++i) layout->palette[i][3] = 255;
-  layout->paletteCount = count;
-  return true;
-}
-
-// Reads the tags and chooses how to read the pixels.
-bool Describe(TiffState* s, StoredLayout* layout, std::string* error) {
-  TIFF* tif = s->tif;
-  uint32_t width = 0, height = 0;
-  uint16_t photometric = 0, planar = PLANARCONFIG_CONTIG, format = SAMPLEFORMAT_UINT;
-  uint16_t compression = COMPRESSION_NONE, orientation = ORIENTATION_TOPLEFT;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &s->bits);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &s->samples);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
-  if (TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) == 0) {
-    photometric = s->samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
-  }
-  s->width = width;
-  s->height = height;
-  layout->width = static_cast<int32_t>(width > 0x7fffffff ? 0x7fffffff : width);
-  layout->height = static_cast<int32_t>(height > 0x7fffffff ? 0x7fffffff : height);
-  if (!CheckImageSize(*s->source, layout->width, layout->height, error)) return false;
-  layout->orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
-  if (s->samples < 1 || s->samples > 255) {
-    return Unsupported(s, std::to_string(s->samples) + " samples a pixel", error);
-  }
-
-  // Alpha: the first extra sample that says it is one.
-  uint16_t extraCount = 0;
-  uint16_t* extraTypes = nullptr;
-  TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes);
-
-  int colour = 1;
-  bool rgba = false;
-  switch (photometric) {
-    case PHOTOMETRIC_MINISWHITE:
-    case PHOTOMETRIC_MINISBLACK:
-      s->space = StoredSpace::Gray;
-      s->minIsWhite = photometric == PHOTOMETRIC_MINISWHITE;
-      layout->bilevel = s->bits == 1;
-      break;
-    case PHOTOMETRIC_RGB:
-      s->space = StoredSpace::RGB;
-      colour = 3;
-      break;
-    case PHOTOMETRIC_PALETTE:
-      s->space = StoredSpace::Indexed;
-      if (!ReadPalette(s, layout, error)) return false;
-      break;
-    case PHOTOMETRIC_SEPARATED: {
-      uint16_t inks = INKSET_CMYK;
-      TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inks);
-      if (inks == INKSET_CMYK && s->samples >= 4) {
-        s->space = StoredSpace::CMYK;
-        s->invertInks = true;
-        colour = 4;
-      } else {
-        s->space = StoredSpace::Unknown;
-        colour = s->samples;
-      }
-      break;
-    }
-    case PHOTOMETRIC_CIELAB:
-    case PHOTOMETRIC_ICCLAB:
-      if (s->bits != 8) return Unsupported(s, std::to_string(s->bits) + "-bit Lab", error);
-      s->space = StoredSpace::Lab;
-      s->labSigned = photometric == PHOTOMETRIC_CIELAB;
-      colour = 3;
-      break;
-    case PHOTOMETRIC_YCBCR:
-      if (compression == COMPRESSION_JPEG && planar == PLANARCONFIG_CONTIG) {
-        // libjpeg converts to RGB as it decodes.
-        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        s->space = StoredSpace::RGB;
-        colour = 3;
-      } else {
-        rgba = true;
-      }
-      break;
-    default:
-      rgba = true;
-      break;
-  }
-  if (!rgba && s->samples < colour) {
-    SetImageError(error, *s->source, "corrupt TIFF file: " + std::to_string(s->samples) +
-                                         " samples a pixel are too few for its colour");
-    return false;
-  }
-  if (!rgba && format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID) {
-    return Unsupported(s, format == SAMPLEFORMAT_IEEEFP ? "floating-point samples" : "signed samples", error);
-  }
-  if (!rgba && s->bits != 1 && s->bits != 2 && s->bits != 4 && s->bits != 8 && s->bits != 16) {
-    return Unsupported(s, std::to_string(s->bits) + "-bit samples", error);
-  }
-  if (rgba) {
-    char why[1024] = {};
-    if (TIFFRGBAImageOK(tif, why) == 0) return Unsupported(s, why, error);
-    s->path = Path::Rgba;
-    s->space = StoredSpace::RGB;
-    bool alpha = false;
-    for (uint16_t i = 0; i < extraCount; ++i) {
-      alpha = alpha || extraTypes[i] == EXTRASAMPLE_ASSOCALPHA || extraTypes[i] == EXTRASAMPLE_UNASSALPHA;
-    }
-    s->channels = alpha ? 4 : 3;
-    // libtiff's raster holds alpha premultiplied, whatever the file has.
-    layout->alphaChannel = alpha ? 3 : -1;
-    layout->alphaPremultiplied = alpha;
-    layout->wholeReason = "TIFF read through libtiff's RGBA interface";
-  } else {
-    s->channels = s->samples;
-    for (uint16_t i = 0; i < extraCount && colour + i < s->samples; ++i) {
-      if (extraTypes[i] == EXTRASAMPLE_ASSOCALPHA || extraTypes[i] == EXTRASAMPLE_UNASSALPHA) {
-        layout->alphaChannel = colour + i;
-        layout->alphaPremultiplied = extraTypes[i] == EXTRASAMPLE_ASSOCALPHA;
-        break;
-      }
-    }
-    s->scaleLow = s->bits < 8;
-    if (s->scaleLow) {
-      const unsigned top = (1u << s->bits) - 1;
-      for (unsigned v = 0; v <= top; ++v) s->low[v] = static_cast<uint8_t>((v * 255 + top / 2) / top);
-    }
-    if (planar == PLANARCONFIG_SEPARATE && s->samples > 1) {
-      s->path = Path::Planes;
-      layout->wholeReason = "TIFF with separate planes";
-    } else {
-      s->path = TIFFIsTiled(tif) ? Path::Tiles : Path::Scanlines;
-    }
-  }
-  layout->space = s->space;
-  layout->channels = s->channels;
-  layout->format = "TIFF";
-  return true;
-}
-
 // Buffers the streaming paths need: a scanline, or a row of tiles.
 bool PrepareStreaming(TiffState* s, std::string* error) {
   TIFF* tif = s->tif;
   const uint64_t packedRow =
       (static_cast<uint64_t>(s->width) * s->samples * s->bits + 7) / 8;
-  if (s->path == Path::Scanlines) {
+  if (s->path == TiffPath::Scanlines) {
     uint64_t size = TIFFScanlineSize64(tif);
     if (size != packedRow) return Failure(s, "unexpected scanline size", error);
     s->rawBytes = static_cast<size_t>(size);
@@ -353,7 +117,7 @@ bool PrepareStreaming(TiffState* s, std::string* error) {
     }
     return true;
   }
-  if (s->path != Path::Tiles) return true;
+  if (s->path != TiffPath::Tiles) return true;
   TIFFGetField(tif, TIFFTAG_TILEWIDTH, &s->tileWidth);
   TIFFGetField(tif, TIFFTAG_TILELENGTH, &s->tileHeight);
   if (s->tileWidth == 0 || s->tileHeight == 0 || (s->tileWidth * s->bits * s->samples) % 8 != 0) {
@@ -393,7 +157,7 @@ bool LoadTileRow(TiffState* s, uint32_t top, std::string* error) {
 
 bool ReadRow(TiffState* s, uint8_t* out, std::string* error) {
   const size_t count = static_cast<size_t>(s->width) * s->samples;
-  if (s->path == Path::Scanlines) {
+  if (s->path == TiffPath::Scanlines) {
     // Plain 8-bit rows go straight into the caller's row.
     const bool direct = s->bits == 8;
     uint8_t* into = direct ? out : s->raw;
@@ -524,36 +288,6 @@ bool LoadRgba(TiffState* s, std::string* error) {
   return true;
 }
 
-// The size the first directory of a classic TIFF declares, read before
-// libtiff, which refuses empty images with words of its own. False when the
-// directory cannot be read here (libtiff will say why).
-bool PeekSize(ImageSource* source, int64_t* width, int64_t* height) {
-  uint8_t head[8];
-  if (!ReadSourceBytes(source, head, sizeof head)) return false;
-  const bool little = head[0] == 'I';
-  auto u16 = [little](const uint8_t* p) {
-    return little ? static_cast<uint32_t>(p[0] | p[1] << 8) : static_cast<uint32_t>(p[0] << 8 | p[1]);
-  };
-  auto u32 = [little, &u16](const uint8_t* p) {
-    return little ? (u16(p) | u16(p + 2) << 16) : (u16(p) << 16 | u16(p + 2));
-  };
-  if (u16(head + 2) != 42 || fseeko(source->file, static_cast<off_t>(u32(head + 4)), SEEK_SET) != 0) {
-    return false;
-  }
-  uint8_t count[2];
-  if (!ReadSourceBytes(source, count, 2)) return false;
-  *width = *height = -1;
-  for (uint32_t i = 0, n = u16(count); i < n && i < 4096; ++i) {
-    uint8_t e[12];
-    if (!ReadSourceBytes(source, e, sizeof e)) return false;
-    const uint32_t tag = u16(e), type = u16(e + 2);
-    if ((tag != TIFFTAG_IMAGEWIDTH && tag != TIFFTAG_IMAGELENGTH) || u32(e + 4) != 1) continue;
-    const int64_t value = type == TIFF_SHORT ? u16(e + 8) : type == TIFF_LONG ? u32(e + 8) : -1;
-    (tag == TIFFTAG_IMAGEWIDTH ? *width : *height) = value;
-  }
-  return *width >= 0 && *height >= 0;
-}
-
 void TiffClose(void* state) {
   TiffState* s = static_cast<TiffState*>(state);
   if (s->tif != nullptr) TIFFClose(s->tif);
@@ -575,7 +309,7 @@ bool TiffOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
     silenced = true;
   }
   int64_t width = 0, height = 0;
-  if (PeekSize(source, &width, &height) && !CheckImageSize(*source, width, height, error)) return false;
+  if (PeekTiffSize(source, &width, &height) && !CheckImageSize(*source, width, height, error)) return false;
   if (fseeko(source->file, 0, SEEK_SET) != 0) {
     SetImageError(error, *source, "cannot be read");
     return false;
@@ -588,8 +322,8 @@ bool TiffOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
     TiffClose(s);
     return false;
   }
-  TIFFOpenOptionsSetErrorHandlerExtR(options, OnError, s);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, OnWarning, s);
+  TIFFOpenOptionsSetErrorHandlerExtR(options, OnTiffError, s);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, OnTiffWarning, s);
   if (source->memoryLimit != 0) {
     const uint64_t most = static_cast<uint64_t>(INT64_MAX);
     TIFFOpenOptionsSetMaxSingleMemAlloc(
@@ -603,7 +337,7 @@ bool TiffOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
     TiffClose(s);
     return false;
   }
-  if (!Describe(s, layout, error) || !PrepareStreaming(s, error)) {
+  if (!DescribeTiff(s, layout, error) || !PrepareStreaming(s, error)) {
     TiffClose(s);
     return false;
   }
@@ -613,8 +347,8 @@ bool TiffOpen(ImageSource* source, void** state, StoredLayout* layout, std::stri
 
 bool TiffReadRows(void* state, uint8_t* const* rows, int32_t count, std::string* error) {
   TiffState* s = static_cast<TiffState*>(state);
-  if (s->path == Path::Planes || s->path == Path::Rgba) {
-    if (s->whole == nullptr && !(s->path == Path::Planes ? LoadPlanes(s, error) : LoadRgba(s, error))) {
+  if (s->path == TiffPath::Planes || s->path == TiffPath::Rgba) {
+    if (s->whole == nullptr && !(s->path == TiffPath::Planes ? LoadPlanes(s, error) : LoadRgba(s, error))) {
       return false;
     }
     const size_t rowBytes = static_cast<size_t>(s->width) * static_cast<size_t>(s->channels);
@@ -629,7 +363,12 @@ bool TiffReadRows(void* state, uint8_t* const* rows, int32_t count, std::string*
   return true;
 }
 
-const ImageReader reader = {"TIFF", TiffOpen, TiffReadRows, TiffClose};
+bool TiffRewind(void* state, int32_t*, std::string*) {
+  static_cast<TiffState*>(state)->next = 0;
+  return true;
+}
+
+const ImageReader reader = {"TIFF", TiffOpen, TiffReadRows, TiffClose, nullptr, TiffRewind};
 
 }  // namespace
 

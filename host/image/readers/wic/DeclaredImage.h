@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "host/image/input/ImageInternal.h"
+#include "host/image/readers/ImageReader.h"
 
 struct DeclaredImage {
   bool found = false;  // the header could be read
