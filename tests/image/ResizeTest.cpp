@@ -49,14 +49,15 @@ std::string Ppm(int w, int h, const std::vector<uint8_t>& rgb) {
 std::vector<uint8_t> Resample(const std::vector<uint8_t>& in, int32_t w, int32_t h, int32_t dw,
                               int32_t dh, int32_t channels) {
   std::string error;
-  Resampler* r = NewResampler(w, h, dw, dh, channels, &error);
+  Resampler* r = NewResampler(w, h, dw, dh, channels, nullptr, &error);
   EXPECT_NE(r, nullptr) << error;
   if (r == nullptr) return {};
   std::vector<uint8_t> out;
   const size_t row = static_cast<size_t>(w) * static_cast<size_t>(channels);
   const size_t made = static_cast<size_t>(dw) * static_cast<size_t>(channels);
   for (int32_t y = 0; y < h; ++y) {
-    if (!ResamplerPush(r, in.data() + static_cast<size_t>(y) * row, &error)) {
+    if (!ResamplerPush(r, in.data() + static_cast<size_t>(y) * row, &error) ||
+        !ResamplerMake(r, ResamplerEndRow(r), &error)) {
       ADD_FAILURE() << "row " << y << ": " << error;
       break;
     }

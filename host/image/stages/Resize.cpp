@@ -16,6 +16,7 @@ struct ResizeStage {
   bool premultiply = false;
   uint8_t white[255] = {};    // the work colour's white, channel by channel
   std::vector<uint8_t> work;  // one source row of work colour
+  ResamplerBudget budget;     // the image's
   Resampler* resampler = nullptr;
   Conversion fromWork;        // averaged colour -> the mode
   std::vector<uint8_t> straight;  // one output run, alpha divided out
@@ -45,6 +46,17 @@ bool WorkMode(StoredSpace space, int16_t* mode, StoredSpace* work) {
     case StoredSpace::Unknown: return false;
   }
   return false;
+}
+
+// The resampler's rows are the image's memory, and its stop the image's.
+bool ChargeResampling(const void* source, uint64_t bytes, std::string* error) {
+  return ChargeMemory(*static_cast<const ImageSource*>(source), bytes, "resizing", error);
+}
+void ReleaseResampling(const void* source, uint64_t bytes) {
+  ReleaseMemory(*static_cast<const ImageSource*>(source), bytes);
+}
+bool ResamplingStopped(const void* source, std::string* error) {
+  return Interrupted(*static_cast<const ImageSource*>(source), error);
 }
 
 uint8_t Nearest(ResizeStage* s, const uint8_t* rgb) {
@@ -79,8 +91,9 @@ void FreeResizeStage(ResizeStage* s) {
 
 ResizeStage* NewResizeStage(const StoredLayout& layout, int32_t srcWidth, int32_t srcHeight,
                             int32_t dstWidth, int32_t dstHeight, const ImageInfo& info,
-                            bool keepAlpha, std::string* why) {
+                            bool keepAlpha, const ImageSource* source, std::string* why) {
   ResizeStage* s = new ResizeStage;
+  s->budget = ResamplerBudget{source, ChargeResampling, ReleaseResampling, ResamplingStopped};
   auto fail = [&]() {
     FreeResizeStage(s);
     return nullptr;
@@ -140,19 +153,22 @@ ResizeStage* NewResizeStage(const StoredLayout& layout, int32_t srcWidth, int32_
   }
   s->work.resize(static_cast<size_t>(srcWidth) * static_cast<size_t>(s->channels));
   s->straight.resize(static_cast<size_t>(dstWidth) * static_cast<size_t>(s->channels));
-  s->resampler = NewResampler(srcWidth, srcHeight, dstWidth, dstHeight, s->channels, why);
+  s->resampler = NewResampler(srcWidth, srcHeight, dstWidth, dstHeight, s->channels, &s->budget, why);
   if (s->resampler == nullptr) return fail();
   return s;
 }
 
 bool ResetResizeStage(ResizeStage* s, std::string* error) {
   FreeResampler(s->resampler);
-  s->resampler = NewResampler(s->srcW, s->srcH, s->dstW, s->dstH, s->channels, error);
+  s->resampler = NewResampler(s->srcW, s->srcH, s->dstW, s->dstH, s->channels, &s->budget, error);
   return s->resampler != nullptr;
 }
 
 int32_t ResizeStageFirstRow(const ResizeStage* s) { return ResamplerFirstRow(s->resampler); }
 int32_t ResizeStageEndRow(const ResizeStage* s) { return ResamplerEndRow(s->resampler); }
+bool ResizeStageMake(ResizeStage* s, int32_t end, std::string* error) {
+  return ResamplerMake(s->resampler, end, error);
+}
 void ResizeStageDrop(ResizeStage* s, int32_t y) { ResamplerDrop(s->resampler, y); }
 
 bool ResizeStagePush(ResizeStage* s, const uint8_t* stored, std::string* error) {

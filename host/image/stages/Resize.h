@@ -23,18 +23,22 @@ struct ResizeStage;
 
 // A stage for images of `layout`, shown srcWidth x srcHeight once oriented,
 // resized to dstWidth x dstHeight and delivered as `info` says (mode,
-// planes, alpha plane, colour table). Null with the reason.
+// planes, alpha plane, colour table). The rows it holds are charged to the
+// budget of `source`, which must outlive it, and its stop is heeded. Null
+// with the reason.
 ResizeStage* NewResizeStage(const StoredLayout& layout, int32_t srcWidth, int32_t srcHeight,
                             int32_t dstWidth, int32_t dstHeight, const ImageInfo& info,
-                            bool keepAlpha, std::string* why);
+                            bool keepAlpha, const ImageSource* source, std::string* why);
 void FreeResizeStage(ResizeStage* stage);
 
 // Starts again from the first source row.
 bool ResetResizeStage(ResizeStage* stage, std::string* error);
 
-// Output rows first..end - 1 are ready; rows above first have been let go.
+// Output rows first..end - 1 can be had, once made (ResizeStageMake);
+// rows above first have been let go.
 int32_t ResizeStageFirstRow(const ResizeStage* stage);
 int32_t ResizeStageEndRow(const ResizeStage* stage);
+bool ResizeStageMake(ResizeStage* stage, int32_t end, std::string* error);
 void ResizeStageDrop(ResizeStage* stage, int32_t y);
 
 // Takes the next oriented stored row (srcWidth pixels of the layout).

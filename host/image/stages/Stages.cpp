@@ -92,6 +92,7 @@ bool ServeResizedRows(ResizeStage* stage, const RowSource& source, const RowRequ
       if (!source.next(source.context, &row, error) || !ResizeStagePush(stage, row, error)) return false;
       ResizeStageDrop(stage, q.top);
     }
+    if (!ResizeStageMake(stage, r + 1, error)) return false;
     uint8_t* out = q.dest + static_cast<size_t>(r - q.top) * q.stride;
     uint8_t* pixels = all ? out : scratch;
     ResizeStageDeliver(stage, r, q.left, count, pixels);
