@@ -166,14 +166,6 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
   r->scale = r->midW != dstWidth || r->midH != dstHeight;
   if (!r->scale) return r;
 
-  r->across = Graph(Plane(static_cast<uint32_t>(r->midW), kAcrossRows, ZIMG_PIXEL_BYTE),
-                    Plane(static_cast<uint32_t>(dstWidth), kAcrossRows, ZIMG_PIXEL_WORD));
-  if (r->across == nullptr) {
-    *error = "zimg cannot resample " + Size(r->midW, r->midH) + " pixels to " +
-             Size(dstWidth, dstHeight) + " (" + ZimgError() + ")";
-    FreeResampler(r);
-    return nullptr;
-  }
   const size_t outRow = static_cast<size_t>(dstWidth) * static_cast<size_t>(channels);
   r->bandRows = static_cast<int32_t>(kBandBytes / outRow);
   if (r->bandRows < 1) r->bandRows = 1;
@@ -208,40 +200,55 @@ void Uncharge(Resampler* r, uint64_t bytes) {
   if (r->budget.release != nullptr) r->budget.release(r->budget.context, bytes);
 }
 
-std::string OutOfMemory(const Resampler* r) {
-  return "out of memory for resampling " + Size(r->srcW, r->srcH) + " pixels to " +
-         Size(r->dstW, r->dstH);
+// Memory charged but not had after all.
+bool OutOfMemory(Resampler* r, uint64_t charged, std::string* error) {
+  Uncharge(r, charged);
+  *error = "out of memory for resampling " + Size(r->srcW, r->srcH) + " pixels to " +
+           Size(r->dstW, r->dstH);
+  return false;
 }
 
-// `buffer` at `bytes` at least, what it grows by charged first.
-bool Grow(Resampler* r, AlignedBuffer* buffer, size_t bytes, std::string* error) {
-  if (bytes <= buffer->size) return true;
-  const uint64_t more = Aligned(bytes) - Aligned(buffer->size);
-  if (!Charge(r, more, error)) return false;
-  if (!buffer->Reserve(bytes)) {
-    Uncharge(r, more);
-    *error = OutOfMemory(r);
-    return false;
-  }
-  return true;
+// What zimg's graph across holds, which the library does not tell: for
+// every output column a row of the filter's coefficients as floats and
+// again as 16-bit integers, each padded to 64 bytes, and where the
+// column's source pixels start (4.3 MB for 32767 columns enlarged).
+uint64_t AcrossTables(const Resampler* r) {
+  const double step = static_cast<double>(r->midW) / r->dstW;
+  const uint64_t taps = static_cast<uint64_t>(std::ceil(2 * kLanczosTaps * (step > 1 ? step : 1.0))) + 1;
+  return static_cast<uint64_t>(r->dstW) * (Aligned(taps * 4) + Aligned(taps * 2) + 4);
 }
 
-// The buffers every row goes through, taken and charged at the first row
-// rather than at once, so that a resampler that is made again after it
-// gave its memory back holds none until it is used.
+// The graph across and the buffers every row goes through, taken and
+// charged at the first row rather than at once, so that a resampler that is
+// made again after it gave its memory back holds none until it is used.
 bool Prepare(Resampler* r, std::string* error) {
   const size_t c = static_cast<size_t>(r->channels);
   const size_t row = static_cast<size_t>(r->midW) * c;
-  if (r->bx > 1 || r->by > 1) {
-    if (!Charge(r, row * (sizeof(uint64_t) + 1), error)) return false;
+  const bool box = r->bx > 1 || r->by > 1;
+  const size_t batch = r->batchStride * kAcrossRows * c;
+  const size_t ring = r->ringStride * static_cast<size_t>(r->ringRows) * c;
+  const size_t band = r->bandStride * static_cast<size_t>(r->bandRows) * c;
+  // Charged as one, so that a refusal names all that the resizing needs.
+  uint64_t bytes = box ? row * (sizeof(uint64_t) + 1) : 0;
+  if (r->scale) bytes += AcrossTables(r) + Aligned(batch) + Aligned(ring) + Aligned(band);
+  if (!Charge(r, bytes, error)) return false;
+  if (box) {
     r->sums.assign(row, 0);
     r->mid.assign(row, 0);
   }
   if (r->scale) {
-    if (!Grow(r, &r->batch, r->batchStride * kAcrossRows * c, error) ||
-        !Grow(r, &r->ring, r->ringStride * static_cast<size_t>(r->ringRows) * c, error) ||
-        !Grow(r, &r->band, r->bandStride * static_cast<size_t>(r->bandRows) * c, error)) {
+    if (r->across == nullptr) {
+      r->across = Graph(Plane(static_cast<uint32_t>(r->midW), kAcrossRows, ZIMG_PIXEL_BYTE),
+                        Plane(static_cast<uint32_t>(r->dstW), kAcrossRows, ZIMG_PIXEL_WORD));
+    }
+    if (r->across == nullptr) {
+      *error = "zimg cannot resample " + Size(r->midW, r->midH) + " pixels to " +
+               Size(r->dstW, r->dstH) + " (" + ZimgError() + ")";
+      Uncharge(r, bytes);
       return false;
+    }
+    if (!r->batch.Reserve(batch) || !r->ring.Reserve(ring) || !r->band.Reserve(band)) {
+      return OutOfMemory(r, bytes, error);
     }
     // A last batch shorter than the rest is done across whole; what its
     // unused rows hold is never read back, but it is defined.
@@ -263,11 +270,7 @@ bool Room(Resampler* r, int32_t end, std::string* error) {
   if (bytes <= r->outBytes) return true;
   if (!Charge(r, bytes - r->outBytes, error)) return false;
   void* grown = std::realloc(r->out, bytes);
-  if (grown == nullptr) {
-    Uncharge(r, bytes - r->outBytes);
-    *error = OutOfMemory(r);
-    return false;
-  }
+  if (grown == nullptr) return OutOfMemory(r, bytes - r->outBytes, error);
   r->out = static_cast<uint8_t*>(grown);
   r->outBytes = bytes;
   return true;
@@ -314,7 +317,11 @@ bool Process(Resampler* r, const zimg_filter_graph* graph, const zimg_image_buff
     *error = "resampling failed (" + ZimgError() + ")";
     return false;
   }
-  if (!Grow(r, &r->scratch, bytes, error)) return false;
+  if (bytes > r->scratch.size) {
+    const uint64_t more = Aligned(bytes) - Aligned(r->scratch.size);
+    if (!Charge(r, more, error)) return false;
+    if (!r->scratch.Reserve(bytes)) return OutOfMemory(r, more, error);
+  }
   if (zimg_filter_graph_process(graph, &from, &to, r->scratch.data, unpack, user, nullptr,
                                 nullptr) != ZIMG_ERROR_SUCCESS) {
     *error = "resampling failed (" + ZimgError() + ")";
