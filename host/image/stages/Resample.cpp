@@ -289,6 +289,7 @@ bool Append(Resampler* r, const uint8_t* row, std::string* error) {
   r->ready = ++r->made;
   return true;
 }
+
 // Interleaved pixels to one plane a channel and back; C channels, or any
 // number for C = 0 (the common counts get loops the compiler vectorises).
 template <int C>
