@@ -1,8 +1,10 @@
 #include "host/cli/Progress.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "host/platform/HostSystem.h"
+#include "platform/PrintableText.h"
 
 namespace {
 
@@ -15,6 +17,45 @@ std::string Duration(double seconds) {
     std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
   }
   return text;
+}
+
+// One character of the label as the terminal shows it, and its columns.
+struct Shown {
+  std::string text;
+  int columns;
+};
+
+// The label escaped as messages are, and what the user's locale cannot
+// show (in the C locale, anything but ASCII) escaped too, so that its
+// width is known.
+std::vector<Shown> ShownLabel(const std::string& label) {
+  std::vector<Shown> shown;
+  for (size_t at = 0; at < label.size();) {
+    PrintableCharacter next = NextPrintable(label, at);
+    at += next.length;
+    const int columns = next.escaped ? -1 : CharacterColumns(next.codePoint);
+    if (columns < 0 && !next.escaped) next.shown = EscapedCodePoint(next.codePoint);
+    shown.push_back({next.shown, columns < 0 ? static_cast<int>(next.shown.size()) : columns});
+  }
+  return shown;
+}
+
+// The label in at most `room` columns: its end, after "...", when it is
+// longer, cut between characters and never before a combining mark.
+std::string FittedLabel(const std::string& label, int room) {
+  const std::vector<Shown> shown = ShownLabel(label);
+  int width = 0;
+  for (const Shown& c : shown) width += c.columns;
+  size_t start = 0;
+  if (width > room) {
+    width = 3;
+    start = shown.size();
+    while (start > 0 && width + shown[start - 1].columns <= room) width += shown[--start].columns;
+    while (start < shown.size() && shown[start].columns == 0) ++start;
+  }
+  std::string out = start > 0 ? "..." : "";
+  for (size_t i = start; i < shown.size(); ++i) out += shown[i].text;
+  return out;
 }
 
 }  // namespace
@@ -54,23 +95,16 @@ std::string ProgressText(const std::string& label, int32_t done, int32_t total, 
   if (barWidth > 22) barWidth = 22;
   spare -= barWidth > 0 ? barWidth + 1 : 0;
   std::string out;
-  if (spare >= 5 && !label.empty()) {
-    std::string shown = label;
-    int labelRoom = spare - 1;
-    if (static_cast<int>(shown.size()) > labelRoom) {
-      shown = "..." + shown.substr(shown.size() - static_cast<size_t>(labelRoom - 3));
-    }
-    out += shown + ' ';
-  }
+  if (spare >= 5 && !label.empty()) out += FittedLabel(label, spare - 1) + ' ';
   if (barWidth > 0) {
     int inner = barWidth - 2;
     int filled = static_cast<int>(fraction * inner);
     out += '[' + std::string(static_cast<size_t>(filled), '#') +
            std::string(static_cast<size_t>(inner - filled), ' ') + "] ";
   }
-  out += numbers;
-  if (static_cast<int>(out.size()) > room) out.resize(room > 0 ? static_cast<size_t>(room) : 0);
-  return out;
+  // Only the percent alone can be too wide, and then nothing is before it.
+  if (used > room) numbers.resize(room > 0 ? static_cast<size_t>(room) : 0);
+  return out + numbers;
 }
 
 void StartProgress(ProgressBar* bar, bool enabled, const std::string& label) {

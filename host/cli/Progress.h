@@ -21,6 +21,8 @@ void UpdateProgress(ProgressBar* bar, int32_t done, int32_t total, const char* u
 void EndProgress(ProgressBar* bar);
 
 // The bar's text for a terminal `columns` wide (at most columns - 1
-// characters, whatever the width), without control characters.
+// columns, whatever the width), without control characters: the label is
+// escaped as messages are, and shortened by whole characters as the user's
+// locale shows them (wide ones take two columns, combining marks none).
 std::string ProgressText(const std::string& label, int32_t done, int32_t total, double seconds,
                          int columns, const char* unit = "rows");

@@ -474,7 +474,7 @@ bool ResizeImage(ImageFile* image, int32_t width, int32_t height, ImageInfo* inf
   if (sourceW != width || sourceH != height) {
     std::string why;
     image->resize = NewResizeStage(scaled, sourceW, sourceH, width, height, image->plain,
-                                   image->options.keepAlpha, &why);
+                                   image->options.keepAlpha, &image->source, &why);
     if (image->resize == nullptr) {
       SetImageError(error, image->source, "cannot be resized: " + why);
       return false;

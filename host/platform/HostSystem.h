@@ -4,6 +4,7 @@
 #pragma once
 
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -28,6 +29,11 @@ std::string DefaultModulePath();
 
 bool IsTerminal(FILE* stream);
 int TerminalColumns(FILE* stream);  // 80 when it cannot be told
+// The columns a character takes on the user's terminal: wcwidth under the
+// user's own locale (LC_ALL, LC_CTYPE, LANG), 2 for a wide character, 0 for
+// a combining one; -1 when that locale cannot show it (in the C locale,
+// anything but ASCII).
+int CharacterColumns(uint32_t codePoint);
 
 // The folder separator of the system's paths.
 char NativeSeparator();

@@ -4,7 +4,10 @@
 // common dialog's promises: a name typed without an extension gets the
 // default one, the folder must exist, replacing a file is confirmed first,
 // and the answer is the full path and the file's name. End of input, an
-// interrupting signal, or no terminal to ask on, is a cancel.
+// interrupting signal, or no terminal to ask on, is a cancel. Names are
+// shown escaped (PrintableText.h): an image's name reaches the terminal in
+// the proposal and the folder, and would otherwise be a sequence the
+// terminal obeys.
 #include "platform/SaveDialog.h"
 
 #include <fcntl.h>
@@ -18,6 +21,8 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+
+#include "platform/PrintableText.h"
 
 namespace {
 
@@ -126,10 +131,10 @@ bool IsYes(const std::string& answer) {
 }
 
 void ShowHeading(const Terminal& terminal, const SaveDialogRequest* request) {
-  Say(terminal, std::string(request->title != nullptr ? request->title : "Save As") + "\n");
+  Say(terminal, PrintableText(request->title != nullptr ? request->title : "Save As") + "\n");
   // The filter is pairs of texts; the first of each pair is what users see.
   for (const char* p = request->filter; p != nullptr && *p != '\0';) {
-    Say(terminal, std::string("Save as type: ") + p + "\n");
+    Say(terminal, "Save as type: " + PrintableText(p) + "\n");
     p += std::strlen(p) + 1;
     if (*p == '\0') break;
     p += std::strlen(p) + 1;
@@ -148,7 +153,7 @@ SaveDialogAnswer Converse(const Terminal& terminal, const SaveDialogRequest* req
       request->defaultExtension != nullptr ? std::string(request->defaultExtension) : std::string();
 
   for (;;) {
-    Say(terminal, "Folder: " + folder + "\nFile name [" + proposal + "]: ");
+    Say(terminal, "Folder: " + PrintableText(folder) + "\nFile name [" + PrintableText(proposal) + "]: ");
     std::string answer;
     if (!Hear(terminal, &answer)) {
       Say(terminal, "\n");
@@ -166,11 +171,11 @@ SaveDialogAnswer Converse(const Terminal& terminal, const SaveDialogRequest* req
     if (!extension.empty() && NameOf(path).find('.') == std::string::npos) path += "." + extension;
 
     if ((request->flags & kSaveDialogPathMustExist) != 0 && !IsFolder(FolderOf(path))) {
-      Say(terminal, "The folder " + FolderOf(path) + " does not exist.\n");
+      Say(terminal, "The folder " + PrintableText(FolderOf(path)) + " does not exist.\n");
       continue;
     }
     if (IsFolder(path)) {
-      Say(terminal, path + " is a folder.\n");
+      Say(terminal, PrintableText(path) + " is a folder.\n");
       continue;
     }
     std::string title = NameOf(path);
@@ -180,7 +185,7 @@ SaveDialogAnswer Converse(const Terminal& terminal, const SaveDialogRequest* req
       continue;
     }
     if ((request->flags & kSaveDialogOverwritePrompt) != 0 && Exists(path)) {
-      Say(terminal, path + " already exists.\nDo you want to replace it? [y/N] ");
+      Say(terminal, PrintableText(path) + " already exists.\nDo you want to replace it? [y/N] ");
       std::string confirm;
       if (!Hear(terminal, &confirm)) {
         Say(terminal, "\n");

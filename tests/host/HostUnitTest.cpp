@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "host/cli/StepFile.h"
 #include "host/image/input/ImageSource.h"
 #include "host/view/Player.h"
+#include "platform/PrintableText.h"
 
 namespace {
 
@@ -210,20 +212,66 @@ TEST(StepFile, UnknownFieldsAndKeysAreWarnedAboutAndKept) {
   EXPECT_NE(warnings[2].find("Zz  "), std::string::npos);
 }
 
+// The columns `text` takes, for the characters the labels below use; -1
+// when it is not UTF-8 or holds a control character.
+int Columns(const std::string& text) {
+  int columns = 0;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t n = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3 : 0;
+    if (n == 0 || i + n > text.size()) return -1;
+    uint32_t cp = n == 1 ? c : c & (n == 2 ? 0x1F : 0x0F);
+    for (size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return -1;
+      cp = cp << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || (cp >= 0x202A && cp <= 0x202E)) return -1;
+    const bool combining = (cp >= 0x300 && cp < 0x370) || (cp >= 0x64B && cp < 0x660);
+    columns += combining ? 0 : cp >= 0x3000 && cp < 0xA000 ? 2 : 1;
+    i += n;
+  }
+  return columns;
+}
+
 TEST(ProgressText, StaysOnOneLineAtAnyWidth) {
-  const std::string label = "a/rather/long/folder/name/with/a/photo.jpg";
-  for (int columns = 10; columns <= 200; ++columns) {
-    for (int32_t done : {0, 1234, 99999}) {
-      std::string text = ProgressText(label, done, 99999, 3.5, columns);
-      EXPECT_LE(static_cast<int>(text.size()), columns - 1) << columns << ": " << text;
-      EXPECT_NE(text.find('%'), std::string::npos) << columns << ": " << text;
+  // Under a UTF-8 locale, names in Arabic (two bytes a letter, vowel marks
+  // that combine), in CJK (three bytes, two columns) and with combining
+  // accents are cut between whole characters and measured in columns; what
+  // could act on the terminal is escaped.
+  setenv("LC_ALL", "C.UTF-8", 1);
+  const std::string labels[] = {
+      "a/rather/long/folder/name/with/a/photo.jpg",
+      "/tmp/\xd8\xb5\xd9\x88\xd8\xb1\xd8\xa9-\xd8\xb4\xd9\x85\xd8\xb3\xd9\x8e\xd9\x8a\xd9\x91"
+      "\xd8\xa9-\xd8\xb7\xd9\x88\xd9\x8a\xd9\x84\xd8\xa9-\xd8\xac\xd8\xaf\xd9\x8b\xd8\xa7.png",
+      "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e\xe3\x81\xae\xe9\x95\xb7\xe3\x81\x84\xe5\x90\x8d"
+      "\xe5\x89\x8d\xe3\x81\xae\xe5\x86\x99\xe7\x9c\x9f\xe3\x81\xa7\xe3\x81\x99.jpg",
+      "e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81"
+      "e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81" "e\xcc\x81.png",
+      "evil\x1b]52;c;aGVsbG8=\x07\x1b[2J\xc2\x9b\x9b\xe2\x80\xae.png",
+  };
+  for (const std::string& label : labels) {
+    for (int columns = 10; columns <= 200; ++columns) {
+      for (int32_t done : {0, 1234, 99999}) {
+        std::string text = ProgressText(label, done, 99999, 3.5, columns);
+        const int width = Columns(text);
+        EXPECT_GE(width, 0) << columns << ": " << text;
+        EXPECT_LE(width, columns - 1) << columns << ": " << text;
+        EXPECT_NE(text.find('%'), std::string::npos) << columns << ": " << text;
+        // A label cut short keeps its end (every one ends in "g").
+        if (text.compare(0, 3, "...") == 0) {
+          EXPECT_EQ(text.find("g ["), text.find(" [") - 1) << text;
+        }
+      }
     }
   }
+  EXPECT_NE(ProgressText(labels[4], 1, 2, 1, 160).find(PrintableText(labels[4])), std::string::npos);
   // Wide enough, everything shows.
-  std::string wide = ProgressText(label, 50, 100, 2, 160);
-  EXPECT_NE(wide.find(label), std::string::npos) << wide;
-  EXPECT_NE(wide.find("50/100 rows"), std::string::npos) << wide;
-  EXPECT_NE(wide.find("0:02 left"), std::string::npos) << wide;
+  for (const std::string& label : {labels[0], labels[1], labels[2]}) {
+    std::string wide = ProgressText(label, 50, 100, 2, 160);
+    EXPECT_NE(wide.find(label), std::string::npos) << wide;
+    EXPECT_NE(wide.find("50/100 rows"), std::string::npos) << wide;
+    EXPECT_NE(wide.find("0:02 left"), std::string::npos) << wide;
+  }
 }
 
 // Browsers show a frame the file gives 10 ms or less for 100 ms.
@@ -265,6 +313,7 @@ TEST(Printable, EscapesWhatCouldMoveBreakOrReorderTheLine) {
     EXPECT_EQ(shown, std::string("<") + row.second + ">") << row.second;
     EXPECT_EQ(Printable(shown), shown) << row.second;
     EXPECT_EQ(Printable(row.first), row.second);  // at the very start and end of a name
+    EXPECT_EQ(PrintableText(std::string("<") + row.first + ">"), shown);  // the plug-in's own, alike
   }
 }
 

@@ -1,5 +1,6 @@
 """Messages that say why: the path and the system's reason next to an output
 failure, names escaped on both streams, the dialog's terminal."""
+import fcntl
 import os
 import pty
 import pwd
@@ -7,8 +8,11 @@ import select
 import shutil
 import stat
 import subprocess
+import struct
 import sys
+import termios
 import time
+import unicodedata
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -138,7 +142,95 @@ class Escaping(Folder):
                     self.assertNotIn(raw, proc.stderr)
 
 
+    def test_the_progress_bar_cuts_names_between_characters(self):
+        # Names that end in Arabic (with marks that combine), in CJK, and in
+        # letters with combining accents, drawn on a terminal 63 columns
+        # wide: whole characters that fit the line, escaped where the
+        # locale cannot show them.
+        names = ['\u0635\u0648\u0631\u0629-\u0634\u0645\u0633\u064a\u0651\u0629-\u0637\u0648\u064a\u0644'
+                 '\u0629-\u062c\u062f\u064b\u0627-\u0645\u0646-\u0627\u0644\u0635\u062d\u0631\u0627\u0621',
+                 '\u65e5\u672c\u8a9e\u306e\u9577\u3044\u540d\u524d\u306e\u5199\u771f\u3067\u3059',
+                 'cafe\u0301-' + 'e\u0301' * 20]
+        for name in names:
+            images.write_pnm(self.path(name), 'P5', 64, 400, [x & 255 for x in range(64 * 400)])
+        os.mkdir(self.path('out'))
+        for locale in ('C.UTF-8', 'C'):
+            with self.subTest(locale=locale):
+                master, terminal = os.openpty()
+                fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack('HHHH', 24, 63, 0, 0))
+                proc = subprocess.run([GLYPHWEAVE, '-j', '1', '-o', self.path('out') + '/', *map(self.path, names)],
+                                      stdout=subprocess.DEVNULL, stderr=terminal, timeout=120,
+                                      env=dict(os.environ, LC_ALL=locale))
+                os.close(terminal)
+                drawn = b''
+                try:
+                    while chunk := os.read(master, 65536):  # until the closed terminal's EIO
+                        drawn += chunk
+                except OSError:
+                    pass
+                os.close(master)
+                self.assertEqual(proc.returncode, 0)
+                text = drawn.decode('utf-8')  # a character cut in two fails here
+                if locale == 'C':
+                    self.assertTrue(text.isascii(), text)
+                lines = [line for line in text.replace('\x1b[K', '').replace('\n', '\r').split('\r') if line]
+                self.assertTrue(any(line.startswith('...') for line in lines), lines)
+                for line in lines:
+                    self.assertFalse([c for c in line if unicodedata.category(c) in ('Cc', 'Cf')], line)
+                    width = sum(0 if unicodedata.combining(c) else
+                                2 if unicodedata.east_asian_width(c) in 'WF' else 1 for c in line)
+                    self.assertLessEqual(width, 62, line)
+
+
 class DialogPrompt(Folder):
+    def test_names_are_shown_escaped(self):
+        # A folder and an image whose names would retitle the window, set
+        # the clipboard and clear the screen were they written raw: the
+        # prompt, the folder that does not exist and the file that does show
+        # them escaped, and the file written has the name itself.
+        folder = self.path('in\x1b]0;title\x07')
+        name = 'evil\x1b]52;c;aGVsbG8=\x07\x1b[2J\x1b]0;pwned\x07'
+        os.mkdir(folder)
+        images.write_pnm(os.path.join(folder, name + '.pgm'), 'P5', 1, 1, [0])
+        with open(os.path.join(folder, name + '.txt'), 'wb') as f:
+            f.write(b'old')
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(GLYPHWEAVE, [GLYPHWEAVE, '-q', '--dialog', os.path.join(folder, name + '.pgm')])
+        seen = b''
+        try:
+            at = 0
+            for prompt, answer in ((b']: ', b'missing/x'), (b'does not exist.', None), (b']: ', b''),
+                                   (b'[y/N] ', b'y'), (None, None)):
+                deadline = time.time() + 20
+                while (prompt is None or prompt not in seen[at:]) and time.time() < deadline:
+                    if select.select([fd], [], [], 1)[0]:
+                        try:
+                            chunk = os.read(fd, 4096)
+                        except OSError:
+                            chunk = b''
+                        if not chunk:
+                            break
+                        seen += chunk
+                if prompt is not None:
+                    self.assertIn(prompt, seen[at:])
+                    at = seen.index(prompt, at) + len(prompt)
+                if answer is not None:
+                    os.write(fd, answer + b'\n')
+        finally:
+            _, status = os.waitpid(pid, 0)
+            os.close(fd)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, seen)
+        shown_folder = b'in\\x1b]0;title\\x07'
+        shown_name = b'evil\\x1b]52;c;aGVsbG8=\\x07\\x1b[2J\\x1b]0;pwned\\x07'
+        self.assertIn(b'Folder: ' + self.dir.encode() + b'/' + shown_folder + b'/\r\nFile name [' + shown_name, seen)
+        self.assertIn(b'The folder ' + self.dir.encode() + b'/' + shown_folder + b'/missing does not exist.', seen)
+        self.assertIn(shown_folder + b'/' + shown_name + b'.txt already exists.', seen)
+        self.assertNotIn(b'\x07', seen)
+        self.assertNotIn(b'\x1b', seen)
+        with open(os.path.join(folder, name + '.txt'), 'rb') as f:
+            self.assertEqual(f.read(), b'@\n')
+
     def test_ctrl_c_at_the_prompt_cancels_at_once(self):
         images.write_pnm(self.path('doc.pgm'), 'P5', 1, 1, [0])
         pid, fd = pty.fork()

@@ -20,6 +20,7 @@ import zlib
 
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), '..', 'image'))
+import images  # noqa: E402
 import make_bad_corpus as corpus  # noqa: E402
 from test_glyphweave import GLYPHWEAVE, Folder  # noqa: E402
 
@@ -125,6 +126,28 @@ class SharedBudget(Folder):
         for name in os.listdir(alone):
             with open(alone + name, 'rb') as a, open(shared + name, 'rb') as b:
                 self.assertEqual(a.read(), b.read(), name)
+        self.assertLess(peak, BUDGET + MARGIN, 'peak memory in MB')
+
+    def test_enlarged_images_are_made_as_they_are_written(self):
+        # Eight pixels across enlarged to 32767 columns: each of the 2048
+        # rows comes from the one source row, and making them all when it
+        # came held each whole enlarged image (64 MB), charged to nothing.
+        names = []
+        for k in range(3):
+            names.append(self.path('row%d.pgm' % k))
+            images.write_pnm(names[-1], 'P5', 8, 1, [k * 30 + 25 * x for x in range(8)])
+        out = self.path('out') + '/'
+        os.mkdir(out)
+        code, peak, err = self.run_jobs('--max-memory', '%dM' % BUDGET, '--enlarge', '--width', '32767',
+                                        '-o', out, *names)
+        self.assertEqual(code, 0, err)
+        for k in range(3):
+            with open(out + 'row%d.txt' % k, 'rb') as f:
+                first = f.readline()
+                self.assertEqual(len(first), 32768)
+                f.seek(-len(first), os.SEEK_END)
+                self.assertEqual(f.read(), first)
+                self.assertEqual(f.tell(), 32768 * 2048)
         self.assertLess(peak, BUDGET + MARGIN, 'peak memory in MB')
 
     def test_a_stop_signal_ends_jobs_waiting_for_memory(self):

@@ -49,14 +49,15 @@ std::string Ppm(int w, int h, const std::vector<uint8_t>& rgb) {
 std::vector<uint8_t> Resample(const std::vector<uint8_t>& in, int32_t w, int32_t h, int32_t dw,
                               int32_t dh, int32_t channels) {
   std::string error;
-  Resampler* r = NewResampler(w, h, dw, dh, channels, &error);
+  Resampler* r = NewResampler(w, h, dw, dh, channels, nullptr, &error);
   EXPECT_NE(r, nullptr) << error;
   if (r == nullptr) return {};
   std::vector<uint8_t> out;
   const size_t row = static_cast<size_t>(w) * static_cast<size_t>(channels);
   const size_t made = static_cast<size_t>(dw) * static_cast<size_t>(channels);
   for (int32_t y = 0; y < h; ++y) {
-    if (!ResamplerPush(r, in.data() + static_cast<size_t>(y) * row, &error)) {
+    if (!ResamplerPush(r, in.data() + static_cast<size_t>(y) * row, &error) ||
+        !ResamplerMake(r, ResamplerEndRow(r), &error)) {
       ADD_FAILURE() << "row " << y << ": " << error;
       break;
     }
@@ -160,6 +161,93 @@ TEST(Resampling, EverySizeTheInterfaceAllowsGoesToEveryOther) {
     EXPECT_TRUE(out == expected) << c[0] << " x " << c[1] << " -> " << c[2] << " x " << c[3] << ": "
                                  << out.size() / 3 << " pixels made";
   }
+}
+
+// What a resampler holds, counted, with a limit and a stop.
+struct CountingBudget {
+  uint64_t held = 0, most = 0, limit = UINT64_MAX;
+  bool stop = false;
+  ResamplerBudget calls{this, Charge, Release, Stopped};
+  static CountingBudget* Of(const void* context) {
+    return static_cast<CountingBudget*>(const_cast<void*>(context));
+  }
+  static bool Charge(const void* context, uint64_t bytes, std::string* error) {
+    CountingBudget* b = Of(context);
+    if (bytes > b->limit - b->held) {
+      *error = "over the limit";
+      return false;
+    }
+    b->held += bytes;
+    b->most = std::max(b->most, b->held);
+    return true;
+  }
+  static void Release(const void* context, uint64_t bytes) { Of(context)->held -= bytes; }
+  static bool Stopped(const void* context, std::string* error) {
+    if (Of(context)->stop) *error = "stopped";
+    return Of(context)->stop;
+  }
+};
+
+TEST(Resampling, RowsAreMadeAsTheyAreAskedForWithinWhatIsCharged) {
+  // One pixel to 32767 x 600: its only row is the source of every band, and
+  // every band made at once would hold 59 MB.
+  CountingBudget budget;
+  std::string error;
+  Resampler* r = NewResampler(1, 1, 32767, 600, 3, &budget.calls, &error);
+  ASSERT_NE(r, nullptr) << error;
+  const uint8_t pixel[3] = {10, 128, 250};
+  ASSERT_TRUE(ResamplerPush(r, pixel, &error)) << error;
+  ASSERT_EQ(ResamplerEndRow(r), 600);
+  int64_t wrong = 0;
+  for (int32_t top = 0; top < 400; top += 16) {
+    ASSERT_TRUE(ResamplerMake(r, top + 16, &error)) << error;
+    for (int32_t y = top; y < top + 16; ++y)
+      for (int32_t i = 0; i < 32767 * 3; ++i) wrong += ResamplerRow(r, y)[i] != pixel[i % 3];
+    ResamplerDrop(r, top + 16);
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(budget.most, 0u);
+  EXPECT_LT(budget.most, 16u << 20);
+  // A stop is seen before the next band.
+  budget.stop = true;
+  EXPECT_FALSE(ResamplerMake(r, 600, &error));
+  EXPECT_EQ(error, "stopped");
+  FreeResampler(r);
+  EXPECT_EQ(budget.held, 0u);
+
+  // A refused charge refuses the rows, and leaves nothing charged.
+  CountingBudget small;
+  small.limit = 1 << 20;
+  r = NewResampler(1, 1, 32767, 600, 3, &small.calls, &error);
+  EXPECT_FALSE(ResamplerPush(r, pixel, &error));
+  EXPECT_EQ(error, "over the limit");
+  FreeResampler(r);
+  EXPECT_EQ(small.held, 0u);
+}
+
+TEST(Resampling, RowsSkippedOverAreNeverMadeAndTheRestAreAsInAWholeRead) {
+  // Enough source rows that the ring turns over while the rows skipped
+  // over would still need them.
+  const int32_t w = 40, h = 300, dw = 50, dh = 900;
+  std::vector<uint8_t> in = Smooth(w, h, 1);
+  const std::vector<uint8_t> whole = Resample(in, w, h, dw, dh, 1);
+  ASSERT_EQ(whole.size(), static_cast<size_t>(dw * dh));
+  std::string error;
+  Resampler* r = NewResampler(w, h, dw, dh, 1, nullptr, &error);
+  ASSERT_NE(r, nullptr) << error;
+  int32_t pushed = 0;
+  for (const auto& read : {std::make_pair(0, 50), std::make_pair(45, 60), std::make_pair(610, 650),
+                           std::make_pair(651, 652), std::make_pair(899, 900)}) {
+    ResamplerDrop(r, read.first);
+    while (ResamplerEndRow(r) < read.second) {
+      ASSERT_TRUE(ResamplerPush(r, in.data() + static_cast<size_t>(pushed++) * w, &error)) << error;
+    }
+    ASSERT_TRUE(ResamplerMake(r, read.second, &error)) << read.first << ": " << error;
+    for (int32_t y = read.first; y < read.second; ++y) {
+      EXPECT_TRUE(std::equal(ResamplerRow(r, y), ResamplerRow(r, y) + dw, whole.begin() + y * dw)) << y;
+    }
+  }
+  FreeResampler(r);
 }
 
 TEST(Resampling, ALargeFactorIsFirstAnExactBoxAverage) {

@@ -87,11 +87,16 @@ zimg_filter_graph* Graph(const zimg_image_format& from, const zimg_image_format&
 // Each channel is a plane of grey of its own, so that no colour meaning of
 // the library's touches the values. The horizontal pass runs on batches of
 // rows as they come, into 16-bit rows kept in a ring; the vertical pass
-// makes a band of output rows at a time from the ring, with a graph whose
-// source is the whole image and whose active region is the band's (as
-// zimg's own tiling does), so its edges are the image's edges.
+// makes a band of output rows at a time from the ring, when they are asked
+// for, with a graph whose source is the whole image and whose active
+// region is the band's (as zimg's own tiling does), so its edges are the
+// image's edges. Bands start at multiples of bandRows whatever is asked,
+// so that the rows are the same however they are read.
 struct Resampler {
   int32_t srcW = 0, srcH = 0, dstW = 0, dstH = 0, channels = 0;
+  ResamplerBudget budget;
+  uint64_t charged = 0;  // what the budget has been charged
+  bool prepared = false;  // the buffers are there (taken at the first row)
   // The box stage: source rows summed into blocks of bx x by.
   int32_t bx = 1, by = 1, midW = 0, midH = 0;
   std::vector<uint64_t> sums;  // midW * channels (a block can hold 2^26 pixels)
@@ -118,8 +123,13 @@ struct Resampler {
   size_t bandStride = 0;
   double support = 0;  // in rows of the ring, either side of a row's centre
   AlignedBuffer scratch;
-  // Output rows first..made - 1, interleaved.
-  std::vector<uint8_t> out;
+  // Output rows below `ready` can be made from the rows done across.
+  int32_t ready = 0;
+  // Output rows outTop..made - 1, interleaved, in `out` (outBytes long,
+  // all of it charged); those from `first` on are not dropped.
+  uint8_t* out = nullptr;
+  size_t outBytes = 0;
+  int32_t outTop = 0;
   int32_t first = 0;
   int32_t made = 0;
 };
@@ -129,11 +139,13 @@ bool ResamplingAvailable() { return true; }
 void FreeResampler(Resampler* r) {
   if (r == nullptr) return;
   zimg_filter_graph_free(r->across);
+  std::free(r->out);
+  if (r->charged > 0 && r->budget.release != nullptr) r->budget.release(r->budget.context, r->charged);
   delete r;
 }
 
 Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight,
-                        int32_t channels, std::string* error) {
+                        int32_t channels, const ResamplerBudget* budget, std::string* error) {
   if (srcWidth < 1 || srcHeight < 1 || dstWidth < 1 || dstHeight < 1 || channels < 1 ||
       channels > 255) {
     *error =
@@ -141,11 +153,7 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
     return nullptr;
   }
   Resampler* r = new Resampler;
-  auto fail = [&](const std::string& why) -> Resampler* {
-    *error = why;
-    FreeResampler(r);
-    return nullptr;
-  };
+  if (budget != nullptr) r->budget = *budget;
   r->srcW = srcWidth;
   r->srcH = srcHeight;
   r->dstW = dstWidth;
@@ -155,19 +163,10 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
   r->by = BoxFactor(srcHeight, dstHeight);
   r->midW = (srcWidth + r->bx - 1) / r->bx;
   r->midH = (srcHeight + r->by - 1) / r->by;
-  const size_t c = static_cast<size_t>(channels);
-  r->sums.assign(static_cast<size_t>(r->midW) * c, 0);
-  r->mid.assign(static_cast<size_t>(r->midW) * c, 0);
   r->scale = r->midW != dstWidth || r->midH != dstHeight;
   if (!r->scale) return r;
 
-  r->across = Graph(Plane(static_cast<uint32_t>(r->midW), kAcrossRows, ZIMG_PIXEL_BYTE),
-                    Plane(static_cast<uint32_t>(dstWidth), kAcrossRows, ZIMG_PIXEL_WORD));
-  if (r->across == nullptr) {
-    return fail("zimg cannot resample " + Size(r->midW, r->midH) + " pixels to " +
-                Size(dstWidth, dstHeight) + " (" + ZimgError() + ")");
-  }
-  const size_t outRow = static_cast<size_t>(dstWidth) * c;
+  const size_t outRow = static_cast<size_t>(dstWidth) * static_cast<size_t>(channels);
   r->bandRows = static_cast<int32_t>(kBandBytes / outRow);
   if (r->bandRows < 1) r->bandRows = 1;
   if (r->bandRows > kMostBandRows) r->bandRows = kMostBandRows;
@@ -184,24 +183,111 @@ Resampler* NewResampler(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
   r->batchStride = Aligned(static_cast<size_t>(r->midW));
   r->ringStride = Aligned(static_cast<size_t>(dstWidth) * 2);
   r->bandStride = Aligned(static_cast<size_t>(dstWidth));
-  if (!r->batch.Reserve(r->batchStride * kAcrossRows * c) ||
-      !r->ring.Reserve(r->ringStride * static_cast<size_t>(r->ringRows) * c) ||
-      !r->band.Reserve(r->bandStride * static_cast<size_t>(r->bandRows) * c)) {
-    return fail("out of memory for resampling " + Size(srcWidth, srcHeight) + " pixels to " +
-                Size(dstWidth, dstHeight));
-  }
-  // A last batch shorter than the rest is done across whole; what its
-  // unused rows hold is never read back, but it is defined.
-  std::memset(r->batch.data, 0, r->batch.size);
   return r;
 }
 
 namespace {
 
-void Append(Resampler* r, const uint8_t* row) {
-  const size_t bytes = static_cast<size_t>(r->dstW) * static_cast<size_t>(r->channels);
-  r->out.insert(r->out.end(), row, row + bytes);
-  ++r->made;
+bool Charge(Resampler* r, uint64_t bytes, std::string* error) {
+  if (bytes == 0) return true;
+  if (r->budget.charge != nullptr && !r->budget.charge(r->budget.context, bytes, error)) return false;
+  r->charged += bytes;
+  return true;
+}
+
+void Uncharge(Resampler* r, uint64_t bytes) {
+  r->charged -= bytes;
+  if (r->budget.release != nullptr) r->budget.release(r->budget.context, bytes);
+}
+
+// Memory charged but not had after all.
+bool OutOfMemory(Resampler* r, uint64_t charged, std::string* error) {
+  Uncharge(r, charged);
+  *error = "out of memory for resampling " + Size(r->srcW, r->srcH) + " pixels to " +
+           Size(r->dstW, r->dstH);
+  return false;
+}
+
+// What zimg's graph across holds, which the library does not tell: for
+// every output column a row of the filter's coefficients as floats and
+// again as 16-bit integers, each padded to 64 bytes, and where the
+// column's source pixels start (4.3 MB for 32767 columns enlarged).
+uint64_t AcrossTables(const Resampler* r) {
+  const double step = static_cast<double>(r->midW) / r->dstW;
+  const uint64_t taps = static_cast<uint64_t>(std::ceil(2 * kLanczosTaps * (step > 1 ? step : 1.0))) + 1;
+  return static_cast<uint64_t>(r->dstW) * (Aligned(taps * 4) + Aligned(taps * 2) + 4);
+}
+
+// The graph across and the buffers every row goes through, taken and
+// charged at the first row rather than at once, so that a resampler that is
+// made again after it gave its memory back holds none until it is used.
+bool Prepare(Resampler* r, std::string* error) {
+  const size_t c = static_cast<size_t>(r->channels);
+  const size_t row = static_cast<size_t>(r->midW) * c;
+  const bool box = r->bx > 1 || r->by > 1;
+  const size_t batch = r->batchStride * kAcrossRows * c;
+  const size_t ring = r->ringStride * static_cast<size_t>(r->ringRows) * c;
+  const size_t band = r->bandStride * static_cast<size_t>(r->bandRows) * c;
+  // Charged as one, so that a refusal names all that the resizing needs.
+  uint64_t bytes = box ? row * (sizeof(uint64_t) + 1) : 0;
+  if (r->scale) bytes += AcrossTables(r) + Aligned(batch) + Aligned(ring) + Aligned(band);
+  if (!Charge(r, bytes, error)) return false;
+  if (box) {
+    r->sums.assign(row, 0);
+    r->mid.assign(row, 0);
+  }
+  if (r->scale) {
+    if (r->across == nullptr) {
+      r->across = Graph(Plane(static_cast<uint32_t>(r->midW), kAcrossRows, ZIMG_PIXEL_BYTE),
+                        Plane(static_cast<uint32_t>(r->dstW), kAcrossRows, ZIMG_PIXEL_WORD));
+    }
+    if (r->across == nullptr) {
+      *error = "zimg cannot resample " + Size(r->midW, r->midH) + " pixels to " +
+               Size(r->dstW, r->dstH) + " (" + ZimgError() + ")";
+      Uncharge(r, bytes);
+      return false;
+    }
+    if (!r->batch.Reserve(batch) || !r->ring.Reserve(ring) || !r->band.Reserve(band)) {
+      return OutOfMemory(r, bytes, error);
+    }
+    // A last batch shorter than the rest is done across whole; what its
+    // unused rows hold is never read back, but it is defined.
+    std::memset(r->batch.data, 0, r->batch.size);
+  }
+  r->prepared = true;
+  return true;
+}
+
+size_t RowBytes(const Resampler* r) {
+  return static_cast<size_t>(r->dstW) * static_cast<size_t>(r->channels);
+}
+
+// Room in `out` for rows outTop..end - 1; what it grows by is charged. It
+// grows to what a request holds at once and stays so, its rows moved down
+// as the ones above are dropped.
+bool Room(Resampler* r, int32_t end, std::string* error) {
+  const size_t bytes = static_cast<size_t>(end - r->outTop) * RowBytes(r);
+  if (bytes <= r->outBytes) return true;
+  if (!Charge(r, bytes - r->outBytes, error)) return false;
+  void* grown = std::realloc(r->out, bytes);
+  if (grown == nullptr) return OutOfMemory(r, bytes - r->outBytes, error);
+  r->out = static_cast<uint8_t*>(grown);
+  r->outBytes = bytes;
+  return true;
+}
+
+// A row of the box stage that is the output itself. Rows above the ones
+// still wanted are passed over.
+bool Append(Resampler* r, const uint8_t* row, std::string* error) {
+  if (r->made < r->first) {
+    r->outTop = ++r->made;
+    r->ready = r->made;
+    return true;
+  }
+  if (!Room(r, r->made + 1, error)) return false;
+  std::memcpy(r->out + static_cast<size_t>(r->made - r->outTop) * RowBytes(r), row, RowBytes(r));
+  r->ready = ++r->made;
+  return true;
 }
 
 // Interleaved pixels to one plane a channel and back; C channels, or any
@@ -228,10 +314,14 @@ bool Process(Resampler* r, const zimg_filter_graph* graph, const zimg_image_buff
              const zimg_image_buffer& to, zimg_filter_graph_callback unpack, void* user,
              std::string* error) {
   size_t bytes = 0;
-  if (zimg_filter_graph_get_tmp_size(graph, &bytes) != ZIMG_ERROR_SUCCESS ||
-      !r->scratch.Reserve(bytes)) {
-    *error = "out of memory for resampling";
+  if (zimg_filter_graph_get_tmp_size(graph, &bytes) != ZIMG_ERROR_SUCCESS) {
+    *error = "resampling failed (" + ZimgError() + ")";
     return false;
+  }
+  if (bytes > r->scratch.size) {
+    const uint64_t more = Aligned(bytes) - Aligned(r->scratch.size);
+    if (!Charge(r, more, error)) return false;
+    if (!r->scratch.Reserve(bytes)) return OutOfMemory(r, more, error);
   }
   if (zimg_filter_graph_process(graph, &from, &to, r->scratch.data, unpack, user, nullptr,
                                 nullptr) != ZIMG_ERROR_SUCCESS) {
@@ -239,6 +329,20 @@ bool Process(Resampler* r, const zimg_filter_graph* graph, const zimg_image_buff
     return false;
   }
   return true;
+}
+
+// The end of the band that starts at `top`.
+int32_t BandEnd(const Resampler* r, int32_t top) {
+  return top + r->bandRows < r->dstH ? top + r->bandRows : r->dstH;
+}
+
+// Where a band's rows come from in the ring: its first row and the end.
+void Reach(const Resampler* r, int32_t top, int32_t bottom, int32_t* from, int32_t* to) {
+  const double step = static_cast<double>(r->midH) / r->dstH;
+  const double low = std::floor(top * step - r->support) - 1;
+  const double high = std::ceil(bottom * step + r->support) + 1;
+  *from = low < 0 ? 0 : static_cast<int32_t>(low);
+  *to = high > r->midH ? r->midH : static_cast<int32_t>(high);
 }
 
 // The batch across, into the ring. The batch starts at a multiple of its
@@ -266,16 +370,15 @@ bool Across(Resampler* r, std::string* error) {
   const int32_t written = start + kAcrossRows;
   r->held = written > r->ringRows ? written - r->ringRows : 0;
   r->batchFill = 0;
+  // The bands whose rows are all in now can be made.
+  while (r->ready < r->dstH) {
+    const int32_t bottom = BandEnd(r, r->ready);
+    int32_t from = 0, to = 0;
+    Reach(r, r->ready, bottom, &from, &to);
+    if (to > r->acrossEnd) break;
+    r->ready = bottom;
+  }
   return true;
-}
-
-// Where a band's rows come from in the ring: its first row and the end.
-void Reach(const Resampler* r, int32_t top, int32_t bottom, int32_t* from, int32_t* to) {
-  const double step = static_cast<double>(r->midH) / r->dstH;
-  const double low = std::floor(top * step - r->support) - 1;
-  const double high = std::ceil(bottom * step + r->support) + 1;
-  *from = low < 0 ? 0 : static_cast<int32_t>(low);
-  *to = high > r->midH ? r->midH : static_cast<int32_t>(high);
 }
 
 // Asked by zimg before it reads row i of the ring: the row must be there.
@@ -318,13 +421,12 @@ bool Down(Resampler* r, int32_t top, int32_t bottom, std::string* error) {
   }
   zimg_filter_graph_free(graph);
   if (!ok) return false;
+  if (!Room(r, bottom, error)) return false;
   const int32_t channels = r->channels;
-  const size_t rowBytes = static_cast<size_t>(r->dstW) * static_cast<size_t>(channels);
-  const size_t at = r->out.size();
-  r->out.resize(at + rowBytes * static_cast<size_t>(bottom - top));
+  const size_t rowBytes = RowBytes(r);
   for (int32_t y = 0; y < bottom - top; ++y) {
     const uint8_t* planes = r->band.data + static_cast<size_t>(y) * r->bandStride;
-    uint8_t* line = r->out.data() + at + static_cast<size_t>(y) * rowBytes;
+    uint8_t* line = r->out + static_cast<size_t>(top - r->outTop + y) * rowBytes;
     switch (channels) {
       case 1:
         Join<1>(planes, bandPlane, r->dstW, channels, line);
@@ -344,13 +446,10 @@ bool Down(Resampler* r, int32_t top, int32_t bottom, std::string* error) {
   return true;
 }
 
-// One row of the box stage's output into the library stages, and every
-// band it completes into the held rows.
+// One row of the box stage's output into the library stages: a batch
+// full, or the last row, is done across.
 bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
-  if (!r->scale) {
-    Append(r, row);
-    return true;
-  }
+  if (!r->scale) return Append(r, row, error);
   uint8_t* planes = r->batch.data + static_cast<size_t>(r->batchFill) * r->batchStride;
   const size_t stride = r->batchStride * kAcrossRows;
   switch (r->channels) {
@@ -369,20 +468,7 @@ bool Scale(Resampler* r, const uint8_t* row, std::string* error) {
   }
   ++r->batchFill;
   if (r->batchFill < kAcrossRows && r->midRows < r->midH) return true;
-  if (!Across(r, error)) return false;
-  while (r->made < r->dstH) {
-    const int32_t top = r->made;
-    const int32_t bottom = top + r->bandRows < r->dstH ? top + r->bandRows : r->dstH;
-    int32_t from = 0, to = 0;
-    Reach(r, top, bottom, &from, &to);
-    if (to > r->acrossEnd) break;
-    if (from < r->held) {
-      *error = "resampling lost rows it still needed";
-      return false;
-    }
-    if (!Down(r, top, bottom, error)) return false;
-  }
-  return true;
+  return Across(r, error);
 }
 
 // Adds each block of bx pixels of `row` to its sums; C channels, or any
@@ -418,6 +504,7 @@ bool ResamplerPush(Resampler* r, const uint8_t* row, std::string* error) {
     *error = "more rows than the image has given to the resampler";
     return false;
   }
+  if (!r->prepared && !Prepare(r, error)) return false;
   ++r->rowsIn;
   if (r->bx == 1 && r->by == 1) {
     ++r->midRows;
@@ -460,18 +547,50 @@ bool ResamplerPush(Resampler* r, const uint8_t* row, std::string* error) {
 
 int32_t ResamplerRowsIn(const Resampler* r) { return r->rowsIn; }
 int32_t ResamplerFirstRow(const Resampler* r) { return r->first; }
-int32_t ResamplerEndRow(const Resampler* r) { return r->made; }
+int32_t ResamplerEndRow(const Resampler* r) { return r->ready; }
+
+bool ResamplerMake(Resampler* r, int32_t end, std::string* error) {
+  if (end > r->ready) {
+    *error = "resampling was asked for row " + std::to_string(end - 1) + " before its source rows";
+    return false;
+  }
+  while (r->made < end) {
+    // An enlarged image can hold many bands in one request; a stop is seen
+    // between them.
+    if (r->budget.stopped != nullptr && r->budget.stopped(r->budget.context, error)) return false;
+    const int32_t top = r->made;
+    const int32_t bottom = BandEnd(r, top);
+    int32_t from = 0, to = 0;
+    Reach(r, top, bottom, &from, &to);
+    if (from < r->held) {
+      *error = "resampling lost rows it still needed";
+      return false;
+    }
+    if (!Down(r, top, bottom, error)) return false;
+  }
+  return true;
+}
 
 const uint8_t* ResamplerRow(const Resampler* r, int32_t y) {
-  return r->out.data() + static_cast<size_t>(y - r->first) * static_cast<size_t>(r->dstW) *
-                             static_cast<size_t>(r->channels);
+  return r->out + static_cast<size_t>(y - r->outTop) * RowBytes(r);
 }
 
 void ResamplerDrop(Resampler* r, int32_t y) {
   if (y <= r->first) return;
-  if (y > r->made) y = r->made;
-  const size_t bytes = static_cast<size_t>(y - r->first) * static_cast<size_t>(r->dstW) *
-                       static_cast<size_t>(r->channels);
-  r->out.erase(r->out.begin(), r->out.begin() + static_cast<std::ptrdiff_t>(bytes));
   r->first = y;
+  if (y < r->made) {
+    // The rows still wanted move down: no more than a band beyond the rows
+    // of the request that is being served.
+    std::memmove(r->out, r->out + static_cast<size_t>(y - r->outTop) * RowBytes(r),
+                 static_cast<size_t>(r->made - y) * RowBytes(r));
+    r->outTop = y;
+    return;
+  }
+  // Past every row made: the bands above the one that holds `y` are never
+  // made (their source rows may be gone from the ring by then).
+  if (r->scale) {
+    const int32_t band = y - y % r->bandRows;
+    if (band > r->made) r->made = band;
+  }
+  r->outTop = r->made;
 }

@@ -4,7 +4,8 @@
 
 bool ResamplingAvailable() { return false; }
 
-Resampler* NewResampler(int32_t, int32_t, int32_t, int32_t, int32_t, std::string* error) {
+Resampler* NewResampler(int32_t, int32_t, int32_t, int32_t, int32_t, const ResamplerBudget*,
+                        std::string* error) {
   *error = "this build cannot resize images (it was built without zimg)";
   return nullptr;
 }
@@ -17,5 +18,9 @@ bool ResamplerPush(Resampler*, const uint8_t*, std::string* error) {
 int32_t ResamplerRowsIn(const Resampler*) { return 0; }
 int32_t ResamplerFirstRow(const Resampler*) { return 0; }
 int32_t ResamplerEndRow(const Resampler*) { return 0; }
+bool ResamplerMake(Resampler*, int32_t, std::string* error) {
+  *error = "this build cannot resize images";
+  return false;
+}
 const uint8_t* ResamplerRow(const Resampler*, int32_t) { return nullptr; }
 void ResamplerDrop(Resampler*, int32_t) {}

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/image/budget/MemoryBudget.h"
 #include "host/image/stages/Convert.h"
 #include "host/image/stages/Resample.h"
 #include "host/image/stages/Stages.h"
@@ -16,6 +17,7 @@ struct ResizeStage {
   bool premultiply = false;
   uint8_t white[255] = {};    // the work colour's white, channel by channel
   std::vector<uint8_t> work;  // one source row of work colour
+  ResamplerBudget budget;     // the image's
   Resampler* resampler = nullptr;
   Conversion fromWork;        // averaged colour -> the mode
   std::vector<uint8_t> straight;  // one output run, alpha divided out
@@ -45,6 +47,17 @@ bool WorkMode(StoredSpace space, int16_t* mode, StoredSpace* work) {
     case StoredSpace::Unknown: return false;
   }
   return false;
+}
+
+// The resampler's rows are the image's memory, and its stop the image's.
+bool ChargeResampling(const void* source, uint64_t bytes, std::string* error) {
+  return ChargeMemory(*static_cast<const ImageSource*>(source), bytes, "resizing", error);
+}
+void ReleaseResampling(const void* source, uint64_t bytes) {
+  ReleaseMemory(*static_cast<const ImageSource*>(source), bytes);
+}
+bool ResamplingStopped(const void* source, std::string* error) {
+  return Interrupted(*static_cast<const ImageSource*>(source), error);
 }
 
 uint8_t Nearest(ResizeStage* s, const uint8_t* rgb) {
@@ -79,8 +92,9 @@ void FreeResizeStage(ResizeStage* s) {
 
 ResizeStage* NewResizeStage(const StoredLayout& layout, int32_t srcWidth, int32_t srcHeight,
                             int32_t dstWidth, int32_t dstHeight, const ImageInfo& info,
-                            bool keepAlpha, std::string* why) {
+                            bool keepAlpha, const ImageSource* source, std::string* why) {
   ResizeStage* s = new ResizeStage;
+  s->budget = ResamplerBudget{source, ChargeResampling, ReleaseResampling, ResamplingStopped};
   auto fail = [&]() {
     FreeResizeStage(s);
     return nullptr;
@@ -140,14 +154,14 @@ ResizeStage* NewResizeStage(const StoredLayout& layout, int32_t srcWidth, int32_
   }
   s->work.resize(static_cast<size_t>(srcWidth) * static_cast<size_t>(s->channels));
   s->straight.resize(static_cast<size_t>(dstWidth) * static_cast<size_t>(s->channels));
-  s->resampler = NewResampler(srcWidth, srcHeight, dstWidth, dstHeight, s->channels, why);
+  s->resampler = NewResampler(srcWidth, srcHeight, dstWidth, dstHeight, s->channels, &s->budget, why);
   if (s->resampler == nullptr) return fail();
   return s;
 }
 
 bool ResetResizeStage(ResizeStage* s, std::string* error) {
   FreeResampler(s->resampler);
-  s->resampler = NewResampler(s->srcW, s->srcH, s->dstW, s->dstH, s->channels, error);
+  s->resampler = NewResampler(s->srcW, s->srcH, s->dstW, s->dstH, s->channels, &s->budget, error);
   return s->resampler != nullptr;
 }
 
@@ -241,6 +255,7 @@ bool ServeResizedRows(ResizeStage* stage, const RowSource& source, const RowRequ
       if (!source.next(source.context, &row, error) || !ResizeStagePush(stage, row, error)) return false;
       ResamplerDrop(stage->resampler, q.top);
     }
+    if (!ResamplerMake(stage->resampler, r + 1, error)) return false;
     uint8_t* out = q.dest + static_cast<size_t>(r - q.top) * q.stride;
     uint8_t* pixels = all ? out : scratch;
     ResizeStageDeliver(stage, r, q.left, count, pixels);

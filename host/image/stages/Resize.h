@@ -24,10 +24,12 @@ struct ResizeStage;
 
 // A stage for images of `layout`, shown srcWidth x srcHeight once oriented,
 // resized to dstWidth x dstHeight and delivered as `info` says (mode,
-// planes, alpha plane, colour table). Null with the reason.
+// planes, alpha plane, colour table). The rows it holds are charged to the
+// budget of `source`, which must outlive it, and its stop is heeded. Null
+// with the reason.
 ResizeStage* NewResizeStage(const StoredLayout& layout, int32_t srcWidth, int32_t srcHeight,
                             int32_t dstWidth, int32_t dstHeight, const ImageInfo& info,
-                            bool keepAlpha, std::string* why);
+                            bool keepAlpha, const ImageSource* source, std::string* why);
 void FreeResizeStage(ResizeStage* stage);
 
 // Starts again from the first source row.

@@ -46,7 +46,7 @@ struct Picture {
 Picture ResampleStreamed(const Picture& in, int w, int h) {
   Picture out{w, h, in.channels, {}};
   std::string error;
-  Resampler* r = NewResampler(in.width, in.height, w, h, in.channels, &error);
+  Resampler* r = NewResampler(in.width, in.height, w, h, in.channels, nullptr, &error);
   if (r == nullptr) {
     std::fprintf(stderr, "%s\n", error.c_str());
     std::exit(1);
@@ -54,6 +54,7 @@ Picture ResampleStreamed(const Picture& in, int w, int h) {
   const size_t row = static_cast<size_t>(in.width) * static_cast<size_t>(in.channels);
   for (int y = 0; y < in.height; ++y) {
     ResamplerPush(r, in.pixels.data() + static_cast<size_t>(y) * row, &error);
+    ResamplerMake(r, ResamplerEndRow(r), &error);
     for (int k = ResamplerFirstRow(r); k < ResamplerEndRow(r); ++k) {
       const uint8_t* p = ResamplerRow(r, k);
       out.pixels.insert(out.pixels.end(), p, p + static_cast<size_t>(w) * static_cast<size_t>(in.channels));
@@ -337,20 +338,23 @@ Picture StreamResampler(const char* path, int w, int h) {
   ImageInfo info;
   ImageFile* image = Open(path, &info);
   std::string error;
-  Resampler* r = NewResampler(info.width, info.height, w, h, 3, &error);
+  Resampler* r = NewResampler(info.width, info.height, w, h, 3, nullptr, &error);
   Picture out{w, h, 3, {}};
   std::vector<uint8_t> band(static_cast<size_t>(info.width) * 3 * 64);
   for (int top = 0; top < info.height; top += 64) {
     const int rows = std::min(64, info.height - top);
     if (!ReadRows(image, info, top, rows, band.data())) std::exit(2);
+    // Rows are made as each source row comes: a later one may push out of
+    // the resampler's ring the rows that earlier bands need.
     for (int y = 0; y < rows; ++y) {
       ResamplerPush(r, band.data() + static_cast<size_t>(y) * static_cast<size_t>(info.width) * 3, &error);
+      ResamplerMake(r, ResamplerEndRow(r), &error);
+      for (int k = ResamplerFirstRow(r); k < ResamplerEndRow(r); ++k) {
+        const uint8_t* p = ResamplerRow(r, k);
+        out.pixels.insert(out.pixels.end(), p, p + static_cast<size_t>(w) * 3);
+      }
+      ResamplerDrop(r, ResamplerEndRow(r));
     }
-    for (int k = ResamplerFirstRow(r); k < ResamplerEndRow(r); ++k) {
-      const uint8_t* p = ResamplerRow(r, k);
-      out.pixels.insert(out.pixels.end(), p, p + static_cast<size_t>(w) * 3);
-    }
-    ResamplerDrop(r, ResamplerEndRow(r));
   }
   FreeResampler(r);
   CloseImage(image);

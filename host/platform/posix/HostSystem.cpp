@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <malloc.h>
 #include <poll.h>
 #include <pthread.h>
@@ -11,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#include <wchar.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -89,6 +92,25 @@ int TerminalColumns(FILE* stream) {
   winsize size{};
   if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
   return 80;
+}
+
+int CharacterColumns(uint32_t codePoint) {
+  if (codePoint >= 0x20 && codePoint < 0x7F) return 1;
+  // The program itself runs in the C locale; the user's is asked for
+  // this alone, on whichever thread asks.
+  static const locale_t user = [] {
+    locale_t own = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (own != static_cast<locale_t>(nullptr) && std::strcmp(nl_langinfo_l(CODESET, own), "UTF-8") != 0) {
+      freelocale(own);
+      own = static_cast<locale_t>(nullptr);
+    }
+    return own;
+  }();
+  if (user == static_cast<locale_t>(nullptr)) return -1;
+  const locale_t was = uselocale(user);
+  const int columns = wcwidth(static_cast<wchar_t>(codePoint));
+  uselocale(was);
+  return columns;
 }
 
 char NativeSeparator() { return '/'; }

@@ -62,6 +62,10 @@ int TerminalColumns(FILE* /*stream*/) {
   return 80;
 }
 
+// Names here are in the system's code page, and the console's widths are
+// not told: what is not ASCII is shown escaped.
+int CharacterColumns(uint32_t codePoint) { return codePoint >= 0x20 && codePoint < 0x7F ? 1 : -1; }
+
 char NativeSeparator() { return '\\'; }
 
 bool IsFolder(const std::string& path) {
